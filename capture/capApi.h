@@ -1,0 +1,68 @@
+#pragma once
+
+// The capture wrappers: one call per operation of the capture window, each taking the window
+// handle first and answering with a Boolean. Behind the handle sits a CaptureWindow widget
+// (the live preview) bound to the FFmpeg capture engine. A handle that is not a live capture
+// window makes every wrapper return false. User-interface thread only.
+
+#include "capture/CaptureRecords.h"
+#include "detection/Frame.h"
+
+#include <cstdint>
+#include <string>
+
+class QWidget;
+
+using HCAPWND = std::uintptr_t; // 0 = no window
+
+// The one capture window of the run, made at start-up.
+inline HCAPWND hCapWnd = 0;
+
+// Creates the preview widget as a child of `parent` at (x, y) with the given size. Returns 0
+// when it cannot be made.
+HCAPWND capCreateCaptureWindowA(const char* name, uint32_t style, int x, int y, int width,
+                                int height, QWidget* parent, int id);
+// The widget behind a handle (nullptr for an invalid one); used to size it.
+QWidget* capWindowWidget(HCAPWND hwnd);
+
+// Driver list: PAWLINEX_VIDEO_SOURCES, then [SOURCES] of pawlinex.ini, then V4L2 devices, at
+// most ten. Returns false when there is no source at `index`.
+bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& version);
+
+bool capDriverConnect(HCAPWND hwnd, int index); // opens the new source before letting go of the old
+bool capDriverDisconnect(HCAPWND hwnd);
+bool capDriverGetCaps(HCAPWND hwnd, CAPDRIVERCAPS* caps, int size);
+bool capGetStatus(HCAPWND hwnd, CAPSTATUS* status, int size);
+
+bool capPreview(HCAPWND hwnd, bool on);
+bool capPreviewRate(HCAPWND hwnd, int milliseconds);
+bool capPreviewScale(HCAPWND hwnd, bool on);
+
+// Frame hand-over to the detector (no clipboard): capGrabFrame takes the engine's latest frame
+// into the window's grab slot; capEditCopy answers whether a grabbed frame is ready;
+// capTakeGrabbedFrame moves it out (BGRX, X = 0, see detection/Frame.h).
+bool capGrabFrame(HCAPWND hwnd);
+bool capEditCopy(HCAPWND hwnd);
+bool capTakeGrabbedFrame(HCAPWND hwnd, Frame& out);
+
+bool capDlgVideoFormat(HCAPWND hwnd);
+bool capDlgVideoSource(HCAPWND hwnd);
+bool capDlgVideoCompression(HCAPWND hwnd);
+
+// Clip recording: an AVI (MJPEG, PCM audio when asked) of the limit in the set-up block, from
+// the running engine. capCaptureSequence returns when the limit is reached or Esc is pressed;
+// the windows keep painting meanwhile.
+bool capCaptureGetSetup(HCAPWND hwnd, CAPTUREPARMS* parms, int size);
+bool capCaptureSetSetup(HCAPWND hwnd, const CAPTUREPARMS* parms, int size);
+bool capFileSetCaptureFile(HCAPWND hwnd, const std::string& path);
+bool capCaptureSequence(HCAPWND hwnd);
+bool capCaptureStop(HCAPWND hwnd);
+
+// The program never installs a callback; these only make sure none is left.
+bool capSetCallbackOnError(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnStatus(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnYield(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnFrame(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnVideoStream(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnWaveStream(HCAPWND hwnd, void* callback);
+bool capSetCallbackOnCapControl(HCAPWND hwnd, void* callback);
