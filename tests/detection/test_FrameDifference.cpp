@@ -1,0 +1,335 @@
+#include "detection/FrameDifference.h"
+#include "detection/FrameDifferenceKernels.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <stdexcept>
+
+namespace {
+
+using CompareFn = CompareResult (*)(Frame&, DetectorState&, bool&, int, bool,
+                                    std::vector<uint8_t>&);
+
+struct Impl {
+    const char* name;
+    CompareFn fn;
+};
+const Impl kImpls[] = {{"fast", &CompareFrame}, {"reference", &CompareFrameReference}};
+
+BitmapHeader header(int32_t width, int32_t height, int32_t rowBytes, uint16_t bpp) {
+    BitmapHeader h;
+    h.bmType = 0;
+    h.bmWidth = width;
+    h.bmHeight = height;
+    h.bmWidthBytes = rowBytes;
+    h.bmPlanes = 1;
+    h.bmBitsPixel = bpp;
+    h.bmBits = 0;
+    return h;
+}
+
+Frame filled(const BitmapHeader& h, uint8_t value) {
+    return Frame{h, std::vector<uint8_t>(size_t(h.bmWidthBytes) * size_t(h.bmHeight), value)};
+}
+
+// Primes a fresh detector with `first`, then compares `second` against it.
+CompareResult primeThenCompare(const Impl& impl, Frame first, Frame second, int accuracy,
+                               bool noise, std::vector<uint8_t>* diffOut = nullptr) {
+    DetectorState state;
+    bool skip = false;
+    std::vector<uint8_t> diff;
+    const CompareResult primed = impl.fn(first, state, skip, accuracy, noise, diff);
+    EXPECT_FALSE(primed.Compared);
+    EXPECT_EQ(primed.ChangeLevel, 0);
+    const CompareResult r = impl.fn(second, state, skip, accuracy, noise, diff);
+    if (diffOut)
+        *diffOut = diff;
+    return r;
+}
+
+// The level rules: mean byte difference times the precision, halves to even, the noise floor
+// at the bits-per-pixel value, every byte counted.
+TEST(FrameDifference, LevelRules) {
+    struct Case {
+        const char* what;
+        BitmapHeader h;
+        uint8_t a, b;
+        int accuracy;
+        bool noise;
+        int32_t level;
+    };
+    const BitmapHeader h32 = header(8, 6, 32, 32);
+    const BitmapHeader h24 = header(5, 3, 16, 24); // 15 colour bytes + 1 filler byte per row
+    const Case cases[] = {
+        {"identical frames", h32, 77, 77, 100, false, 0},
+        {"every byte off by 255", h32, 0, 255, 100, false, 25500},
+        {"every byte off by 255, precision 1", h32, 255, 0, 1, false, 255},
+        {"24-bit, noise on, 23 dropped", h24, 100, 123, 7, true, 0},
+        {"24-bit, noise on, 24 kept", h24, 100, 124, 7, true, 24 * 7},
+        {"24-bit, noise off, 23 kept", h24, 123, 100, 7, false, 23 * 7},
+        {"32-bit, noise on, 31 dropped", h32, 0, 31, 100, true, 0},
+        {"32-bit, noise on, 32 kept", h32, 32, 0, 100, true, 3200},
+        {"16-bit, noise on, 15 dropped", header(4, 2, 8, 16), 0, 15, 10, true, 0},
+        {"16-bit, noise on, 16 kept", header(4, 2, 8, 16), 0, 16, 10, true, 160},
+    };
+    for (const Impl& impl : kImpls) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.what);
+            const CompareResult r =
+                primeThenCompare(impl, filled(c.h, c.a), filled(c.h, c.b), c.accuracy, c.noise);
+            EXPECT_TRUE(r.Compared);
+            EXPECT_EQ(r.ChangeLevel, c.level);
+        }
+    }
+}
+
+// Mean 0.125 (one byte in eight changed by 1): 0.5 rounds to 0, 1.5 to 2, 2.5 to 2, 3.5 to 4.
+TEST(FrameDifference, RoundsHalvesToEven) {
+    const BitmapHeader h = header(4, 4, 16, 32);
+    Frame a = filled(h, 10);
+    Frame b = filled(h, 10);
+    for (size_t i = 0; i < b.bits.size(); i += 8)
+        b.bits[i] = 11;
+    const std::pair<int, int32_t> cases[] = {{4, 0}, {12, 2}, {20, 2}, {28, 4}, {3, 0}, {5, 1}};
+    for (const Impl& impl : kImpls) {
+        for (auto [accuracy, level] : cases) {
+            SCOPED_TRACE(std::string(impl.name) + " accuracy " + std::to_string(accuracy));
+            EXPECT_EQ(primeThenCompare(impl, a, b, accuracy, false).ChangeLevel, level);
+        }
+    }
+}
+
+// The filler bytes at the end of each row and the fourth byte of a 32-bit pixel count like
+// colour bytes, and appear in the difference image.
+TEST(FrameDifference, CountsPaddingAndFillerBytes) {
+    const BitmapHeader h = header(3, 2, 10, 24); // 9 colour bytes + 1 filler per row
+    Frame a = filled(h, 0);
+    Frame b = filled(h, 0);
+    b.bits[9] = 200;  // filler of row 0
+    b.bits[19] = 100; // filler of row 1
+    for (const Impl& impl : kImpls) {
+        SCOPED_TRACE(impl.name);
+        std::vector<uint8_t> diff;
+        const CompareResult r = primeThenCompare(impl, a, b, 20, false, &diff);
+        EXPECT_EQ(r.ChangeLevel, 300); // 300 / 20 bytes * 20
+        ASSERT_EQ(diff.size(), 20u);
+        EXPECT_EQ(diff[9], 200);
+        EXPECT_EQ(diff[19], 100);
+        EXPECT_EQ(diff[0], 0);
+    }
+}
+
+// Every header field but the width must match for a comparison; a mismatch, the skip flag or
+// the very first frame only re-primes: level 0, no comparison, the new frame becomes the
+// reference and the flag is cleared.
+TEST(FrameDifference, ReprimesOnHeaderChangeAndSkipFlag) {
+    const BitmapHeader base = header(8, 4, 32, 32);
+    struct Case {
+        const char* what;
+        std::function<void(BitmapHeader&)> change;
+        bool skip;
+        bool compares;
+    };
+    const Case cases[] = {
+        {"same header", [](BitmapHeader&) {}, false, true},
+        {"width only", [](BitmapHeader& h) { h.bmWidth = 7; }, false, true},
+        {"skip flag", [](BitmapHeader&) {}, true, false},
+        {"height", [](BitmapHeader& h) { h.bmHeight = 5; }, false, false},
+        {"bytes per row", [](BitmapHeader& h) { h.bmWidthBytes = 28; }, false, false},
+        {"bits per pixel", [](BitmapHeader& h) { h.bmBitsPixel = 24; }, false, false},
+        {"type", [](BitmapHeader& h) { h.bmType = 1; }, false, false},
+        {"planes", [](BitmapHeader& h) { h.bmPlanes = 2; }, false, false},
+        {"bits pointer", [](BitmapHeader& h) { h.bmBits = 4096; }, false, false},
+    };
+    for (const Impl& impl : kImpls) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.what);
+            DetectorState state;
+            bool skip = false;
+            std::vector<uint8_t> diff;
+            Frame first = filled(base, 0);
+            impl.fn(first, state, skip, 100, false, diff);
+            EXPECT_TRUE(state.FramesReady);
+
+            BitmapHeader h2 = base;
+            c.change(h2);
+            Frame second = filled(h2, 255);
+            skip = c.skip;
+            const CompareResult r = impl.fn(second, state, skip, 100, false, diff);
+            EXPECT_EQ(r.Compared, c.compares);
+            EXPECT_EQ(r.ChangeLevel, c.compares ? 25500 : 0);
+            EXPECT_FALSE(skip);
+            EXPECT_EQ(state.PrevHeader, h2);
+            ASSERT_EQ(state.PrevFrame.size(), size_t(h2.bmWidthBytes) * size_t(h2.bmHeight));
+            EXPECT_EQ(state.PrevFrame.front(), 255);
+            if (!c.compares) {
+                // Shaped like the frame, and black: no stale image from an earlier tick.
+                EXPECT_EQ(diff.size(), state.PrevFrame.size());
+                EXPECT_EQ(std::count(diff.begin(), diff.end(), 0), std::ptrdiff_t(diff.size()));
+            }
+
+            // The re-primed reference is compared at the next frame.
+            Frame third = filled(h2, 254);
+            const CompareResult next = impl.fn(third, state, skip, 100, false, diff);
+            EXPECT_TRUE(next.Compared);
+            EXPECT_EQ(next.ChangeLevel, 100);
+        }
+    }
+}
+
+// A frame with no bytes or a byte count beyond 32 bits is an error for the tick to catch, and
+// leaves the reference untouched.
+TEST(FrameDifference, RejectsFramesItCannotCount) {
+    struct Case {
+        const char* what;
+        BitmapHeader h;
+        size_t bytes;
+        bool overflow;
+    };
+    const Case cases[] = {
+        {"no rows", header(4, 0, 16, 32), 0, false},
+        {"no bytes per row", header(0, 4, 0, 32), 0, false},
+        {"negative rows", header(4, -3, 16, 32), 0, false},
+        {"negative both", header(4, -3, -16, 32), 48, false},
+        {"byte count over 32 bits", header(65536, 65536, 65536 * 4, 32), 0, true},
+    };
+    for (const Impl& impl : kImpls) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.what);
+            DetectorState state;
+            bool skip = true;
+            std::vector<uint8_t> diff;
+            Frame ok = filled(header(2, 2, 8, 32), 9);
+            bool noSkip = false;
+            impl.fn(ok, state, noSkip, 100, false, diff);
+            const DetectorState before = state;
+
+            Frame bad{c.h, std::vector<uint8_t>(c.bytes, 1)};
+            if (c.overflow)
+                EXPECT_THROW(impl.fn(bad, state, skip, 100, false, diff), std::overflow_error);
+            else
+                EXPECT_THROW(impl.fn(bad, state, skip, 100, false, diff), std::domain_error);
+            EXPECT_EQ(state.PrevFrame, before.PrevFrame);
+            EXPECT_EQ(state.PrevHeader, before.PrevHeader);
+            EXPECT_TRUE(skip);
+        }
+    }
+}
+
+TEST(FrameDifference, RejectsFrameShorterThanItsHeader) {
+    for (const Impl& impl : kImpls) {
+        DetectorState state;
+        bool skip = false;
+        std::vector<uint8_t> diff;
+        Frame shortFrame{header(4, 4, 16, 32), std::vector<uint8_t>(63, 0)};
+        EXPECT_THROW(impl.fn(shortFrame, state, skip, 100, false, diff), std::length_error)
+            << impl.name;
+    }
+}
+
+// A precision the level cannot hold in 32 bits is an error, not a wrapped number.
+TEST(FrameDifference, LevelBeyond32BitsThrows) {
+    const BitmapHeader h = header(2, 2, 8, 32);
+    for (const Impl& impl : kImpls) {
+        EXPECT_THROW(primeThenCompare(impl, filled(h, 0), filled(h, 255), 1 << 30, false),
+                     std::overflow_error)
+            << impl.name;
+    }
+}
+
+// The fast comparison must give the very same level and difference bytes as the plain one, for
+// odd shapes that exercise every vector tail, with and without noise removal, over a run of
+// frames (so the buffer swapping is exercised as well).
+TEST(FrameDifference, FastMatchesReferenceOnRandomFrames) {
+    std::mt19937 rng(20261207);
+    const uint16_t bppChoices[] = {8, 16, 24, 32, 1, 300};
+    int compared = 0;
+    for (int width = 1; width <= 67; ++width) {
+        for (uint16_t bpp : bppChoices) {
+            const int32_t rowBytes = int32_t(((width * std::max<int>(bpp, 8) + 15) / 16) * 2 +
+                                             (width % 3 == 0 ? 1 : 0)); // odd rows too
+            const int32_t rows = 1 + int32_t(rng() % 9);
+            const BitmapHeader h = header(width, rows, rowBytes, bpp);
+            for (bool noise : {false, true}) {
+                SCOPED_TRACE("width " + std::to_string(width) + " bpp " + std::to_string(bpp) +
+                             (noise ? " noise" : ""));
+                DetectorState fastState, refState;
+                bool fastSkip = false, refSkip = false;
+                std::vector<uint8_t> fastDiff, refDiff;
+                const int accuracy = 1 + int(rng() % 100);
+                uint8_t base = uint8_t(rng());
+                for (int frameNo = 0; frameNo < 3; ++frameNo) {
+                    Frame f = filled(h, 0);
+                    // Mostly small changes around the noise floor, with some wild bytes.
+                    for (uint8_t& byte : f.bits) {
+                        const int r = int(rng() % 100);
+                        byte = r < 80 ? uint8_t(base + int(rng() % 61) - 30) : uint8_t(rng());
+                    }
+                    Frame g = f;
+                    const CompareResult fr =
+                        CompareFrame(f, fastState, fastSkip, accuracy, noise, fastDiff);
+                    const CompareResult rr =
+                        CompareFrameReference(g, refState, refSkip, accuracy, noise, refDiff);
+                    ASSERT_EQ(fr.Compared, rr.Compared);
+                    ASSERT_EQ(fr.ChangeLevel, rr.ChangeLevel);
+                    ASSERT_EQ(fastDiff, refDiff);
+                    ASSERT_EQ(fastState.PrevFrame, refState.PrevFrame);
+                    compared += fr.Compared ? 1 : 0;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 67 * 6 * 2 * 2);
+}
+
+// Large frame: the vector loop carries the sum across many blocks without losing any of it.
+TEST(FrameDifference, FastSumsLargeFrameExactly) {
+    const BitmapHeader h = header(1921, 1081, 1921 * 4, 32);
+    std::mt19937 rng(7);
+    Frame a = filled(h, 0);
+    for (uint8_t& byte : a.bits)
+        byte = uint8_t(rng());
+    Frame b = filled(h, 0);
+    for (uint8_t& byte : b.bits)
+        byte = uint8_t(rng());
+    std::vector<uint8_t> fastDiff, refDiff;
+    const CompareResult fr = primeThenCompare(kImpls[0], a, b, 97, true, &fastDiff);
+    const CompareResult rr = primeThenCompare(kImpls[1], a, b, 97, true, &refDiff);
+    EXPECT_EQ(fr.ChangeLevel, rr.ChangeLevel);
+    EXPECT_GT(fr.ChangeLevel, 0);
+    EXPECT_TRUE(fastDiff == refDiff);
+}
+
+// Each vector path this CPU has, not only the one the dispatcher picks, against the scalar loop:
+// every length up to a few vector widths (all tails), unaligned starts, and every floor.
+TEST(FrameDifference, EveryKernelMatchesScalar) {
+    framediff::NamedKernel kernels[8];
+    const size_t count = framediff::availableKernels(kernels, 8);
+    ASSERT_GE(count, 1u);
+    EXPECT_STREQ(kernels[0].name, "scalar");
+    std::mt19937 rng(99);
+    std::vector<uint8_t> prev(400), cur(400), want(400), got(400);
+    for (size_t k = 1; k < count; ++k) {
+        SCOPED_TRACE(kernels[k].name);
+        for (size_t n = 0; n <= 200; ++n) {
+            for (unsigned floor : {0u, 1u, 2u, 16u, 24u, 32u, 128u, 255u}) {
+                const size_t offset = n % 7;
+                for (size_t i = 0; i < n + offset; ++i) {
+                    prev[i] = uint8_t(rng());
+                    cur[i] = rng() % 2 ? uint8_t(prev[i] + int(rng() % 65) - 32) : uint8_t(rng());
+                }
+                const uint64_t ws = framediff::scalar(prev.data() + offset, cur.data() + offset,
+                                                      want.data(), n, floor);
+                const uint64_t gs =
+                    kernels[k].fn(prev.data() + offset, cur.data() + offset, got.data(), n, floor);
+                ASSERT_EQ(gs, ws) << "n " << n << " floor " << floor;
+                ASSERT_TRUE(std::equal(want.begin(), want.begin() + n, got.begin()))
+                    << "n " << n << " floor " << floor;
+            }
+        }
+    }
+}
+
+} // namespace
