@@ -5,3 +5,10 @@ inline bool MailAccountReady = false;
 
 // Sets MailAccountReady from the stored texts of AppSettings.Mail.
 void UpdateMailAccountState();
+
+#include <string>
+
+// The first missing field of the stored account, as the message the user is shown ("" when the
+// account is complete). Tests in this order: MAIL, SMTP, then by mode SMTPUSER/SMTPPASS or
+// POP/USER/PASS. Only U+0020 blanks are trimmed, so a server value of a lone tab counts as filled.
+std::string MailAccountProblem();

@@ -1,0 +1,54 @@
+#pragma once
+
+// The argument forms MailSend hands to the transport, built apart from the transfer so that the
+// user-interface thread can build them from AppSettings and a worker can run them.
+
+#include "settings/AppSettings.h"
+
+#include <optional>
+#include <string>
+
+class MailTransport;
+
+struct PopBeforeSmtp {
+    std::string server;
+    std::string user;
+    std::string password;
+    std::string command; // "STAT"
+    std::string folder;  // the program folder
+};
+
+struct MailSendRequest {
+    std::string logPath;
+    std::string server;
+    std::string recipients; // caller's text, TAB, ">Reply-To: " + account address
+    std::string sender;     // "<address>" [TAB user:password TAB mechanism]
+    std::string subject;
+    std::string body;
+    std::string files;
+    std::optional<PopBeforeSmtp> pop;
+};
+
+// "mail.log.txt" inside `folder`, with exactly one separator between them.
+std::string MailLogPath(const std::string& folder);
+
+// Reads a stored flag the way the account check does: a whole number, spaces around allowed;
+// anything else gives nullopt.
+std::optional<long> ReadSettingNumber(const std::string& text);
+
+// Builds the arguments from the stored account. CR and LF are removed from every field that ends
+// up in a header or in the SMTP dialogue, so typed text cannot add headers or commands.
+MailSendRequest BuildMailSendRequest(const MailSettings& account, const std::string& programFolder,
+                                     const std::string& recipients, const std::string& subject,
+                                     const std::string& body, const std::string& files);
+
+struct MailSendOutcome {
+    bool sent = false;
+    std::string error; // empty when sent
+};
+
+// POP-before-SMTP when asked (a failure ends it before any SMTP connection), then the send.
+MailSendOutcome RunMailSend(const MailSendRequest& request, MailTransport& transport);
+
+// Lets the waiting variant record its outcome for LastMailError().
+void SetLastMailError(const std::string& error);

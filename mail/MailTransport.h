@@ -1,0 +1,78 @@
+#pragma once
+
+// The mail transport: the two calls MailSend makes, behind an interface so that the argument
+// building above it is tested with a recording double and the real client against real servers.
+
+#include <string>
+
+class MailTransport {
+public:
+    virtual ~MailTransport() = default;
+
+    // Sends one message. `server` is "host<TAB>port" (25 when the port is empty; 465 is implicit
+    // TLS, every other port upgrades with STARTTLS when the server offers it). `recipients` holds
+    // addresses separated by ',', ';' or ' ', plus TAB-separated ">Name: value" extra header
+    // lines. `sender` is "<address>", optionally TAB "user:password" TAB "LOGIN"|"CRAM-MD5".
+    // `files` is one attachment path up to its first NUL; empty means no attachment.
+    // Returns empty text when the server accepted the mail, else the error text. Appends one
+    // line per call to the log file `logPath` (empty: no log).
+    // May be called from any thread, one call at a time.
+    virtual std::string SendMailEx(const std::string& logPath, const std::string& server,
+                                   const std::string& recipients, const std::string& sender,
+                                   const std::string& subject, const std::string& body,
+                                   const std::string& files) = 0;
+
+    // Logs in to the POP3 server "host<TAB>port" (110 when empty; 995 is implicit TLS, else STLS
+    // when offered) and issues `command` (normally "STAT"). True when both succeeded; otherwise
+    // false with the reason in *error when given. `folder` is accepted for the argument form only.
+    virtual bool RcvMail(const std::string& server, const std::string& user,
+                         const std::string& password, const std::string& command,
+                         const std::string& folder, std::string* error = nullptr) = 0;
+};
+
+// Time limits of the real client, in milliseconds. `connect` bounds the connection including the
+// server's greeting, `stall` ends a transfer that moves no byte for that long, `total` bounds a
+// whole exchange.
+struct MailTimeouts {
+    long connectMs = 30000;
+    long stallMs = 60000;
+    long totalMs = 300000;
+};
+
+// The real client over libcurl. Trusts the system's certificate store, plus the CA file named by
+// PAWLINEX_CA_FILE when set. PAWLINEX_MAIL_TIMEOUT (seconds) shortens connect and stall limits.
+class CurlMailTransport : public MailTransport {
+public:
+    CurlMailTransport();
+    std::string SendMailEx(const std::string& logPath, const std::string& server,
+                           const std::string& recipients, const std::string& sender,
+                           const std::string& subject, const std::string& body,
+                           const std::string& files) override;
+    bool RcvMail(const std::string& server, const std::string& user, const std::string& password,
+                 const std::string& command, const std::string& folder,
+                 std::string* error = nullptr) override;
+
+    void setTimeouts(const MailTimeouts& timeouts) { m_timeouts = timeouts; }
+    const MailTimeouts& timeouts() const { return m_timeouts; }
+
+private:
+    MailTimeouts m_timeouts;
+};
+
+// The transport MailSend uses: the real client unless a test has put another in place.
+MailTransport& CurrentMailTransport();
+// Not owned; nullptr puts the real client back.
+void SetMailTransport(MailTransport* transport);
+// The one real client (to adjust its time limits).
+CurlMailTransport& RealMailTransport();
+
+// Asks a running exchange of the real client to stop at its next progress check (within about a
+// second); it then fails with an "aborted" text. Cleared by ClearMailAbort, which every new send
+// through MailSendWaiting does first. Any thread.
+void RequestMailAbort();
+void ClearMailAbort();
+
+// One line of mail.log.txt: local time, recipients, subject, result ("OK" or "NG: text"). Tabs
+// separate the fields; nothing of the line can break it in two. Failures to write are ignored.
+void AppendMailLog(const std::string& logPath, const std::string& recipients,
+                   const std::string& subject, const std::string& errorText);
