@@ -29,7 +29,9 @@ bool StatusPanels::visible(int panel) const {
     return panel >= 1 && panel <= 5 && m_visible[panel - 1];
 }
 
-void StatusPanels::setListener(std::function<void(int)> listener) { m_listener = std::move(listener); }
+void StatusPanels::setListener(std::function<void(int)> listener) {
+    m_listener = std::move(listener);
+}
 
 void StatusPanels::reset() {
     m_texts = {};

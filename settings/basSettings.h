@@ -3,6 +3,7 @@
 #include "settings/AppSettings.h"
 
 #include <string>
+#include <vector>
 
 // Path of pawlinex.ini inside the program folder.
 std::string SettingsFilePath();
@@ -22,3 +23,7 @@ bool SaveSettings();
 // double-byte character) minus one, and back.
 std::string ScramblePass(const std::string& plain);
 std::string UnscramblePass(const std::string& stored);
+
+// The capture sources listed by hand in the optional [SOURCES] section (SOURCE0 .. SOURCE9), in
+// key order, empty ones left out. The program reads this section and never writes it.
+std::vector<std::string> ReadSourcesSection();
