@@ -14,3 +14,25 @@ inline std::string FtpPass;
 // mode becomes "ascii"; both defaults are written back into the caller's variables.
 void AutoFTP(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
              std::string& mode);
+
+// The upload is skipped quietly, with no script left behind, when the script cannot be written
+// or the client cannot be started. While an upload runs (AutoFTP waits inside a local event
+// loop) a second AutoFTP returns at once without uploading.
+
+// Stops a running client (SIGTERM, then SIGKILL after a short grace) and deletes its script.
+// For the close sequence, which can run inside AutoFTP's wait; AutoFTP then returns as soon as
+// control gets back to it. Does nothing when no upload runs.
+void AbortAutoFTP();
+
+// True while AutoFTP waits for the client.
+bool AutoFTPRunning();
+
+// The client program: set by SetFtpClientPath, else PAWLINEX_FTP_CLIENT, else pawlinex-ftp in
+// the folder of the running executable. An empty path restores the default.
+std::string FtpClientPath();
+void SetFtpClientPath(const std::string& path);
+
+// How long AutoFTP waits for the client before stopping it (default 10 minutes, far above a slow
+// upload of a 30-second clip).
+inline constexpr int kDefaultAutoFTPWaitLimitMs = 10 * 60 * 1000;
+void SetAutoFTPWaitLimit(int limitMs);
