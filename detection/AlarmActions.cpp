@@ -1,0 +1,102 @@
+#include "detection/AlarmActions.h"
+
+#include "mail/basPicture.h"
+#include "settings/AppSettings.h"
+#include "settings/StatusPanels.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+std::string AlarmStamp(const QDateTime& time) {
+    const QDate d = time.date();
+    const QTime t = time.time();
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d_", d.year() % 100, d.month(), d.day(),
+                  t.hour(), t.minute(), t.second());
+    return buf;
+}
+
+AlarmActions::AlarmActions(AlarmActionPorts ports, std::string programFolder)
+    : m_ports(ports), m_programFolder(std::move(programFolder)) {}
+
+namespace {
+void Panel1(const std::string& text) {
+    StatusPanels::instance().setText(1, text);
+}
+} // namespace
+
+void AlarmActions::sStartAVI() {
+    const FtpSettings& ftp = AppSettings.Ftp;
+    if (!ftp.Move)
+        return;
+    Panel1(kRecordingText);
+
+    CAPTUREPARMS parms{};
+    m_ports.recorder->getSetup(parms);
+    parms.dwRequestMicroSecPerFrame = 33333; // 30 frames a second
+    parms.fMakeUserHitOKToCapture = 0;
+    parms.fCaptureAudio = ftp.Audio ? 1 : 0;
+    parms.fAbortLeftMouse = 0;
+    parms.fAbortRightMouse = 0;
+    parms.fLimitEnabled = 1;
+    parms.wTimeLimit = static_cast<uint32_t>(ftp.Time > 0 ? ftp.Time : 0);
+    m_ports.recorder->setSetup(parms);
+
+    std::string name = AlarmStamp(m_ports.clock->now()) + "ALERT.AVI";
+    std::string path = m_programFolder + "/avi/" + name;
+    m_ports.recorder->setCaptureFile(path);
+    m_ports.recorder->captureSequence();
+    m_ports.recorder->captureStop();
+
+    if (!ftp.Ftp)
+        return;
+    Panel1(kUploadingText);
+    m_ports.uploader->setLogin(m_programFolder, ftp.Host, ftp.User, ftp.Pass);
+
+    if (ftp.FileName) {
+        // No clip (missing avi folder, a source that cannot record) means nothing to upload;
+        // the mails that follow must still go out.
+        const std::string copy = m_programFolder + "/avi/ALERT.AVI";
+        std::error_code ec;
+        std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
+                                   ec);
+        if (ec)
+            return;
+        path = copy;
+        name = "ALERT.AVI";
+    }
+    std::string mode = "binary";
+    try {
+        m_ports.uploader->upload(name, path, ftp.Holder, mode);
+    } catch (const std::exception&) {
+        // A script that cannot be written or a client that cannot start costs the upload only.
+    }
+}
+
+void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
+    for (const MailTrigger& trg : AppSettings.Trg) {
+        if (!trg.Enabled)
+            continue;
+        Panel1(kMailingText);
+        std::string attachment;
+        if (trg.Grp == 1) {
+            const PictureDimensions size = PictureSize(trg.MinSize);
+            std::string file =
+                m_programFolder + "/img/" + AlarmStamp(m_ports.clock->now()) + "ALERT.jpg";
+            file.push_back('\0');
+            const int result = m_ports.pictures->write(picViewA, picViewC, size.width, size.height,
+                                                       file, static_cast<uint8_t>(trg.Arc & 0xFF));
+            if (result != 0) {
+                // Without its picture this trigger's mail would promise an attachment it lacks.
+                Panel1(kMailErrorText);
+                continue;
+            }
+            attachment = file;
+        }
+        Panel1(kAutoMailText);
+        const bool ok = m_ports.mailer->send(trg.MailTo, trg.Subject, trg.Body, attachment);
+        Panel1(ok ? std::string() : std::string(kMailErrorText));
+    }
+}

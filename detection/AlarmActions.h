@@ -1,0 +1,51 @@
+#pragma once
+
+#include "detection/AlarmPorts.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <string>
+
+// "YYMMDDhhmmss_" of a local time: two-digit year, month, day, hour 00..23, minute, second.
+std::string AlarmStamp(const QDateTime& time);
+
+// Panel 1 progress texts of the alarm actions.
+inline constexpr const char* kRecordingText = "Pawlinex: 動画録画中･･･";
+inline constexpr const char* kUploadingText = "Pawlinex: FTPで送信中･･･";
+inline constexpr const char* kMailingText = "Pawlinex: ﾒｰﾙ送信中･･･";
+inline constexpr const char* kAutoMailText = "自動ﾒｰﾙ送信中";
+inline constexpr const char* kMailErrorText = "ﾒｰﾙ送信ｴﾗｰでした。";
+
+struct AlarmActionPorts {
+    ClipRecorder* recorder = nullptr;
+    ClipUploader* uploader = nullptr;
+    AlarmMailer* mailer = nullptr;
+    PictureWriter* pictures = nullptr;
+    const Clock* clock = nullptr;
+};
+
+// The two things an alarm does, driven by AppSettings: record a clip and upload it, then mail
+// the alarm frame to every enabled trigger. Progress goes to panel 1 of the status bar. Keeps no
+// state between alarms.
+class AlarmActions {
+public:
+    // `programFolder` is where avi/ and img/ live (no trailing slash).
+    AlarmActions(AlarmActionPorts ports, std::string programFolder);
+
+    // Records TIME seconds to avi/YYMMDDhhmmss_ALERT.AVI when MOVE is on, then uploads it when FTP
+    // is on (as ALERT.AVI, from a fresh avi/ALERT.AVI copy, when FILENAME is on). A copy that
+    // fails, or an upload that cannot start, skips the upload only.
+    void sStartAVI();
+
+    // For each enabled trigger in order: its own picture of `picViewA` (the frame that raised the
+    // alarm) in the trigger's size and quality when it attaches one, then its mail. A picture that
+    // cannot be written skips that trigger's mail and shows the mail error; later triggers are
+    // still tried.
+    void sStartMailSend(const QImage& picViewA, QImage& picViewC);
+
+    const std::string& programFolder() const { return m_programFolder; }
+
+private:
+    AlarmActionPorts m_ports;
+    std::string m_programFolder;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+// The edges the alarm handling talks through: clock, warning sound, clip recorder, upload, mail
+// and picture files. The live implementations (AlarmPortsLive.h) call the program's real
+// services; tests pass doubles that record the calls. All calls come from the user-interface
+// thread; any of them may block it (recording, upload and mail do).
+
+#include "capture/CaptureRecords.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <cstdint>
+#include <string>
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0; // local time
+};
+
+class AlarmSound {
+public:
+    virtual ~AlarmSound() = default;
+    virtual void play(const std::string& path) = 0;
+    virtual void close(const std::string& path) = 0;
+    virtual void repeat(const std::string& path) = 0;
+};
+
+// Clip recording on the capture window. Results are reported but the alarm does not act on
+// them.
+class ClipRecorder {
+public:
+    virtual ~ClipRecorder() = default;
+    virtual bool getSetup(CAPTUREPARMS& parms) = 0;
+    virtual bool setSetup(const CAPTUREPARMS& parms) = 0;
+    virtual bool setCaptureFile(const std::string& path) = 0;
+    virtual bool captureSequence() = 0; // returns when the time limit is reached or Esc pressed
+    virtual bool captureStop() = 0;
+};
+
+// One upload with the FTP client; returns when the client has ended. May throw when the script
+// cannot be written or the client cannot start.
+class ClipUploader {
+public:
+    virtual ~ClipUploader() = default;
+    virtual void upload(std::string& remoteName, std::string& localPath,
+                        const std::string& remoteFolder, std::string& mode) = 0;
+    // The login the upload uses; set before every upload.
+    virtual void setLogin(const std::string& appPath, const std::string& host,
+                          const std::string& user, const std::string& pass) = 0;
+};
+
+class AlarmMailer {
+public:
+    virtual ~AlarmMailer() = default;
+    // Re-checks the stored mail account and answers whether it is complete.
+    virtual bool updateAccountState() = 0;
+    // One mail; `files` is a picture path followed by a NUL, or empty. True when accepted.
+    virtual bool send(const std::string& to, const std::string& subject, const std::string& body,
+                      const std::string& files) = 0;
+};
+
+// Stretches `source` into `canvas` at width x height and writes the canvas as a JPEG.
+// Returns the JPEG writer's result: 0 written, anything else failed.
+class PictureWriter {
+public:
+    virtual ~PictureWriter() = default;
+    virtual int write(const QImage& source, QImage& canvas, int width, int height,
+                      const std::string& pathWithNul, uint8_t quality) = 0;
+};

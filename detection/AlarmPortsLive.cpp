@@ -1,0 +1,46 @@
+#include "detection/AlarmPortsLive.h"
+
+#include "ftp/basAutoFTP.h"
+#include "mail/MailAccount.h"
+#include "mail/MailSendWaiting.h"
+#include "mail/basPicture.h"
+#include "sound/basSound.h"
+
+void BasAlarmSound::play(const std::string& path) {
+    SoundPlay(path);
+}
+void BasAlarmSound::close(const std::string& path) {
+    SoundClose(path);
+}
+void BasAlarmSound::repeat(const std::string& path) {
+    SoundRepeat(path);
+}
+
+void AutoFtpUploader::upload(std::string& remoteName, std::string& localPath,
+                             const std::string& remoteFolder, std::string& mode) {
+    AutoFTP(remoteName, localPath, remoteFolder, mode);
+}
+
+void AutoFtpUploader::setLogin(const std::string& appPath, const std::string& host,
+                               const std::string& user, const std::string& pass) {
+    FtpAppPath = appPath;
+    FtpHost = host;
+    FtpUser = user;
+    FtpPass = pass;
+}
+
+bool AccountMailer::updateAccountState() {
+    UpdateMailAccountState();
+    return MailAccountReady;
+}
+
+bool AccountMailer::send(const std::string& to, const std::string& subject, const std::string& body,
+                         const std::string& files) {
+    return MailSendWaiting(to, subject, body, files);
+}
+
+int JpegPictureWriter::write(const QImage& source, QImage& canvas, int width, int height,
+                             const std::string& pathWithNul, uint8_t quality) {
+    ScalePicture(source, canvas, height, width);
+    return DCSavetoJPEG(canvas, canvas.width(), canvas.height(), pathWithNul, quality, 0);
+}

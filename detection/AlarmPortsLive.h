@@ -1,0 +1,42 @@
+#pragma once
+
+#include "detection/AlarmPorts.h"
+
+// The real services behind the alarm's edges.
+
+class SystemClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+// The warning sound through basSound.
+class BasAlarmSound final : public AlarmSound {
+public:
+    void play(const std::string& path) override;
+    void close(const std::string& path) override;
+    void repeat(const std::string& path) override;
+};
+
+// AutoFTP and its login variables.
+class AutoFtpUploader final : public ClipUploader {
+public:
+    void upload(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
+                std::string& mode) override;
+    void setLogin(const std::string& appPath, const std::string& host, const std::string& user,
+                  const std::string& pass) override;
+};
+
+// UpdateMailAccountState / MailAccountReady and the mail transfer.
+class AccountMailer final : public AlarmMailer {
+public:
+    bool updateAccountState() override;
+    bool send(const std::string& to, const std::string& subject, const std::string& body,
+              const std::string& files) override;
+};
+
+// ScalePicture into the canvas, then DCSavetoJPEG of the canvas.
+class JpegPictureWriter final : public PictureWriter {
+public:
+    int write(const QImage& source, QImage& canvas, int width, int height,
+              const std::string& pathWithNul, uint8_t quality) override;
+};

@@ -1,0 +1,133 @@
+#include "detection/AlarmSequence.h"
+
+#include "AlarmDoubles.h"
+#include "settings/StatusPanels.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+class RecordingHost final : public AlarmHost {
+public:
+    explicit RecordingHost(CallLog& log) : m_log(log) {}
+    bool ready = true;
+    bool throwInAvi = false;
+    bool throwInMail = false;
+    bool heldByUser = false;
+    std::vector<std::string> panel1AtAvi;
+    void startSoundRepeat() override { m_log.add("Timer2 on"); }
+    void stopSoundRepeat() override { m_log.add("Timer2 off"); }
+    void showLamps(LevelState s, bool repaintNow) override {
+        m_log.add("lamps " + std::to_string(StateLamp(s)) + (repaintNow ? " repaint" : ""));
+    }
+    void sDispEnabled(bool e) override {
+        m_log.add(e ? "sDispEnabled(true)" : "sDispEnabled(false)");
+    }
+    bool commandsHeldByUser() const override { return heldByUser; }
+    void sStartAVI() override {
+        m_log.add("sStartAVI");
+        panel1AtAvi.push_back(StatusPanels::instance().text(1));
+        if (throwInAvi)
+            throw std::runtime_error("recording failed");
+    }
+    bool updateMailAccountState() override {
+        m_log.add("UpdateMailAccountState");
+        return ready;
+    }
+    void sStartMailSend() override {
+        m_log.add("sStartMailSend");
+        if (throwInMail)
+            throw std::runtime_error("mail failed");
+    }
+
+private:
+    CallLog& m_log;
+};
+
+class AlarmSequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override { StatusPanels::instance().reset(); }
+    CallLog log;
+    RecordingHost host{log};
+    RecordingSound sound{log};
+    FixedClock clock;
+    bool skip = false;
+};
+
+TEST_F(AlarmSequenceTest, AlarmRunsItsStepsInOrder) {
+    ClassifyOutcome out = ClassifyAndShow(101, 100, "/s/a.oga", host, sound, clock, skip);
+    EXPECT_EQ(out.state, LevelState::Alarm);
+    EXPECT_EQ(out.stateColor, 255u);
+    EXPECT_TRUE(skip);
+    const std::vector<std::string> expected = {"SoundPlay /s/a.oga", "Timer2 on",
+                                               "lamps 2 repaint",    "sDispEnabled(false)",
+                                               "sStartAVI",          "UpdateMailAccountState",
+                                               "sStartMailSend",     "sDispEnabled(true)"};
+    EXPECT_EQ(log.calls, expected);
+    // The present-tense text and the time are up before the long actions start.
+    ASSERT_EQ(host.panel1AtAvi.size(), 1u);
+    EXPECT_EQ(host.panel1AtAvi[0], "Pawlinex: 警報！ 誰かいるワン！!");
+    EXPECT_EQ(StatusPanels::instance().text(2), "最終警報: 2007/10/09 04:26");
+    EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいたワン！!");
+}
+
+TEST_F(AlarmSequenceTest, AlarmWithoutSoundOrAccountSkipsOnlyThose) {
+    host.ready = false;
+    ClassifyAndShow(2, 1, "", host, sound, clock, skip);
+    const std::vector<std::string> expected = {"lamps 2 repaint", "sDispEnabled(false)",
+                                               "sStartAVI", "UpdateMailAccountState",
+                                               "sDispEnabled(true)"};
+    EXPECT_EQ(log.calls, expected);
+    EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいたワン！!");
+}
+
+TEST_F(AlarmSequenceTest, CalmStatesCloseTheSoundAndStopTheRepeat) {
+    const std::pair<int32_t, LevelState> cases[] = {
+        {0, LevelState::Calm}, {85, LevelState::Doubt}, {100, LevelState::Suspect}};
+    for (const auto& [L, state] : cases) {
+        log.calls.clear();
+        StatusPanels::instance().setText(2, "最終警報: 2007/10/09 04:26");
+        ClassifyOutcome out = ClassifyAndShow(L, 100, "", host, sound, clock, skip);
+        EXPECT_EQ(out.state, state);
+        EXPECT_EQ(out.stateColor, StateColor(state));
+        // The close goes out even with no sound configured.
+        const std::vector<std::string> expected = {"SoundClose ", "Timer2 off",
+                                                   "lamps " + std::to_string(StateLamp(state))};
+        EXPECT_EQ(log.calls, expected);
+        EXPECT_EQ(StatusPanels::instance().text(1), StateText(state));
+        EXPECT_EQ(StatusPanels::instance().text(2), "最終警報: 2007/10/09 04:26");
+        EXPECT_FALSE(skip);
+    }
+}
+
+// An action that fails must not leave the main window's commands locked for the rest of the
+// run; the failure still ends the tick, and the final text is not written.
+TEST_F(AlarmSequenceTest, FailingActionUnlocksTheCommands) {
+    for (int where = 0; where < 2; ++where) {
+        log.calls.clear();
+        StatusPanels::instance().reset();
+        host.throwInAvi = where == 0;
+        host.throwInMail = where == 1;
+        EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, skip), std::runtime_error);
+        ASSERT_FALSE(log.calls.empty());
+        EXPECT_EQ(log.calls.back(), "sDispEnabled(true)");
+        EXPECT_TRUE(skip) << "the next tick must re-prime";
+        EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいるワン！!");
+    }
+}
+
+// When the user's own stop or threshold edit holds the commands, the failure leaves them so.
+TEST_F(AlarmSequenceTest, FailingActionLeavesUserLockAlone) {
+    host.throwInAvi = true;
+    host.heldByUser = true;
+    EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, skip), std::runtime_error);
+    EXPECT_FALSE(log.has("sDispEnabled(true)"));
+}
+
+TEST(LastAlarmText, AlwaysSlashesAnd24Hours) {
+    EXPECT_EQ(LastAlarmText(QDateTime(QDate(2026, 1, 2), QTime(23, 5, 59))),
+              "最終警報: 2026/01/02 23:05");
+}
+
+} // namespace
