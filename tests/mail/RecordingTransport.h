@@ -1,0 +1,35 @@
+#pragma once
+
+#include "mail/MailTransport.h"
+
+#include <string>
+#include <vector>
+
+// A transport that records every call in order and answers as told.
+class RecordingTransport : public MailTransport {
+public:
+    struct Call {
+        std::string kind; // "RcvMail" or "SendMailEx"
+        std::vector<std::string> args;
+    };
+    std::vector<Call> calls;
+    bool popResult = true;
+    std::string sendResult; // empty = accepted
+
+    std::string SendMailEx(const std::string& logPath, const std::string& server,
+                           const std::string& recipients, const std::string& sender,
+                           const std::string& subject, const std::string& body,
+                           const std::string& files) override {
+        calls.push_back(
+            {"SendMailEx", {logPath, server, recipients, sender, subject, body, files}});
+        return sendResult;
+    }
+    bool RcvMail(const std::string& server, const std::string& user, const std::string& password,
+                 const std::string& command, const std::string& folder,
+                 std::string* error) override {
+        calls.push_back({"RcvMail", {server, user, password, command, folder}});
+        if (!popResult && error)
+            *error = "-ERR [AUTH] Authentication failed.";
+        return popResult;
+    }
+};
