@@ -1,0 +1,247 @@
+#include "capture/frm_Camera.h"
+
+#include "detection/AlarmPortsLive.h"
+#include "detection/DetectionHost.h"
+#include "detection/LevelState.h"
+#include "detection/ScopePanel.h"
+#include "mail/basPicture.h"
+#include "settings/AppSettings.h"
+#include "settings/basCommon.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// The capture window's frame hand-over.
+class CapFrameSource final : public FrameSource {
+public:
+    bool grabFrame() override { return capGrabFrame(hCapWnd); }
+    bool editCopy() override { return capEditCopy(hCapWnd); }
+    void previewOn() override { capPreview(hCapWnd, true); }
+    bool takeFrame(Frame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
+};
+
+class CapClipRecorder final : public ClipRecorder {
+public:
+    bool getSetup(CAPTUREPARMS& p) override {
+        return capCaptureGetSetup(hCapWnd, &p, sizeof(CAPTUREPARMS));
+    }
+    bool setSetup(const CAPTUREPARMS& p) override {
+        return capCaptureSetSetup(hCapWnd, &p, sizeof(CAPTUREPARMS));
+    }
+    bool setCaptureFile(const std::string& path) override {
+        return capFileSetCaptureFile(hCapWnd, path);
+    }
+    bool captureSequence() override { return capCaptureSequence(hCapWnd); }
+    bool captureStop() override { return capCaptureStop(hCapWnd); }
+};
+
+// A 32-bit bitmap as an image of its own (deep copy). The fourth byte of a pixel carries no
+// colour, which is what RGB32 ignores. Only the pixel part of each row is taken.
+QImage BitsToImage(const BitmapHeader& h, const uint8_t* bits, size_t size) {
+    if (h.bmWidth <= 0 || h.bmHeight <= 0 || h.bmWidthBytes <= 0)
+        throw std::domain_error("frame without pixels");
+    if (h.bmBitsPixel != 32)
+        throw std::domain_error("unsupported pixel format");
+    if (size < size_t(h.bmWidthBytes) * size_t(h.bmHeight))
+        throw std::length_error("frame shorter than its header");
+    QImage img(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
+    if (img.isNull())
+        throw std::bad_alloc();
+    const size_t rowBytes = std::min<size_t>(size_t(h.bmWidthBytes), size_t(h.bmWidth) * 4);
+    for (int y = 0; y < h.bmHeight; ++y)
+        std::memcpy(img.scanLine(y), bits + size_t(y) * size_t(h.bmWidthBytes), rowBytes);
+    return img;
+}
+
+} // namespace
+
+struct frm_Camera::Live {
+    CapFrameSource frames;
+    CapClipRecorder recorder;
+    AutoFtpUploader uploader;
+    AccountMailer mailer;
+    JpegPictureWriter pictures;
+    BasAlarmSound sound;
+    SystemClock clock;
+};
+
+frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent)
+    : QWidget(parent), m_host(host), m_scope(scope), m_live(std::make_unique<Live>()) {
+    setObjectName(QStringLiteral("frm_Camera"));
+    setAlarmPorts({});
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, &frm_Camera::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(100);
+    connect(Timer2, &QTimer::timeout, this, [this] {
+        try {
+            sound().repeat(AppSettings.Com.SoundPath);
+        } catch (...) {
+        }
+    });
+}
+
+frm_Camera::~frm_Camera() = default;
+
+void frm_Camera::startTimer1() {
+    const int tenths = std::clamp<int>(AppSettings.Com.Timer, 1, 50);
+    Timer1->start(tenths * 100);
+}
+
+void frm_Camera::stopTimer1() {
+    Timer1->stop();
+}
+
+void frm_Camera::ResizeCaptureWindow(HCAPWND lwnd) {
+    if (QWidget* w = capWindowWidget(lwnd))
+        w->setGeometry(0, 0, width(), height());
+}
+
+void frm_Camera::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ResizeCaptureWindow(hCapWnd);
+}
+
+void frm_Camera::setFrameSource(FrameSource* source) {
+    m_frameSource = source;
+}
+
+void frm_Camera::setAlarmPorts(const AlarmActionPorts& ports) {
+    m_ports.recorder = ports.recorder ? ports.recorder : &m_live->recorder;
+    m_ports.uploader = ports.uploader ? ports.uploader : &m_live->uploader;
+    m_ports.mailer = ports.mailer ? ports.mailer : &m_live->mailer;
+    m_ports.pictures = ports.pictures ? ports.pictures : &m_live->pictures;
+    m_ports.clock = ports.clock ? ports.clock : &m_live->clock;
+}
+
+void frm_Camera::setAlarmSound(AlarmSound* s) {
+    m_sound = s;
+}
+void frm_Camera::setClock(const Clock* c) {
+    m_clock = c;
+}
+void frm_Camera::setProgramFolder(const std::string& folder) {
+    m_programFolder = folder;
+}
+
+FrameSource& frm_Camera::frameSource() {
+    return m_frameSource ? *m_frameSource : m_live->frames;
+}
+AlarmSound& frm_Camera::sound() {
+    return m_sound ? *m_sound : m_live->sound;
+}
+const Clock& frm_Camera::clock() {
+    return m_clock ? *m_clock : m_live->clock;
+}
+
+AlarmActions frm_Camera::actions() {
+    return AlarmActions(m_ports, m_programFolder.empty() ? ProgramFolder() : m_programFolder);
+}
+
+void frm_Camera::sStartAVI() {
+    actions().sStartAVI();
+}
+
+void frm_Camera::sStartMailSend() {
+    actions().sStartMailSend(pic_ViewA, pic_ViewC);
+}
+
+void frm_Camera::Timer1_Timer() {
+    if (!Timer1->isActive())
+        return;
+    Timer1->stop();
+    if (m_host && m_host->isStopSelected())
+        return;
+    if (m_host && m_host->isThresholdEditing())
+        return;
+    try {
+        tickBody();
+    } catch (...) {
+        // A failing tick shows nothing; the next one starts afresh.
+    }
+    startTimer1();
+}
+
+void frm_Camera::tickBody() {
+    FrameSource& source = frameSource();
+    source.grabFrame();
+    const bool copied = source.editCopy();
+    source.previewOn();
+    if (!copied)
+        return;
+    QCoreApplication::processEvents();
+
+    Frame frame;
+    if (!source.takeFrame(frame) || frame.empty())
+        return;
+    const BitmapHeader header = frame.header;
+    // The alarm picture needs the frame as grabbed; the comparison may take over its buffer.
+    QImage viewA = BitsToImage(header, frame.bits.data(), frame.bits.size());
+
+    const CompareResult result =
+        CompareFrame(frame, m_detector, SkipNextCompare, AppSettings.Com.Accuracy,
+                     AppSettings.Com.Noize, m_diff);
+    pic_ViewA = std::move(viewA);
+    if (result.Compared) {
+        m_picScopeB = BitsToImage(header, m_diff.data(), m_diff.size());
+        if (m_scope) {
+            const QSize inner = m_scope->scopeInnerSize();
+            QImage scope;
+            ScalePicture(m_picScopeB, scope, inner.height(), inner.width());
+            m_scope->setScopeImage(scope);
+        }
+    } else {
+        m_picScopeB = pic_ViewA;
+    }
+
+    m_changeLevel = result.ChangeLevel;
+    m_lastState = Classify(m_changeLevel, AppSettings.Com.CkSum);
+    if (m_scope)
+        m_scope->lblCount()->setText(QString::fromStdString(
+            FormatCount(m_changeLevel, QLocale().groupSeparator().toStdString())));
+
+    const int threshold = AppSettings.Com.CkSum;
+    const ClassifyOutcome outcome =
+        ClassifyAndShow(m_changeLevel, threshold, AppSettings.Com.SoundPath,
+                        static_cast<AlarmHost&>(*this), sound(), clock(), SkipNextCompare);
+    m_lastState = outcome.state;
+    if (m_scope) {
+        const TimelineStep step = m_scope->timeline().draw(
+            m_changeLevel, threshold, outcome.stateColor, clock().now().time());
+        m_scope->showTimelineStep(step);
+    }
+}
+
+void frm_Camera::startSoundRepeat() {
+    Timer2->start(100);
+}
+void frm_Camera::stopSoundRepeat() {
+    Timer2->stop();
+}
+
+void frm_Camera::showLamps(LevelState state, bool repaintNow) {
+    if (m_scope)
+        m_scope->setLamps(StateLamp(state), repaintNow);
+}
+
+void frm_Camera::sDispEnabled(bool enabled) {
+    if (m_host)
+        m_host->sDispEnabled(enabled);
+}
+
+bool frm_Camera::commandsHeldByUser() const {
+    return m_host && (m_host->isStopSelected() || m_host->isThresholdEditing());
+}
+
+bool frm_Camera::updateMailAccountState() {
+    return m_ports.mailer->updateAccountState();
+}

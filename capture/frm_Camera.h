@@ -1,0 +1,97 @@
+#pragma once
+
+#include "capture/capApi.h"
+#include "detection/AlarmActions.h"
+#include "detection/AlarmSequence.h"
+#include "detection/FrameDifference.h"
+#include "detection/FrameSource.h"
+
+#include <QImage>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class DetectionHost;
+class ScopePanel;
+class QTimer;
+
+// The capture host: the child window that holds the live capture window and runs detection.
+// Timer1 fires the detection tick (grab, compare, show the level, classify, draw the timeline);
+// Timer2 keeps the warning sound looping from an alarm until the next calm tick. Every tick stops
+// Timer1 first and re-arms it last, so ticks never overlap however long an alarm takes. Nothing
+// a tick does lets an exception out into Qt.
+class frm_Camera : public QWidget, private AlarmHost {
+    Q_OBJECT
+public:
+    frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent = nullptr);
+    ~frm_Camera() override;
+
+    QTimer* Timer1 = nullptr; // detection tick; stopped = QTimer::stop(), never interval 0
+    QTimer* Timer2 = nullptr; // warning-sound repeat, 100 ms while an alarm sound runs
+
+    // Interval AppSettings.Com.Timer * 100 ms, started.
+    void startTimer1();
+    void stopTimer1();
+
+    // Fits the capture window to this window's inner size at (0, 0).
+    void ResizeCaptureWindow(HCAPWND lwnd);
+
+    // The two alarm actions; the tick runs them, public for the main window and tests.
+    void sStartAVI() override;
+    void sStartMailSend() override;
+
+    // Test seams: replace the frame source, the alarm's edges, the sound and the clock. The
+    // objects must outlive this window; nullptr restores the live one.
+    void setFrameSource(FrameSource* source);
+    void setAlarmPorts(const AlarmActionPorts& ports);
+    void setAlarmSound(AlarmSound* sound);
+    void setClock(const Clock* clock);
+    void setProgramFolder(const std::string& folder);
+
+    // Results of the last tick that got a frame.
+    int32_t ChangeLevel() const { return m_changeLevel; }
+    LevelState lastState() const { return m_lastState; }
+    const QImage& picViewA() const { return pic_ViewA; }
+    const QImage& picScopeB() const { return m_picScopeB; }
+
+public slots:
+    // Timer1's tick.
+    void Timer1_Timer();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void tickBody();
+    AlarmActions actions();
+    FrameSource& frameSource();
+    AlarmSound& sound();
+    const Clock& clock();
+
+    // AlarmHost
+    void startSoundRepeat() override;
+    void stopSoundRepeat() override;
+    void showLamps(LevelState state, bool repaintNow) override;
+    void sDispEnabled(bool enabled) override;
+    bool commandsHeldByUser() const override;
+    bool updateMailAccountState() override;
+
+    DetectionHost* m_host;
+    ScopePanel* m_scope;
+
+    DetectorState m_detector;
+    std::vector<uint8_t> m_diff;
+    QImage m_picScopeB; // the grabbed frame, then the difference image
+    QImage pic_ViewA;   // own copy of the grabbed frame: the alarm picture's source
+    QImage pic_ViewC;   // canvas the alarm picture is scaled into
+    int32_t m_changeLevel = 0;
+    LevelState m_lastState = LevelState::Calm;
+
+    struct Live;
+    std::unique_ptr<Live> m_live;
+    FrameSource* m_frameSource = nullptr;
+    AlarmActionPorts m_ports;
+    AlarmSound* m_sound = nullptr;
+    const Clock* m_clock = nullptr;
+    std::string m_programFolder;
+};
