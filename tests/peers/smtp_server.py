@@ -57,7 +57,7 @@ def describe(raw):
                 "data": part.get_payload(decode=True),
             })
         elif part.get_content_type() == "text/plain" and body is None:
-            body = part.get_content()
+            body = part.get_content().replace("\r\n", "\n")
     return headers, raw_headers, body, attachments
 
 
