@@ -1,0 +1,113 @@
+// Frame comparison against a plain memcpy of one frame, at two camera sizes, 32 bits per pixel.
+// The comparison reads two frames and writes one, memcpy reads one and writes one, so a ratio
+// near 1.5 means the comparison runs at memory speed.
+
+#include "detection/FrameDifference.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+Frame randomFrame(int width, int height, uint32_t seed) {
+    BitmapHeader h;
+    h.bmWidth = width;
+    h.bmHeight = height;
+    h.bmWidthBytes = width * 4;
+    h.bmPlanes = 1;
+    h.bmBitsPixel = 32;
+    Frame f{h, std::vector<uint8_t>(size_t(h.bmWidthBytes) * size_t(height))};
+    std::mt19937 rng(seed);
+    for (uint8_t& b : f.bits)
+        b = uint8_t(rng());
+    return f;
+}
+
+template <auto Compare> void compareFrames(benchmark::State& state, bool noise) {
+    const int width = int(state.range(0));
+    const int height = int(state.range(1));
+    Frame cur = randomFrame(width, height, 1);
+    Frame other = randomFrame(width, height, 2);
+    DetectorState detector;
+    bool skip = false;
+    std::vector<uint8_t> diff;
+    Compare(other, detector, skip, 50, noise, diff);
+    // Each call swaps the frame with the reference, so the two frames take turns and every
+    // iteration is a full comparison of different pictures.
+    for (auto _ : state) {
+        const CompareResult r = Compare(cur, detector, skip, 50, noise, diff);
+        benchmark::DoNotOptimize(r);
+        benchmark::DoNotOptimize(diff.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(cur.bits.size()));
+}
+
+void BM_Compare(benchmark::State& state) {
+    compareFrames<CompareFrame>(state, true);
+}
+void BM_CompareNoNoise(benchmark::State& state) {
+    compareFrames<CompareFrame>(state, false);
+}
+void BM_CompareReference(benchmark::State& state) {
+    compareFrames<CompareFrameReference>(state, true);
+}
+
+void BM_Memcpy(benchmark::State& state) {
+    const size_t bytes = size_t(state.range(0)) * size_t(state.range(1)) * 4;
+    std::vector<uint8_t> src = randomFrame(int(state.range(0)), int(state.range(1)), 3).bits;
+    std::vector<uint8_t> dst(bytes);
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), bytes);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+}
+
+#define SIZES Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_Memcpy)->SIZES;
+BENCHMARK(BM_Compare)->SIZES;
+BENCHMARK(BM_CompareNoNoise)->SIZES;
+BENCHMARK(BM_CompareReference)->SIZES;
+
+// Keeps the console output and remembers each run's time for the ratios printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nTime relative to memcpy of one frame (target: comparison within 2x):\n");
+    for (const char* size : {"640/480", "1920/1080"}) {
+        const auto copy = reporter.times.find(std::string("BM_Memcpy/") + size);
+        if (copy == reporter.times.end() || copy->second <= 0)
+            continue;
+        for (const char* name : {"BM_Compare", "BM_CompareNoNoise", "BM_CompareReference"}) {
+            const auto t = reporter.times.find(std::string(name) + "/" + size);
+            if (t != reporter.times.end())
+                std::printf("  %-20s %-10s %9.1f us  ratio %.2f\n", name, size, t->second,
+                            t->second / copy->second);
+        }
+    }
+    return 0;
+}
