@@ -11,6 +11,7 @@ std::string g_lastError;
 
 bool MailSend(const std::string& recipients, const std::string& subject, const std::string& body,
               const std::string& files) {
+    ClearMailAbort();
     const MailSendRequest request =
         BuildMailSendRequest(AppSettings.Mail, ProgramFolder(), recipients, subject, body, files);
     const MailSendOutcome outcome = RunMailSend(request, CurrentMailTransport());

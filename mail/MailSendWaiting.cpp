@@ -57,6 +57,7 @@ bool MailSendWaiting(const std::string& recipients, const std::string& subject,
     });
     loop.exec(QEventLoop::ExcludeSocketNotifiers);
     worker.join();
+    ClearMailAbort(); // an abort asked for this transfer must not hit the next one
 
     g_busy = false;
     SetLastMailError(outcome.error);

@@ -1,0 +1,138 @@
+// MailSend from the stored account and the waiting variant the windows use: events keep flowing
+// during the transfer, a second send cannot start inside it, and closing can abort it.
+
+#include "mail/MailPeers.h"
+#include "mail/MailSend.h"
+#include "mail/MailSendWaiting.h"
+#include "mail/MailTransport.h"
+#include "mail/RecordingTransport.h"
+#include "settings/AppSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "test_MailSendWaiting";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+// Holds SendMailEx on the worker thread until the test opens the gate.
+class GateTransport : public RecordingTransport {
+public:
+    std::string SendMailEx(const std::string& logPath, const std::string& server,
+                           const std::string& recipients, const std::string& sender,
+                           const std::string& subject, const std::string& body,
+                           const std::string& files) override {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_open; });
+        return RecordingTransport::SendMailEx(logPath, server, recipients, sender, subject, body,
+                                              files);
+    }
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+};
+
+class MailSendWaitingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        setenv("PAWLINEX_HOME", home.path().c_str(), 1);
+        AppSettings = AppSettingsRecord{};
+        AppSettings.Mail.Mail = "cam@x.jp";
+        AppSettings.Mail.Smtp = "127.0.0.1\t25";
+        AppSettings.Mail.Att = "0";
+    }
+    void TearDown() override { SetMailTransport(nullptr); }
+    TempFolder home;
+};
+
+} // namespace
+
+TEST_F(MailSendWaitingTest, EventsRunDuringTheSendAndASecondSendIsRefused) {
+    GateTransport gate;
+    SetMailTransport(&gate);
+    bool timerRan = false;
+    bool inProgressSeen = false;
+    bool nestedResult = true;
+    QTimer::singleShot(0, [&] {
+        timerRan = true;
+        inProgressSeen = MailSendInProgress();
+        nestedResult = MailSendWaiting("other@x.jp", "nested", "b", "");
+        gate.open();
+    });
+    EXPECT_TRUE(MailSendWaiting("to@x.jp", "outer", "body", ""));
+    EXPECT_TRUE(timerRan);
+    EXPECT_TRUE(inProgressSeen);
+    EXPECT_FALSE(nestedResult);
+    EXPECT_FALSE(MailSendInProgress());
+    ASSERT_EQ(gate.calls.size(), 1u); // the nested send never reached the transport
+    EXPECT_EQ(gate.calls[0].args[4], "outer");
+    EXPECT_EQ(gate.calls[0].args[0], home.path() + "/mail.log.txt");
+    EXPECT_EQ(gate.calls[0].args[2], "to@x.jp\t>Reply-To: cam@x.jp");
+    EXPECT_EQ(LastMailError(), "");
+
+    // Afterwards a new send is possible again and reports the transport's text.
+    RecordingTransport refusing;
+    refusing.sendResult = "550 no such user";
+    SetMailTransport(&refusing);
+    EXPECT_FALSE(MailSendWaiting("to@x.jp", "again", "body", ""));
+    EXPECT_EQ(LastMailError(), "550 no such user");
+}
+
+TEST_F(MailSendWaitingTest, AbortEndsATransferToAServerThatNeverAnswers) {
+    SmtpPeer mute;
+    ASSERT_GT(mute.startMute(), 0);
+    AppSettings.Mail.Smtp = mute.server();
+    const MailTimeouts saved = RealMailTransport().timeouts();
+    RealMailTransport().setTimeouts({600000, 600000, 600000}); // only the abort can end it
+    bool aborted = false;
+    QTimer::singleShot(0, [&] {
+        AbortMailTransfer();
+        aborted = true;
+    });
+    EXPECT_FALSE(MailSendWaiting("to@x.jp", "s", "b", ""));
+    RealMailTransport().setTimeouts(saved);
+    EXPECT_TRUE(aborted);
+    EXPECT_NE(LastMailError().find("aborted"), std::string::npos) << LastMailError();
+    AbortMailTransfer(); // nothing running: returns at once
+}
+
+TEST_F(MailSendWaitingTest, MailSendUsesTheStoredAccountAndLogsInTheProgramFolder) {
+    SmtpPeer smtp;
+    ASSERT_GT(smtp.start({"--auth", "cram", "--user", "alice", "--password", "pw"}), 0);
+    AppSettings.Mail.Smtp = smtp.server();
+    AppSettings.Mail.Att = "1";
+    AppSettings.Mail.OptAtt = "1";
+    AppSettings.Mail.AtCram = "1";
+    AppSettings.Mail.SmtpUser = "alice";
+    AppSettings.Mail.SmtpPass = "pw";
+    EXPECT_TRUE(MailSend("to@x.jp", "自動送信A", "本文", "")) << LastMailError();
+    ASSERT_EQ(smtp.messages().size(), 1u);
+    EXPECT_EQ(HeaderOf(smtp.messages()[0], "subject"), "自動送信A");
+    EXPECT_EQ(smtp.messages()[0]["auth_user"].toString(), "alice");
+
+    AppSettings.Mail.SmtpPass = "wrong";
+    EXPECT_FALSE(MailSend("to@x.jp", "second", "b", ""));
+    EXPECT_FALSE(LastMailError().empty());
+    const std::string log = ReadWholeFile(home.path() + "/mail.log.txt");
+    EXPECT_NE(log.find("to@x.jp\t自動送信A\tOK\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("to@x.jp\tsecond\tNG: "), std::string::npos) << log;
+}
