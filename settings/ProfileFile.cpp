@@ -3,6 +3,7 @@
 #include "settings/TextCodec.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,7 +120,9 @@ ProfileFile::LoadResult ProfileFile::load(const std::string& path) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
+            int err = errno;
             ::close(fd);
+            errno = err; // callers report it
             return LoadResult::Unreadable;
         }
         if (n == 0)
@@ -298,8 +301,14 @@ std::string ProfileFile::serialize(Encoding* used) const {
     return out;
 }
 
-bool ProfileFile::save(const std::string& path, std::string* error) const {
+bool ProfileFile::save(const std::string& requestedPath, std::string* error) const {
     const std::string bytes = serialize();
+    // Replace the file a symbolic link points to, not the link itself.
+    std::string path = requestedPath;
+    if (char* real = ::realpath(requestedPath.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
     std::string tempPath = path + ".XXXXXX";
     int fd = ::mkstemp(tempPath.data());
     if (fd < 0) {

@@ -166,6 +166,20 @@ TEST(ProfileFile, SaveIsAtomicWithMode0600) {
     EXPECT_EQ(entries, 1);
 }
 
+// A settings file kept elsewhere through a symbolic link stays linked after a save.
+TEST(ProfileFile, SaveFollowsASymbolicLink) {
+    SettingsTestFolder folder;
+    const std::string real = folder.path() + "/real.ini";
+    SettingsTestFolder::writeFile(real, "[COM]\r\nTIMER=1\r\n");
+    std::filesystem::create_symlink(real, folder.ini());
+    ProfileFile f;
+    ASSERT_EQ(f.load(folder.ini()), ProfileFile::LoadResult::Loaded);
+    f.setValue("COM", "TIMER", "2");
+    ASSERT_TRUE(f.save(folder.ini()));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.ini()));
+    EXPECT_EQ(SettingsTestFolder::readFile(real), "[COM]\r\nTIMER=2\r\n");
+}
+
 // When the new file cannot replace the old one, nothing is left behind and the error says so.
 TEST(ProfileFile, FailedSaveLeavesNoTemporaryFile) {
     SettingsTestFolder folder;
