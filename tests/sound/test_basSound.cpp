@@ -1,0 +1,187 @@
+#include "sound/basSound.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+// Runs with SDL's dummy audio driver (set by the test environment): real decoding and mixing
+// in real time, no sound card needed.
+
+namespace {
+
+// Also when the binary is started by hand, outside the test environment.
+const bool dummyDriver = setenv("SDL_AUDIODRIVER", "dummy", 0) == 0;
+
+const std::string kBell = "/usr/share/sounds/freedesktop/stereo/bell.oga";
+
+void put16(std::ofstream& out, uint16_t v) {
+    out.put(char(v & 0xFF)).put(char(v >> 8));
+}
+void put32(std::ofstream& out, uint32_t v) {
+    put16(out, uint16_t(v & 0xFFFF));
+    put16(out, uint16_t(v >> 16));
+}
+
+// A mono 8 kHz 16-bit PCM WAV with a 440 Hz tone.
+void writeWav(const std::string& path, double seconds) {
+    const uint32_t rate = 8000;
+    const uint32_t samples = uint32_t(seconds * rate);
+    std::ofstream out(path, std::ios::binary);
+    out.write("RIFF", 4);
+    put32(out, 36 + samples * 2);
+    out.write("WAVEfmt ", 8);
+    put32(out, 16);
+    put16(out, 1); // PCM
+    put16(out, 1); // mono
+    put32(out, rate);
+    put32(out, rate * 2);
+    put16(out, 2);
+    put16(out, 16);
+    out.write("data", 4);
+    put32(out, samples * 2);
+    for (uint32_t i = 0; i < samples; ++i)
+        put16(out, uint16_t(int16_t(8000 * std::sin(2 * M_PI * 440 * i / rate))));
+}
+
+// Waits for a short sound to run out. Bounded generously: the point is the state it ends in,
+// not how fast it gets there.
+bool waitUntilStopped(const std::string& path) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (SoundMode(path) == "PLAYING" && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return SoundMode(path) == "STOPPED";
+}
+
+class Sound : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        shortWav = file("short tone.wav"); // a space in the name, passed whole
+        longWav = file("long.wav");
+        writeWav(shortWav, 0.15);
+        writeWav(longWav, 20);
+    }
+    void TearDown() override { SoundCloseAll(); }
+    std::string file(const char* name) const {
+        return QDir(dir.path()).filePath(name).toStdString();
+    }
+
+    QTemporaryDir dir;
+    std::string shortWav, longWav;
+};
+
+// closed -> playing -> stopped at its end; play alone does not rewind a finished sound, the
+// repeat does; close forgets the device.
+TEST_F(Sound, ModeFollowsTheDeviceLifecycle) {
+    EXPECT_EQ(SoundMode(shortWav), "");
+    SoundPlay(shortWav);
+    EXPECT_EQ(SoundMode(shortWav), "PLAYING");
+    ASSERT_TRUE(waitUntilStopped(shortWav));
+
+    SoundPlay(shortWav);
+    EXPECT_EQ(SoundMode(shortWav), "STOPPED");
+
+    SoundRepeat(shortWav);
+    EXPECT_EQ(SoundMode(shortWav), "PLAYING");
+    ASSERT_TRUE(waitUntilStopped(shortWav));
+
+    SoundClose(shortWav);
+    EXPECT_EQ(SoundMode(shortWav), "");
+    SoundClose(shortWav); // closing again is harmless
+    EXPECT_EQ(SoundMode(shortWav), "");
+}
+
+// The alarm loop: repeat on a closed device opens and plays it, repeat on a playing one keeps
+// it playing, close in the middle silences it.
+TEST_F(Sound, RepeatKeepsPlayingAndCloseStopsMidway) {
+    SoundRepeat(longWav);
+    EXPECT_EQ(SoundMode(longWav), "PLAYING");
+    for (int i = 0; i < 5; ++i) {
+        SoundRepeat(longWav);
+        EXPECT_EQ(SoundMode(longWav), "PLAYING");
+    }
+    SoundClose(longWav);
+    EXPECT_EQ(SoundMode(longWav), "");
+}
+
+// The system's own sound files (Ogg Vorbis) play, and loop.
+TEST_F(Sound, PlaysOggSoundTheme) {
+    if (!QFile::exists(QString::fromStdString(kBell)))
+        GTEST_SKIP() << kBell << " missing";
+    SoundPlay(kBell);
+    EXPECT_EQ(SoundMode(kBell), "PLAYING");
+    ASSERT_TRUE(waitUntilStopped(kBell));
+    SoundRepeat(kBell);
+    EXPECT_EQ(SoundMode(kBell), "PLAYING");
+    SoundClose(kBell);
+    EXPECT_EQ(SoundMode(kBell), "");
+}
+
+// One device per path text: two texts, even for the same file, are two devices; closing one
+// leaves the other playing. More devices than the mixer starts with all play.
+TEST_F(Sound, EachPathTextIsItsOwnDevice) {
+    const std::string sameFile = QDir(dir.path()).path().toStdString() + "/./long.wav";
+    SoundPlay(longWav);
+    SoundPlay(sameFile);
+    EXPECT_EQ(SoundMode(longWav), "PLAYING");
+    EXPECT_EQ(SoundMode(sameFile), "PLAYING");
+    SoundClose(longWav);
+    EXPECT_EQ(SoundMode(longWav), "");
+    EXPECT_EQ(SoundMode(sameFile), "PLAYING");
+
+    std::vector<std::string> many;
+    std::string p = dir.path().toStdString();
+    for (int i = 0; i < 10; ++i) {
+        p += "/.";
+        many.push_back(p + "/long.wav");
+        SoundPlay(many.back());
+    }
+    for (const std::string& m : many)
+        EXPECT_EQ(SoundMode(m), "PLAYING") << m;
+    EXPECT_EQ(SoundMode(sameFile), "PLAYING");
+}
+
+// Failures are silent and leave no device: a missing file, an empty path, a folder, a file that
+// is not sound. A file that becomes playable later is picked up.
+TEST_F(Sound, UnplayableInputsGiveNoDevice) {
+    const std::string garbage = file("not-a-sound.wav");
+    std::ofstream(garbage) << "this is not audio";
+    for (const std::string& path :
+         {file("missing.wav"), std::string(), dir.path().toStdString(), garbage}) {
+        SoundPlay(path);
+        EXPECT_EQ(SoundMode(path), "") << path;
+        SoundRepeat(path);
+        EXPECT_EQ(SoundMode(path), "") << path;
+        SoundClose(path);
+    }
+    writeWav(garbage, 20);
+    SoundRepeat(garbage);
+    EXPECT_EQ(SoundMode(garbage), "PLAYING");
+}
+
+// No usable audio output: every call is silent, nothing throws, and the output is tried again
+// after a full close.
+TEST_F(Sound, NoAudioOutputIsSilent) {
+    SoundCloseAll();
+    ASSERT_TRUE(dummyDriver);
+    const std::string driver = std::getenv("SDL_AUDIODRIVER");
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    SoundPlay(longWav);
+    EXPECT_EQ(SoundMode(longWav), "");
+    SoundRepeat(longWav);
+    EXPECT_EQ(SoundMode(longWav), "");
+    SoundClose(longWav);
+    SoundCloseAll();
+    setenv("SDL_AUDIODRIVER", driver.c_str(), 1);
+    SoundPlay(longWav);
+    EXPECT_EQ(SoundMode(longWav), "PLAYING");
+}
+
+} // namespace
