@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
