@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The mail account dialog ("ﾒｰﾙｱｶｳﾝﾄ設定"): fills itself from AppSettings.Mail when made, and on
+// OK checks the input, stores the ten keys, saves the settings file, re-tests the account and
+// updates the main window's account notice. Cancel and the close box store nothing.
+class frmMail : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmMail(QWidget* parent = nullptr);
+
+    QLineEdit* txtMail;
+    QLineEdit* txtSmtp;
+    QLineEdit* txtSmtpPort;
+    QCheckBox* chkAttestation;
+    QRadioButton* optAt[2];
+    QCheckBox* chkAtCram;
+    QLineEdit* txtSmtpUser;
+    QLineEdit* txtSmtpPass;
+    QLineEdit* txtPop;
+    QLineEdit* txtPopPort;
+    QLineEdit* txtUser;
+    QLineEdit* txtPass;
+    QPushButton* bcmdOK;
+    QPushButton* bcmdCancel;
+
+private:
+    void applyEnabling();
+    bool CheckInput();
+    void bcmdOK_Click();
+    bool fail(QLineEdit* field, const char* message);
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+
+class MailThumbnail;
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+// The manual send window ("手動ﾒｰﾙ送信"): mails the camera's current picture, or text only, to any
+// address. Made for one use: the main window calls DrawImage, then exec(). While a send runs the
+// window keeps painting but its send button, Cancel and the close box do nothing.
+class frmMailSend : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmMailSend(QWidget* parent = nullptr);
+
+    // Takes the capture window's current frame as the picture to send (the built-in placeholder
+    // stays when no frame comes) and draws the thumbnail.
+    void DrawImage();
+
+    bool sending() const { return m_sending; }
+    const QImage& picture() const { return pic_View; }
+
+    QLineEdit* txtMail;
+    QLineEdit* txtSubject;
+    QPlainTextEdit* txtBody;
+    QCheckBox* chkGrp;
+    QRadioButton* optSize[3];
+    QSlider* SliderArc;
+    QPushButton* bcmdOK;
+    QPushButton* bcmdCancel;
+    MailThumbnail* pic_clip;
+
+    // The 320 x 240 picture that stands in for a frame that could not be grabbed.
+    static QImage placeholderPicture();
+
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void chkGrp_Click();
+    void bcmdOK_Click();
+
+    QImage pic_View;  // the grabbed frame at the camera's size
+    QImage pic_ViewA; // the frame scaled to the chosen size, written as JPEG
+    bool m_sending = false;
+};

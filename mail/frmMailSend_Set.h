@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+// The automatic mail dialog ("自動ﾒｰﾙ設定"): edits the four alarm mail triggers A to D of
+// AppSettings.Trg one at a time. Update stores the shown trigger and saves; OK does the same,
+// empties the trigger's FILES and closes; Cancel and the close box store nothing more.
+class frmMailSend_Set : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmMailSend_Set(QWidget* parent = nullptr);
+
+    int16_t CurrentTrigger = 0;
+
+    QRadioButton* optTRG[4];
+    QCheckBox* ckEnabled;
+    QLineEdit* txtMail;
+    QLineEdit* txtSubject;
+    QPlainTextEdit* txtBody;
+    QCheckBox* chkGrp;
+    QRadioButton* optSize[3];
+    QSlider* SliderArc;
+    QPushButton* bcmdOK;
+    QPushButton* bcmdCancel;
+    QPushButton* bcmdReF;
+
+private:
+    void showTrigger(int index);
+    bool storeTrigger(bool closing);
+};
