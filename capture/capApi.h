@@ -9,9 +9,11 @@
 #include "detection/Frame.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QWidget;
+class CaptureWindow;
 
 using HCAPWND = std::uintptr_t; // 0 = no window
 
@@ -24,6 +26,8 @@ HCAPWND capCreateCaptureWindowA(const char* name, uint32_t style, int x, int y, 
                                 int height, QWidget* parent, int id);
 // The widget behind a handle (nullptr for an invalid one); used to size it.
 QWidget* capWindowWidget(HCAPWND hwnd);
+// The same as a CaptureWindow, for its signals (recordingProgress, recordingStarted/Finished).
+CaptureWindow* capWindow(HCAPWND hwnd);
 
 // Driver list: PAWLINEX_VIDEO_SOURCES, then [SOURCES] of pawlinex.ini, then V4L2 devices, at
 // most ten. Returns false when there is no source at `index`.
@@ -56,7 +60,12 @@ bool capCaptureGetSetup(HCAPWND hwnd, CAPTUREPARMS* parms, int size);
 bool capCaptureSetSetup(HCAPWND hwnd, const CAPTUREPARMS* parms, int size);
 bool capFileSetCaptureFile(HCAPWND hwnd, const std::string& path);
 bool capCaptureSequence(HCAPWND hwnd);
+// Ends a running recording and closes its file properly (also usable while closing the program
+// from inside the recording's wait); false when nothing was recording.
 bool capCaptureStop(HCAPWND hwnd);
+// Progress of a recording for a progress bar: called about four times a second with the whole
+// seconds recorded and the limit in seconds (0 without a limit). Pass {} to remove.
+bool capSetRecordingProgressCallback(HCAPWND hwnd, std::function<void(int, int)> callback);
 
 // The program never installs a callback; these only make sure none is left.
 bool capSetCallbackOnError(HCAPWND hwnd, void* callback);

@@ -1,0 +1,404 @@
+#include "capture/AviRecorder.h"
+
+#include "capture/CaptureEngine.h"
+#include "capture/FfmpegUtil.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+using namespace capture_detail;
+using Clock = std::chrono::steady_clock;
+
+int QualityToQscale(int quality) {
+    quality = std::clamp(quality, 1, 100);
+    return 2 + (100 - quality) * 29 / 99;
+}
+
+struct AviRecorder::Impl {
+    AviRecorderSettings settings;
+    AVFormatContext* out = nullptr;
+    std::mutex writeMutex; // the muxer is shared by the video and the audio worker
+
+    // Video
+    AVCodecContext* venc = nullptr;
+    AVStream* vst = nullptr;
+    SwsContext* sws = nullptr;
+    AVFrame* yuv = nullptr;
+    int width = 0, height = 0;
+    std::atomic<int> frames{0};
+
+    // Sound
+    Interrupter audioIntr;
+    AVFormatContext* ain = nullptr;
+    AVCodecContext* adec = nullptr;
+    AVCodecContext* aenc = nullptr;
+    AVStream* ast = nullptr;
+    SwrContext* swr = nullptr;
+    int astream = -1;
+    bool audioLive = true;
+    std::atomic<int64_t> audioCap{INT64_MAX}; // samples the sound may still reach
+
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> videoDone{false};
+    std::atomic<bool> audioDone{true};
+    std::atomic<double> elapsed{0};
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+    std::thread videoThread;
+    std::thread audioThread;
+    bool finished = false;
+
+    ~Impl() { release(); }
+
+    void release() {
+        avcodec_free_context(&venc);
+        avcodec_free_context(&aenc);
+        avcodec_free_context(&adec);
+        if (ain)
+            avformat_close_input(&ain);
+        swr_free(&swr);
+        sws_freeContext(sws);
+        sws = nullptr;
+        av_frame_free(&yuv);
+        if (out) {
+            if (out->pb)
+                avio_closep(&out->pb);
+            avformat_free_context(out);
+            out = nullptr;
+        }
+    }
+
+    bool sleepUntil(Clock::time_point t) {
+        std::unique_lock lock(waitMutex);
+        return !waitCv.wait_until(lock, t, [this] { return stopFlag.load(); });
+    }
+
+    void writePacket(AVCodecContext* enc, AVStream* st, AVPacket* pkt) {
+        av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+        pkt->stream_index = st->index;
+        std::lock_guard lock(writeMutex);
+        av_interleaved_write_frame(out, pkt);
+    }
+
+    void encode(AVCodecContext* enc, AVStream* st, AVFrame* f) {
+        if (avcodec_send_frame(enc, f) < 0)
+            return;
+        AVPacket* pkt = av_packet_alloc();
+        while (avcodec_receive_packet(enc, pkt) == 0) {
+            writePacket(enc, st, pkt);
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+
+    bool openVideo(int w, int h) {
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+        if (!codec)
+            return false;
+        venc = avcodec_alloc_context3(codec);
+        venc->width = w;
+        venc->height = h;
+        venc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        venc->color_range = AVCOL_RANGE_JPEG;
+        av_reduce(&venc->time_base.num, &venc->time_base.den, settings.microSecPerFrame, 1000000,
+                  INT32_MAX);
+        venc->framerate = av_inv_q(venc->time_base);
+        venc->flags |= AV_CODEC_FLAG_QSCALE;
+        venc->global_quality = QualityToQscale(settings.quality) * FF_QP2LAMBDA;
+        venc->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+        if (out->oformat->flags & AVFMT_GLOBALHEADER)
+            venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (avcodec_open2(venc, codec, nullptr) < 0)
+            return false;
+        vst = avformat_new_stream(out, nullptr);
+        avcodec_parameters_from_context(vst->codecpar, venc);
+        vst->time_base = venc->time_base;
+        vst->avg_frame_rate = venc->framerate;
+        yuv = av_frame_alloc();
+        yuv->format = venc->pix_fmt;
+        yuv->width = w;
+        yuv->height = h;
+        return av_frame_get_buffer(yuv, 0) >= 0;
+    }
+
+    // Opens the sound input and its encoder; any failure leaves the clip silent.
+    void openAudio() {
+        std::string spec = settings.audioSource.empty() ? "alsa:default" : settings.audioSource;
+        InputSpec in = ParseInputSpec(spec);
+        if (!in.format && spec == "alsa:default")
+            return; // no ALSA input compiled in
+        AVDictionary* opts = nullptr;
+        ain = avformat_alloc_context();
+        ain->interrupt_callback = {&Interrupter::callback, &audioIntr};
+        audioIntr.arm(3000);
+        int r = avformat_open_input(&ain, in.url.c_str(), in.format, &opts);
+        av_dict_free(&opts);
+        if (r < 0) {
+            ain = nullptr;
+            return;
+        }
+        if (avformat_find_stream_info(ain, nullptr) < 0)
+            return closeAudio();
+        const AVCodec* dcodec = nullptr;
+        astream = av_find_best_stream(ain, AVMEDIA_TYPE_AUDIO, -1, -1, &dcodec, 0);
+        if (astream < 0 || !dcodec)
+            return closeAudio();
+        adec = avcodec_alloc_context3(dcodec);
+        avcodec_parameters_to_context(adec, ain->streams[astream]->codecpar);
+        if (avcodec_open2(adec, dcodec, nullptr) < 0 || adec->sample_rate <= 0)
+            return closeAudio();
+        if (adec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || adec->ch_layout.nb_channels <= 0) {
+            int n = std::max(1, adec->ch_layout.nb_channels);
+            av_channel_layout_uninit(&adec->ch_layout);
+            av_channel_layout_default(&adec->ch_layout, n);
+        }
+        const AVCodec* ecodec = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+        aenc = avcodec_alloc_context3(ecodec);
+        aenc->sample_fmt = AV_SAMPLE_FMT_S16;
+        aenc->sample_rate = adec->sample_rate;
+        av_channel_layout_copy(&aenc->ch_layout, &adec->ch_layout);
+        aenc->time_base = {1, aenc->sample_rate};
+        if (avcodec_open2(aenc, ecodec, nullptr) < 0)
+            return closeAudio();
+        if (swr_alloc_set_opts2(&swr, &aenc->ch_layout, aenc->sample_fmt, aenc->sample_rate,
+                                &adec->ch_layout, adec->sample_fmt, adec->sample_rate, 0,
+                                nullptr) < 0 ||
+            swr_init(swr) < 0)
+            return closeAudio();
+        ast = avformat_new_stream(out, nullptr);
+        avcodec_parameters_from_context(ast->codecpar, aenc);
+        ast->time_base = aenc->time_base;
+        // A filter graph produces sound as fast as it is read; a device delivers it in real time.
+        audioLive = !(in.format && std::string(in.format->name) == "lavfi");
+        audioIntr.disarm();
+    }
+
+    void closeAudio() {
+        avcodec_free_context(&aenc);
+        avcodec_free_context(&adec);
+        if (ain)
+            avformat_close_input(&ain);
+        swr_free(&swr);
+        ast = nullptr;
+    }
+
+    void runVideo() {
+        const double period = settings.microSecPerFrame / 1e6;
+        const int64_t maxFrames =
+            settings.limitEnabled ? std::max<int64_t>(1, std::llround(settings.limitSeconds * 1e6 /
+                                                                      settings.microSecPerFrame))
+                                  : INT64_MAX;
+        const Clock::time_point t0 = Clock::now();
+        Frame f;
+        int64_t lastWritten = -1;
+        for (int64_t i = 0; i < maxFrames;) {
+            auto target = t0 + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(i * period));
+            if (!sleepUntil(target))
+                break;
+            // Behind schedule (a slow encode): skip to the frame that is due now; the AVI keeps
+            // its timing with empty chunks for the skipped ones.
+            double now = std::chrono::duration<double>(Clock::now() - t0).count();
+            int64_t due = static_cast<int64_t>(now / period);
+            if (due > i)
+                i = std::min(due, maxFrames - 1);
+            if (m_engine->latestFrame(f) && f.header.bmWidth > 0 && f.header.bmHeight > 0) {
+                const uint8_t* src[4] = {f.bits.data(), nullptr, nullptr, nullptr};
+                int srcStride[4] = {f.header.bmWidthBytes, 0, 0, 0};
+                sws = sws_getCachedContext(sws, f.header.bmWidth, f.header.bmHeight,
+                                           AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUVJ420P,
+                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+                if (sws && av_frame_make_writable(yuv) >= 0) {
+                    sws_scale(sws, src, srcStride, 0, f.header.bmHeight, yuv->data, yuv->linesize);
+                    yuv->pts = i;
+                    yuv->quality = venc->global_quality;
+                    encode(venc, vst, yuv);
+                    lastWritten = i;
+                    ++frames;
+                }
+            }
+            ++i;
+            elapsed = i * period;
+        }
+        (void)lastWritten;
+        encode(venc, vst, nullptr);
+        // The sound may run up to the length of the picture, not beyond it.
+        if (aenc)
+            audioCap = static_cast<int64_t>(elapsed.load() * aenc->sample_rate + 0.5);
+        videoDone = true;
+    }
+
+    void runAudio() {
+        AVPacket* pkt = av_packet_alloc();
+        AVFrame* in = av_frame_alloc();
+        AVFrame* s16 = av_frame_alloc();
+        int64_t written = 0;
+        const int rate = aenc->sample_rate;
+        const int64_t limit =
+            settings.limitEnabled ? static_cast<int64_t>(settings.limitSeconds) * rate : INT64_MAX;
+        const Clock::time_point t0 = Clock::now();
+        Clock::time_point doneAt{};
+        auto cap = [&] { return std::min(limit, audioCap.load()); };
+        while (written < cap()) {
+            if (stopFlag && !videoDone)
+                break;
+            if (videoDone) {
+                // A device lags behind by its buffer; give it a moment to catch up.
+                if (doneAt == Clock::time_point{})
+                    doneAt = Clock::now();
+                if (Clock::now() - doneAt > std::chrono::seconds(1))
+                    break;
+            }
+            if (!audioLive) {
+                // Keep a generated sound in step with the clock so an early stop cuts it too.
+                auto due = t0 + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(double(written) / rate - 0.05));
+                if (!videoDone && !sleepUntil(due) && !videoDone)
+                    break;
+            }
+            audioIntr.arm(2000);
+            int r = av_read_frame(ain, pkt);
+            audioIntr.disarm();
+            if (r < 0)
+                break;
+            if (pkt->stream_index != astream) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            if (avcodec_send_packet(adec, pkt) < 0) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            av_packet_unref(pkt);
+            while (avcodec_receive_frame(adec, in) == 0) {
+                int maxOut = swr_get_out_samples(swr, in->nb_samples);
+                av_frame_unref(s16);
+                s16->format = AV_SAMPLE_FMT_S16;
+                av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
+                s16->sample_rate = rate;
+                s16->nb_samples = std::max(maxOut, 1);
+                if (av_frame_get_buffer(s16, 0) < 0)
+                    break;
+                int got =
+                    swr_convert(swr, s16->data, maxOut,
+                                const_cast<const uint8_t**>(in->extended_data), in->nb_samples);
+                av_frame_unref(in);
+                if (got <= 0)
+                    continue;
+                int64_t room = cap() - written;
+                if (room <= 0)
+                    break;
+                s16->nb_samples = static_cast<int>(std::min<int64_t>(got, room));
+                s16->pts = written;
+                written += s16->nb_samples;
+                encode(aenc, ast, s16);
+            }
+        }
+        encode(aenc, ast, nullptr);
+        audioDone = true;
+        av_frame_free(&s16);
+        av_frame_free(&in);
+        av_packet_free(&pkt);
+    }
+
+    const CaptureEngine* m_engine = nullptr;
+};
+
+AviRecorder::AviRecorder(const CaptureEngine& engine) : m_engine(engine) {}
+
+AviRecorder::~AviRecorder() {
+    stop();
+    finish();
+}
+
+bool AviRecorder::start(const AviRecorderSettings& settings) {
+    finish();
+    InitFfmpeg();
+    auto impl = std::make_unique<Impl>();
+    impl->settings = settings;
+    if (impl->settings.microSecPerFrame == 0)
+        impl->settings.microSecPerFrame = 33333;
+    impl->m_engine = &m_engine;
+    Frame first;
+    if (!m_engine.latestFrame(first) || first.header.bmWidth <= 0 || first.header.bmHeight <= 0)
+        return false;
+    // JPEG 4:2:0 wants even sizes; the picture is scaled by at most one pixel.
+    impl->width = std::max(2, first.header.bmWidth & ~1);
+    impl->height = std::max(2, first.header.bmHeight & ~1);
+    if (avformat_alloc_output_context2(&impl->out, nullptr, "avi", settings.path.c_str()) < 0 ||
+        !impl->out)
+        return false;
+    if (!impl->openVideo(impl->width, impl->height))
+        return false;
+    if (settings.audio)
+        impl->openAudio();
+    if (avio_open(&impl->out->pb, settings.path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return false;
+    if (avformat_write_header(impl->out, nullptr) < 0) {
+        impl->release();
+        std::remove(settings.path.c_str());
+        return false;
+    }
+    Impl* p = impl.get();
+    p->videoThread = std::thread([p] { p->runVideo(); });
+    if (p->aenc) {
+        p->audioDone = false;
+        p->audioThread = std::thread([p] { p->runAudio(); });
+    }
+    m_impl = std::move(impl);
+    return true;
+}
+
+void AviRecorder::stop() {
+    if (!m_impl)
+        return;
+    {
+        std::lock_guard lock(m_impl->waitMutex);
+        m_impl->stopFlag = true;
+    }
+    m_impl->waitCv.notify_all();
+}
+
+void AviRecorder::finish() {
+    if (!m_impl || m_impl->finished)
+        return;
+    if (m_impl->videoThread.joinable())
+        m_impl->videoThread.join();
+    if (m_impl->audioThread.joinable())
+        m_impl->audioThread.join();
+    {
+        std::lock_guard lock(m_impl->writeMutex);
+        av_write_trailer(m_impl->out);
+    }
+    m_impl->release();
+    m_impl->finished = true;
+}
+
+bool AviRecorder::running() const {
+    return m_impl && !m_impl->finished && !(m_impl->videoDone && m_impl->audioDone);
+}
+
+double AviRecorder::elapsedSeconds() const {
+    return m_impl ? m_impl->elapsed.load() : 0.0;
+}
+
+bool AviRecorder::hasAudio() const {
+    return m_impl && m_impl->ast;
+}
+
+int AviRecorder::framesWritten() const {
+    return m_impl ? m_impl->frames.load() : 0;
+}

@@ -1,0 +1,622 @@
+#include "capture/CaptureEngine.h"
+
+#include "capture/DemoRoom.h"
+#include "capture/FfmpegUtil.h"
+#include "capture/V4l2Device.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace capture_detail;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A live source that delivers nothing for this long counts as gone.
+constexpr int kReadTimeoutMs = 5000;
+// Pause between attempts to bring a failed source back.
+constexpr int kReopenPauseMs = 1000;
+
+bool isDemo(const std::string& spec) {
+    return spec == "demo";
+}
+
+// The sizes offered for sources whose frames the engine scales itself.
+const std::pair<int, int> kScaledSizes[] = {
+    {160, 120}, {320, 240}, {640, 480}, {800, 600}, {1280, 720}};
+
+std::string sizeLabel(int w, int h, const std::string& pix) {
+    return std::to_string(w) + " x " + std::to_string(h) +
+           (pix.empty() ? " BGRX 32bit" : " " + pix);
+}
+
+} // namespace
+
+struct CaptureEngine::Session {
+    enum class Status { Frame, End, Error };
+
+    CaptureEngine* engine;
+    std::string spec;
+    InputSpec input;
+    VideoFormatOption requested; // device format, or output size for scaled sources (0 = native)
+    Interrupter intr;
+    std::thread thread;
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* dec = nullptr;
+    int stream = -1;
+    AVPacket* pkt = nullptr;
+    AVFrame* frame = nullptr;
+    SwsContext* sws = nullptr;
+    std::vector<uint8_t> out;
+    int outW = 0, outH = 0;
+    std::atomic<int> wantW{0}, wantH{0};
+
+    std::unique_ptr<DemoRoom> demo;
+    std::vector<uint8_t> demoBits;
+    int64_t demoIndex = 0;
+
+    // Pacing of files and filter graphs, which would otherwise decode as fast as the CPU allows.
+    bool paced = false;
+    bool haveBase = false;
+    Clock::time_point wallBase{};
+    double tsBase = 0;
+    Clock::time_point lastTarget{};
+    double frameDuration = 1.0 / 25;
+
+    Session(CaptureEngine* e, std::string s, VideoFormatOption f)
+        : engine(e), spec(std::move(s)), requested(std::move(f)) {
+        input = ParseInputSpec(spec);
+        if (!input.device) {
+            wantW = requested.width;
+            wantH = requested.height;
+        }
+    }
+
+    ~Session() {
+        stopThread();
+        closeInput();
+        sws_freeContext(sws);
+    }
+
+    void stopThread() {
+        intr.stop = true;
+        { std::lock_guard lock(waitMutex); }
+        waitCv.notify_all();
+        if (thread.joinable())
+            thread.join();
+    }
+
+    // Sleeps until `t` unless the session is stopped first; false when stopped.
+    bool sleepUntil(Clock::time_point t) {
+        std::unique_lock lock(waitMutex);
+        return !waitCv.wait_until(lock, t, [this] { return intr.stop.load(); });
+    }
+
+    bool openInput(int timeoutMs) {
+        closeInput();
+        if (isDemo(spec)) {
+            demo = std::make_unique<DemoRoom>(
+                static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
+            demoIndex = 0;
+            haveBase = false;
+            return true;
+        }
+        InitFfmpeg();
+        AVDictionary* opts = nullptr;
+        if (input.device) {
+            if (requested.width > 0 && requested.height > 0)
+                av_dict_set(
+                    &opts, "video_size",
+                    (std::to_string(requested.width) + "x" + std::to_string(requested.height))
+                        .c_str(),
+                    0);
+            if (!requested.pixelFormat.empty())
+                av_dict_set(&opts, "input_format", requested.pixelFormat.c_str(), 0);
+        }
+        if (input.network) {
+            av_dict_set(&opts, "rw_timeout", "5000000", 0);
+            av_dict_set(&opts, "timeout", "5000000", 0);
+        }
+        fmt = avformat_alloc_context();
+        fmt->interrupt_callback = {&Interrupter::callback, &intr};
+        intr.arm(timeoutMs);
+        int r = avformat_open_input(&fmt, input.url.c_str(), input.format, &opts);
+        av_dict_free(&opts);
+        if (r < 0) {
+            fmt = nullptr; // freed by avformat_open_input on failure
+            intr.disarm();
+            return false;
+        }
+        if (avformat_find_stream_info(fmt, nullptr) < 0) {
+            closeInput();
+            return false;
+        }
+        const AVCodec* codec = nullptr;
+        stream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+        if (stream < 0 || !codec) {
+            closeInput();
+            return false;
+        }
+        dec = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(dec, fmt->streams[stream]->codecpar);
+        dec->thread_count = 1;
+        if (avcodec_open2(dec, codec, nullptr) < 0) {
+            closeInput();
+            return false;
+        }
+        pkt = av_packet_alloc();
+        frame = av_frame_alloc();
+        paced = !input.device && !input.network;
+        haveBase = false;
+        AVRational rate = fmt->streams[stream]->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0)
+            rate = fmt->streams[stream]->r_frame_rate;
+        frameDuration = (rate.num > 0 && rate.den > 0) ? av_q2d(av_inv_q(rate)) : 1.0 / 25;
+        frameDuration = std::clamp(frameDuration, 1.0 / 120, 2.0);
+        return true;
+    }
+
+    void closeInput() {
+        av_frame_free(&frame);
+        av_packet_free(&pkt);
+        avcodec_free_context(&dec);
+        if (fmt)
+            avformat_close_input(&fmt);
+        stream = -1;
+        demo.reset();
+    }
+
+    // Decodes the next frame into `frame`.
+    Status decodeNext(int timeoutMs) {
+        for (;;) {
+            if (intr.stop)
+                return Status::Error;
+            int r = avcodec_receive_frame(dec, frame);
+            if (r == 0)
+                return Status::Frame;
+            if (r == AVERROR_EOF)
+                return Status::End;
+            if (r != AVERROR(EAGAIN))
+                return Status::Error;
+            intr.arm(timeoutMs);
+            r = av_read_frame(fmt, pkt);
+            intr.disarm();
+            if (r == AVERROR_EOF) {
+                avcodec_send_packet(dec, nullptr); // drain what the decoder still holds
+                continue;
+            }
+            if (r == AVERROR(EAGAIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            if (r < 0)
+                return Status::Error;
+            if (pkt->stream_index == stream) {
+                int s = avcodec_send_packet(dec, pkt);
+                av_packet_unref(pkt);
+                // A damaged packet costs one frame, not the source.
+                if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
+                    return Status::Error;
+            } else {
+                av_packet_unref(pkt);
+            }
+        }
+    }
+
+    bool rewind() {
+        haveBase = false;
+        if (fmt && av_seek_frame(fmt, -1, fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time,
+                                 AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(dec);
+            return true;
+        }
+        // Not seekable (a filter graph that ended, a pipe): start it afresh.
+        return openInput(kReadTimeoutMs);
+    }
+
+    void convert(const uint8_t* const* data, const int* linesize, int w, int h, AVPixelFormat pf) {
+        int tw = wantW > 0 ? wantW.load() : w;
+        int th = wantH > 0 ? wantH.load() : h;
+        sws = sws_getCachedContext(sws, w, h, pf, tw, th, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
+                                   nullptr, nullptr);
+        outW = tw;
+        outH = th;
+        out.resize(static_cast<size_t>(tw) * th * 4);
+        if (!sws) {
+            std::fill(out.begin(), out.end(), 0);
+            return;
+        }
+        uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {tw * 4, 0, 0, 0};
+        sws_scale(sws, data, linesize, 0, h, dst, dstStride);
+        // The fourth byte is compared like every other byte by the detector; whatever the
+        // converter leaves there must not look like motion.
+        for (size_t i = 3; i < out.size(); i += 4)
+            out[i] = 0;
+    }
+
+    // Produces the next frame into `out`, paced to the source's own rate. False on failure.
+    Status produce() {
+        if (demo) {
+            double t = static_cast<double>(demoIndex) / DemoRoom::kFrameRate;
+            if (!haveBase) {
+                wallBase = Clock::now();
+                haveBase = true;
+            }
+            if (!sleepUntil(wallBase + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(t))))
+                return Status::Error;
+            demo->render(t, demoBits);
+            ++demoIndex;
+            const uint8_t* src[4] = {demoBits.data(), nullptr, nullptr, nullptr};
+            int srcStride[4] = {DemoRoom::kWidth * 4, 0, 0, 0};
+            if (wantW > 0 && (wantW != DemoRoom::kWidth || wantH != DemoRoom::kHeight)) {
+                convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0);
+            } else {
+                out = demoBits;
+                outW = DemoRoom::kWidth;
+                outH = DemoRoom::kHeight;
+            }
+            return Status::Frame;
+        }
+        Status s = decodeNext(kReadTimeoutMs);
+        if (s != Status::Frame)
+            return s;
+        if (paced)
+            pace();
+        convert(frame->data, frame->linesize, frame->width, frame->height,
+                static_cast<AVPixelFormat>(frame->format));
+        av_frame_unref(frame);
+        return Status::Frame;
+    }
+
+    void pace() {
+        int64_t ts = frame->best_effort_timestamp;
+        if (ts == AV_NOPTS_VALUE)
+            return;
+        double sec = ts * av_q2d(fmt->streams[stream]->time_base);
+        Clock::time_point now = Clock::now();
+        auto asDur = [](double s) {
+            return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+        };
+        if (!haveBase) {
+            // After a loop the first frame follows the last one by one frame period.
+            wallBase =
+                lastTarget == Clock::time_point{}
+                    ? now
+                    : std::max(now - asDur(frameDuration), lastTarget + asDur(frameDuration));
+            tsBase = sec;
+            haveBase = true;
+        }
+        Clock::time_point target = wallBase + asDur(sec - tsBase);
+        // Far behind (a slow machine) or a jump in the timestamps: start counting again.
+        if (target < now - std::chrono::seconds(1) || target > now + std::chrono::seconds(2)) {
+            wallBase = now;
+            tsBase = sec;
+            target = now;
+        }
+        lastTarget = target;
+        sleepUntil(target);
+    }
+
+    void run() {
+        bool failed = false;
+        while (!intr.stop) {
+            if (failed) {
+                if (!sleepUntil(Clock::now() + std::chrono::milliseconds(kReopenPauseMs)))
+                    break;
+                if (!openInput(kReadTimeoutMs))
+                    continue;
+                failed = false;
+            }
+            Status s = produce();
+            if (intr.stop)
+                break;
+            if (s == Status::Frame) {
+                engine->publish(out.data(), outW, outH, this);
+            } else if (s == Status::End) {
+                if (!rewind()) {
+                    engine->markFailed(this);
+                    failed = true;
+                }
+            } else {
+                engine->markFailed(this);
+                closeInput();
+                failed = true;
+            }
+        }
+    }
+
+    // Opens the source and decodes its first frame within `timeoutMs`.
+    bool start(int timeoutMs) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        if (!openInput(timeoutMs))
+            return false;
+        for (;;) {
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count());
+            if (left <= 0)
+                return false;
+            if (demo)
+                return produce() == Status::Frame;
+            Status s = decodeNext(left);
+            if (s == Status::Frame) {
+                convert(frame->data, frame->linesize, frame->width, frame->height,
+                        static_cast<AVPixelFormat>(frame->format));
+                av_frame_unref(frame);
+                return true;
+            }
+            // A file too short to show a picture, or a source that refuses to deliver.
+            return false;
+        }
+    }
+
+    void launch() {
+        thread = std::thread([this] { run(); });
+    }
+};
+
+CaptureEngine::CaptureEngine() = default;
+
+CaptureEngine::~CaptureEngine() {
+    close();
+}
+
+bool CaptureEngine::open(const std::string& spec, int timeoutMs) {
+    if (spec.empty())
+        return false;
+    VideoFormatOption oldFormat;
+    bool reopenSame = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_session && m_session->spec == spec && m_session->input.device) {
+            reopenSame = true;
+            oldFormat = m_session->requested;
+        }
+    }
+    // A device node streams to one opener only: let go of it before opening it again.
+    std::unique_ptr<Session> old;
+    if (reopenSame) {
+        std::lock_guard lock(m_mutex);
+        old = std::move(m_session);
+        m_publisher = nullptr;
+    }
+    if (old)
+        old.reset();
+
+    auto s = std::make_unique<Session>(this, spec, VideoFormatOption{});
+    if (!s->start(timeoutMs)) {
+        s.reset();
+        if (reopenSame) {
+            auto back = std::make_unique<Session>(this, spec, oldFormat);
+            if (back->start(timeoutMs))
+                install(std::move(back));
+        }
+        return false;
+    }
+    install(std::move(s)).reset(); // joins the old decoding thread; its frames no longer count
+    return true;
+}
+
+std::unique_ptr<CaptureEngine::Session> CaptureEngine::install(std::unique_ptr<Session> s) {
+    std::unique_ptr<Session> old;
+    Session* raw = s.get();
+    {
+        std::lock_guard lock(m_mutex);
+        old = std::move(m_session);
+        m_session = std::move(s);
+        m_publisher = raw;
+    }
+    publish(raw->out.data(), raw->outW, raw->outH, raw);
+    raw->launch();
+    return old;
+}
+
+void CaptureEngine::close() {
+    std::unique_ptr<Session> old;
+    {
+        std::lock_guard lock(m_mutex);
+        old = std::move(m_session);
+        m_publisher = nullptr;
+        m_latestValid = false;
+    }
+    old.reset();
+    m_frameCv.notify_all();
+}
+
+bool CaptureEngine::isOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_session != nullptr;
+}
+
+std::string CaptureEngine::spec() const {
+    std::lock_guard lock(m_mutex);
+    return m_session ? m_session->spec : std::string();
+}
+
+std::string CaptureEngine::devicePath() const {
+    std::lock_guard lock(m_mutex);
+    return m_session && m_session->input.device ? m_session->input.url : std::string();
+}
+
+void CaptureEngine::publish(const uint8_t* bgrx, int width, int height, Session* from) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (from != m_publisher)
+            return;
+        m_latest.header = BitmapHeader{0, width, height, width * 4, 1, 32, 0};
+        m_latest.bits.assign(bgrx, bgrx + static_cast<size_t>(width) * height * 4);
+        m_latestValid = true;
+        ++m_serial;
+    }
+    m_frameCv.notify_all();
+}
+
+void CaptureEngine::markFailed(Session* from) {
+    std::lock_guard lock(m_mutex);
+    if (from == m_publisher)
+        m_latestValid = false;
+}
+
+bool CaptureEngine::latestFrame(Frame& out, uint64_t* serial) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_session || !m_latestValid)
+        return false;
+    out.header = m_latest.header;
+    out.bits = m_latest.bits;
+    if (serial)
+        *serial = m_serial;
+    return true;
+}
+
+uint64_t CaptureEngine::frameSerial() const {
+    std::lock_guard lock(m_mutex);
+    return m_serial;
+}
+
+void CaptureEngine::frameSize(int& width, int& height) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_session) {
+        width = height = 0;
+        return;
+    }
+    width = m_latest.header.bmWidth;
+    height = m_latest.header.bmHeight;
+}
+
+bool CaptureEngine::sourceHealthy() const {
+    std::lock_guard lock(m_mutex);
+    return m_session && m_latestValid;
+}
+
+bool CaptureEngine::waitForFrameAfter(uint64_t serial, int timeoutMs) const {
+    std::unique_lock lock(m_mutex);
+    return m_frameCv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_serial > serial && m_latestValid; });
+}
+
+void CaptureEngine::setClipQuality(int quality) {
+    m_clipQuality = std::clamp(quality, 1, 100);
+}
+
+std::vector<VideoFormatOption> CaptureEngine::formats() const {
+    std::string deviceUrl;
+    int w = 0, h = 0, nativeW = 0, nativeH = 0;
+    bool device = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_session)
+            return {};
+        deviceUrl = m_session->input.url;
+        device = m_session->input.device;
+        w = m_latest.header.bmWidth;
+        h = m_latest.header.bmHeight;
+        if (m_session->demo) {
+            nativeW = DemoRoom::kWidth;
+            nativeH = DemoRoom::kHeight;
+        } else if (m_session->dec) {
+            nativeW = m_session->dec->width;
+            nativeH = m_session->dec->height;
+        }
+    }
+    std::vector<VideoFormatOption> list;
+    if (device) {
+        for (auto& f : ListV4l2Formats(deviceUrl))
+            list.push_back(
+                {f.width, f.height, f.pixelFormat, sizeLabel(f.width, f.height, f.pixelFormat)});
+        if (!list.empty())
+            return list;
+    }
+    auto add = [&](int fw, int fh) {
+        if (fw <= 0 || fh <= 0)
+            return;
+        for (auto& o : list)
+            if (o.width == fw && o.height == fh)
+                return;
+        list.push_back({fw, fh, "", sizeLabel(fw, fh, "")});
+    };
+    add(nativeW, nativeH);
+    for (auto [sw, sh] : kScaledSizes)
+        add(sw, sh);
+    add(w, h);
+    std::sort(list.begin(), list.end(),
+              [](auto& a, auto& b) { return a.width * a.height < b.width * b.height; });
+    return list;
+}
+
+VideoFormatOption CaptureEngine::currentFormat() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_session)
+        return {};
+    VideoFormatOption f;
+    f.width = m_latest.header.bmWidth;
+    f.height = m_latest.header.bmHeight;
+    if (m_session->input.device)
+        f.pixelFormat = m_session->requested.pixelFormat;
+    f.label = sizeLabel(f.width, f.height, f.pixelFormat);
+    return f;
+}
+
+bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
+    if (format.width <= 0 || format.height <= 0)
+        return false;
+    std::string spec;
+    bool device = false;
+    uint64_t serial = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_session)
+            return false;
+        spec = m_session->spec;
+        device = m_session->input.device;
+        serial = m_serial;
+    }
+    if (!device) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_session->wantW = format.width;
+            m_session->wantH = format.height;
+            m_session->requested.width = format.width;
+            m_session->requested.height = format.height;
+        }
+        // Hand out no frame of the old size once the caller has been told the new one.
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::unique_lock lock(m_mutex);
+        return m_frameCv.wait_until(lock, deadline, [&] {
+            return m_serial > serial && m_latestValid && m_latest.header.bmWidth == format.width &&
+                   m_latest.header.bmHeight == format.height;
+        });
+    }
+    // A device has to be stopped and opened again with the new format.
+    VideoFormatOption oldFormat;
+    std::unique_ptr<Session> old;
+    {
+        std::lock_guard lock(m_mutex);
+        oldFormat = m_session->requested;
+        old = std::move(m_session);
+        m_publisher = nullptr;
+    }
+    old.reset();
+    for (const VideoFormatOption* f :
+         {&format, static_cast<const VideoFormatOption*>(&oldFormat)}) {
+        auto s = std::make_unique<Session>(this, spec, *f);
+        if (s->start(timeoutMs)) {
+            install(std::move(s));
+            return f == &format;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    m_latestValid = false;
+    return false;
+}

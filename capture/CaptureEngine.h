@@ -1,0 +1,91 @@
+#pragma once
+
+#include "detection/Frame.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One camera: opens a source (a V4L2 device, a network camera, a video file played in a loop at
+// its own rate, an FFmpeg lavfi graph, or the built-in demo room), decodes it on its own thread
+// and keeps the latest frame as a 32-bit BGRX bitmap. Nothing outside this class and the clip
+// recorder sees FFmpeg.
+//
+// Thread use: every public function may be called from any thread, but open/close/setFormat are
+// meant for one controlling thread (the user-interface thread). latestFrame is cheap and safe
+// from the decoding thread's point of view (a copy under a mutex).
+
+struct VideoFormatOption {
+    int width = 0;
+    int height = 0;
+    // For a V4L2 device the FFmpeg name of the device's pixel format ("yuyv422", "mjpeg", ...);
+    // empty for sources whose frames the engine scales itself.
+    std::string pixelFormat;
+    std::string label;
+
+    bool operator==(const VideoFormatOption&) const = default;
+};
+
+class CaptureEngine {
+public:
+    CaptureEngine();
+    ~CaptureEngine();
+    CaptureEngine(const CaptureEngine&) = delete;
+    CaptureEngine& operator=(const CaptureEngine&) = delete;
+
+    // Opens `spec` and waits for its first frame, giving up after `timeoutMs`. Only when that
+    // succeeds is the previous source let go of, so a refused open keeps the old camera. A V4L2
+    // device can be opened only once, so reopening the source already running closes it first
+    // and, when the reopen fails, brings the old one back.
+    bool open(const std::string& spec, int timeoutMs = 5000);
+    void close();
+    bool isOpen() const;
+    std::string spec() const;
+    // The device node when the source is a V4L2 device (for its controls), else empty text.
+    std::string devicePath() const;
+
+    // Copies the latest frame. False when no source is open or the source has failed and not
+    // come back yet. `serial` grows by one with every new frame.
+    bool latestFrame(Frame& out, uint64_t* serial = nullptr) const;
+    uint64_t frameSerial() const;
+    // Size of the frames handed out (0 x 0 when nothing is open).
+    void frameSize(int& width, int& height) const;
+    // False while a running source is failing (grabs fail, the engine keeps trying to reopen).
+    bool sourceHealthy() const;
+
+    // The formats the source offers; the current one is among them.
+    std::vector<VideoFormatOption> formats() const;
+    VideoFormatOption currentFormat() const;
+    // Reconfigures the running source; returns once a frame in the new format is available
+    // (false, with the old format kept, when the source refuses it).
+    bool setFormat(const VideoFormatOption& format, int timeoutMs = 5000);
+
+    // JPEG quality (1..100) of recorded clips.
+    int clipQuality() const { return m_clipQuality.load(); }
+    void setClipQuality(int quality);
+
+    // Blocks until a frame newer than `serial` arrives or `timeoutMs` passes.
+    bool waitForFrameAfter(uint64_t serial, int timeoutMs) const;
+
+    struct Session; // the decoding thread and its FFmpeg state
+
+private:
+    friend struct Session;
+    // Makes `s` (already started) the running source and returns the one it replaces.
+    std::unique_ptr<Session> install(std::unique_ptr<Session> s);
+    void publish(const uint8_t* bgrx, int width, int height, Session* from);
+    void markFailed(Session* from);
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_frameCv;
+    std::unique_ptr<Session> m_session;
+    Session* m_publisher = nullptr; // the session whose frames count
+    Frame m_latest;
+    bool m_latestValid = false;
+    uint64_t m_serial = 0;
+    std::atomic<int> m_clipQuality{85};
+};

@@ -1,0 +1,258 @@
+#include "capture/CaptureWindow.h"
+
+#include "capture/VideoSources.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr uint32_t kVkEscape = 0x1B;
+constexpr int kConnectTimeoutMs = 5000;
+} // namespace
+
+CaptureWindow::CaptureWindow(QWidget* parent)
+    : QWidget(parent), m_engine(std::make_unique<CaptureEngine>()), m_setup(defaultCaptureSetup()) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_previewTimer.setInterval(m_previewRate);
+    connect(&m_previewTimer, &QTimer::timeout, this, &CaptureWindow::refreshPreview);
+}
+
+CaptureWindow::~CaptureWindow() {
+    // A recording still running when the window goes (the program is closing) must leave a
+    // playable file: stop it and write its index before the engine goes away.
+    if (m_recorder) {
+        m_recorder->stop();
+        m_recorder->finish();
+        m_recorder.reset();
+    }
+    qApp->removeEventFilter(this);
+    m_engine->close();
+}
+
+CAPTUREPARMS CaptureWindow::defaultCaptureSetup() {
+    CAPTUREPARMS p{};
+    p.dwRequestMicroSecPerFrame = 66667; // 15 frames a second
+    p.fMakeUserHitOKToCapture = 0;
+    p.wPercentDropForError = 10;
+    p.fYield = 0;
+    p.dwIndexSize = 27000;
+    p.wChunkGranularity = 0;
+    p.wNumVideoRequested = 5;
+    p.fCaptureAudio = 1;
+    p.wNumAudioRequested = 4;
+    p.vKeyAbort = kVkEscape;
+    p.fAbortLeftMouse = 0;
+    p.fAbortRightMouse = 0;
+    p.fLimitEnabled = 0;
+    p.wTimeLimit = 30;
+    p.dwAudioBufferSize = 0;
+    return p;
+}
+
+bool CaptureWindow::connectDriver(int index) {
+    if (m_recording)
+        return false;
+    const auto& list = VideoSources();
+    if (index < 0 || index >= static_cast<int>(list.size()))
+        return false;
+    std::string spec = list[static_cast<size_t>(index)].spec;
+    if (!m_engine->open(spec, kConnectTimeoutMs))
+        return false;
+    m_connectedSpec = spec;
+    m_connectedIndex = index;
+    m_shownSerial = 0;
+    refreshPreview();
+    return true;
+}
+
+void CaptureWindow::disconnectDriver() {
+    stopCapture();
+    m_engine->close();
+    m_connectedSpec.clear();
+    m_connectedIndex = -1;
+}
+
+bool CaptureWindow::connected() const {
+    return m_engine->isOpen();
+}
+
+int CaptureWindow::connectedIndex() const {
+    if (m_connectedSpec.empty())
+        return -1;
+    // The list may have been read again since (a camera plugged in): find the camera by what it
+    // is, not by where it was.
+    const auto& list = VideoSources();
+    if (m_connectedIndex >= 0 && m_connectedIndex < static_cast<int>(list.size()) &&
+        list[static_cast<size_t>(m_connectedIndex)].spec == m_connectedSpec)
+        return m_connectedIndex;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].spec == m_connectedSpec)
+            return static_cast<int>(i);
+    return m_connectedIndex;
+}
+
+void CaptureWindow::setPreview(bool on) {
+    m_preview = on;
+    if (on) {
+        m_previewTimer.start(m_previewRate);
+        refreshPreview();
+    } else {
+        m_previewTimer.stop();
+    }
+}
+
+void CaptureWindow::setPreviewRate(int milliseconds) {
+    // A QTimer at 0 ms would spin; a preview faster than 10 ms shows nothing more anyway.
+    m_previewRate = std::max(10, milliseconds);
+    m_previewTimer.setInterval(m_previewRate);
+}
+
+void CaptureWindow::setScale(bool on) {
+    m_scale = on;
+    update();
+}
+
+void CaptureWindow::refreshPreview() {
+    Frame f;
+    uint64_t serial = 0;
+    if (!m_engine->latestFrame(f, &serial) || serial == m_shownSerial)
+        return;
+    m_shownSerial = serial;
+    QImage img(f.header.bmWidth, f.header.bmHeight, QImage::Format_RGB32);
+    for (int y = 0; y < f.header.bmHeight; ++y)
+        std::memcpy(img.scanLine(y), f.bits.data() + static_cast<size_t>(y) * f.header.bmWidthBytes,
+                    static_cast<size_t>(f.header.bmWidth) * 4);
+    m_image = std::move(img);
+    update();
+}
+
+void CaptureWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (m_image.isNull())
+        return;
+    if (m_scale)
+        p.drawImage(rect(), m_image);
+    else
+        p.drawImage(QPoint(0, 0), m_image);
+}
+
+bool CaptureWindow::grabFrame() {
+    Frame f;
+    if (!m_engine->latestFrame(f)) {
+        m_grabbed = Frame{};
+        return false;
+    }
+    m_grabbed = std::move(f);
+    return true;
+}
+
+bool CaptureWindow::takeGrabbedFrame(Frame& out) {
+    if (m_grabbed.empty())
+        return false;
+    out = std::move(m_grabbed);
+    m_grabbed = Frame{};
+    return true;
+}
+
+bool CaptureWindow::captureSequence() {
+    if (m_recording || m_captureFile.empty() || !m_engine->isOpen())
+        return false;
+    AviRecorderSettings cs;
+    cs.path = m_captureFile;
+    cs.microSecPerFrame =
+        m_setup.dwRequestMicroSecPerFrame ? m_setup.dwRequestMicroSecPerFrame : 33333;
+    cs.limitEnabled = m_setup.fLimitEnabled != 0;
+    cs.limitSeconds = m_setup.wTimeLimit;
+    cs.audio = m_setup.fCaptureAudio != 0;
+    if (const char* a = std::getenv("PAWLINEX_AUDIO_SOURCE"); a && *a)
+        cs.audioSource = a;
+    cs.quality = m_engine->clipQuality();
+
+    m_recording = true;
+    m_abortRequested = false;
+    m_recorder = std::make_unique<AviRecorder>(*m_engine);
+    if (!m_recorder->start(cs)) {
+        m_recorder.reset();
+        m_recording = false;
+        return false;
+    }
+    emit recordingStarted();
+    qApp->installEventFilter(this);
+
+    const int limit = cs.limitEnabled ? static_cast<int>(cs.limitSeconds) : 0;
+    QEventLoop loop;
+    QTimer poll;
+    int lastReported = -1;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!m_recorder) {
+            loop.quit();
+            return;
+        }
+        if (m_abortRequested)
+            m_recorder->stop();
+        int secs = static_cast<int>(m_recorder->elapsedSeconds());
+        if (secs != lastReported) {
+            lastReported = secs;
+            emit recordingProgress(secs, limit);
+            if (m_progressCallback)
+                m_progressCallback(secs, limit);
+        }
+        if (!m_recorder->running())
+            loop.quit();
+    });
+    poll.start(250);
+    loop.exec();
+    poll.stop();
+
+    qApp->removeEventFilter(this);
+    bool ok = false;
+    if (m_recorder) {
+        m_recorder->finish();
+        ok = m_recorder->framesWritten() > 0;
+        m_recorder.reset();
+    }
+    m_recording = false;
+    emit recordingFinished();
+    return ok;
+}
+
+bool CaptureWindow::stopCapture() {
+    if (!m_recorder)
+        return false;
+    m_recorder->stop();
+    m_recorder->finish();
+    return true;
+}
+
+bool CaptureWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (m_recording) {
+        // Esc (or the abort key set) anywhere in the program ends the recording, as do the mouse
+        // buttons when the set-up asks for it. The key is swallowed so no dialog reacts to it.
+        if (event->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(event);
+            if (m_setup.vKeyAbort == kVkEscape && k->key() == Qt::Key_Escape) {
+                m_abortRequested = true;
+                if (m_recorder)
+                    m_recorder->stop();
+                return true;
+            }
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            auto* m = static_cast<QMouseEvent*>(event);
+            if ((m->button() == Qt::LeftButton && m_setup.fAbortLeftMouse) ||
+                (m->button() == Qt::RightButton && m_setup.fAbortRightMouse)) {
+                m_abortRequested = true;
+                if (m_recorder)
+                    m_recorder->stop();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

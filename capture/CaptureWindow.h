@@ -1,0 +1,94 @@
+#pragma once
+
+#include "capture/AviRecorder.h"
+#include "capture/CaptureEngine.h"
+#include "capture/CaptureRecords.h"
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The capture window: the live picture of the connected camera, and the owner of the camera
+// engine and the clip recorder behind the capture wrappers. Preview repaints at the preview
+// rate; with preview off the picture on screen freezes while the engine keeps decoding, so a
+// grab always gets the current frame. User-interface thread only.
+class CaptureWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit CaptureWindow(QWidget* parent = nullptr);
+    ~CaptureWindow() override;
+
+    CaptureEngine& engine() { return *m_engine; }
+
+    // Connects driver `index` of the driver list; a refused connection keeps the old camera.
+    bool connectDriver(int index);
+    void disconnectDriver();
+    bool connected() const;
+    // Position of the connected camera in the driver list (-1 when none).
+    int connectedIndex() const;
+
+    void setPreview(bool on);
+    bool preview() const { return m_preview; }
+    void setPreviewRate(int milliseconds);
+    int previewRate() const { return m_previewRate; }
+    void setScale(bool on);
+    bool scale() const { return m_scale; }
+
+    bool grabFrame();
+    bool grabbedFrameReady() const { return !m_grabbed.empty(); }
+    bool takeGrabbedFrame(Frame& out);
+
+    // The recording set-up block; unset fields hold the engine's defaults.
+    CAPTUREPARMS captureSetup() const { return m_setup; }
+    void setCaptureSetup(const CAPTUREPARMS& parms) { m_setup = parms; }
+    static CAPTUREPARMS defaultCaptureSetup();
+    void setCaptureFile(const std::string& path) { m_captureFile = path; }
+    std::string captureFile() const { return m_captureFile; }
+
+    // Records a clip to the capture file and returns when it has ended (limit, Esc, or
+    // stopCapture). Waits in a local event loop, so windows keep painting. False when a
+    // recording is already running or none could be started.
+    bool captureSequence();
+    // Ends a running recording and finishes its file; returns when the file is closed.
+    bool stopCapture();
+    bool recording() const { return m_recording; }
+
+    // Called about four times a second while recording, with whole seconds recorded so far and
+    // the limit (0 without limit). The signal below says the same.
+    void setRecordingProgressCallback(std::function<void(int, int)> cb) {
+        m_progressCallback = std::move(cb);
+    }
+
+signals:
+    void recordingProgress(int elapsedSeconds, int limitSeconds);
+    void recordingStarted();
+    void recordingFinished();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void refreshPreview();
+
+    std::unique_ptr<CaptureEngine> m_engine;
+    std::unique_ptr<AviRecorder> m_recorder;
+    std::string m_connectedSpec;
+    int m_connectedIndex = -1;
+    bool m_preview = false;
+    bool m_scale = false;
+    int m_previewRate = 66;
+    QTimer m_previewTimer;
+    QImage m_image;
+    uint64_t m_shownSerial = 0;
+    Frame m_grabbed;
+    CAPTUREPARMS m_setup;
+    std::string m_captureFile;
+    bool m_recording = false;
+    bool m_abortRequested = false;
+    std::function<void(int, int)> m_progressCallback;
+};

@@ -1,0 +1,68 @@
+#include "capture/FfmpegUtil.h"
+
+#include <mutex>
+
+namespace capture_detail {
+
+void InitFfmpeg() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        avdevice_register_all();
+        av_log_set_level(AV_LOG_FATAL);
+    });
+}
+
+static int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Interrupter::arm(int milliseconds) {
+    deadlineNs = nowNs() + static_cast<int64_t>(milliseconds) * 1000000;
+}
+
+bool Interrupter::expired() const {
+    if (stop)
+        return true;
+    int64_t d = deadlineNs;
+    return d != 0 && nowNs() > d;
+}
+
+int Interrupter::callback(void* self) {
+    return static_cast<Interrupter*>(self)->expired() ? 1 : 0;
+}
+
+InputSpec ParseInputSpec(const std::string& spec) {
+    InitFfmpeg(); // the device formats are found only once registered
+    InputSpec in;
+    in.url = spec;
+    if (spec.rfind("/dev/video", 0) == 0) {
+        in.format = av_find_input_format("video4linux2");
+        in.device = true;
+        return in;
+    }
+    if (spec.find("://") != std::string::npos) {
+        in.network = true;
+        return in;
+    }
+    auto colon = spec.find(':');
+    // A one-letter prefix would be a drive letter, never an input format.
+    if (colon != std::string::npos && colon > 1) {
+        std::string name = spec.substr(0, colon);
+        if (const AVInputFormat* f = av_find_input_format(name.c_str())) {
+            in.format = f;
+            in.url = spec.substr(colon + 1);
+            in.device = name == "video4linux2" || name == "v4l2";
+        }
+    }
+    return in;
+}
+
+std::string AvError(int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+} // namespace capture_detail

@@ -1,0 +1,199 @@
+#include "capture/VideoSources.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <linux/videodev2.h>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+std::string trimSpaces(const std::string& s) {
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+std::string lower(std::string s) {
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The program folder as the rest of the program defines it: PAWLINEX_HOME, else the folder of
+// the executable. Kept local so the listing does not depend on the settings module.
+std::string programFolder() {
+    if (const char* home = std::getenv("PAWLINEX_HOME"); home && *home)
+        return home;
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return ".";
+    return exe.parent_path().string();
+}
+
+std::mutex g_listMutex;
+std::vector<VideoSourceEntry> g_list;
+bool g_listRead = false;
+
+} // namespace
+
+VideoSourceEntry DescribeSource(const std::string& spec) {
+    VideoSourceEntry e;
+    e.spec = spec;
+    if (spec == "demo") {
+        e.name = "Pawlinex demo room";
+        e.version = "built-in";
+    } else if (spec.rfind("lavfi:", 0) == 0) {
+        e.name = "lavfi " + spec.substr(6);
+        e.version = "FFmpeg filter graph";
+    } else if (spec.find("://") != std::string::npos) {
+        e.name = spec;
+        e.version = "network camera";
+    } else {
+        e.name = std::filesystem::path(spec).filename().string();
+        if (e.name.empty())
+            e.name = spec;
+        e.version = "video file";
+    }
+    return e;
+}
+
+std::vector<std::string> ReadIniSources(const std::string& iniPath) {
+    std::ifstream in(iniPath, std::ios::binary);
+    if (!in)
+        return {};
+    std::string values[kMaxVideoSources];
+    bool inSection = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // A UTF-8 byte-order mark may start the file.
+        if (line.rfind("\xEF\xBB\xBF", 0) == 0)
+            line.erase(0, 3);
+        std::string t = trimSpaces(line);
+        if (t.empty() || t[0] == ';')
+            continue;
+        if (t[0] == '[') {
+            auto close = t.find(']');
+            inSection = close != std::string::npos &&
+                        lower(trimSpaces(t.substr(1, close - 1))) == "sources";
+            continue;
+        }
+        if (!inSection)
+            continue;
+        auto eq = t.find('=');
+        if (eq == std::string::npos)
+            continue;
+        std::string key = lower(trimSpaces(t.substr(0, eq)));
+        if (key.size() != 7 || key.rfind("source", 0) != 0 || !std::isdigit((unsigned char)key[6]))
+            continue;
+        int n = key[6] - '0';
+        // Profile semantics: the first occurrence of a key wins.
+        if (values[n].empty())
+            values[n] = trimSpaces(t.substr(eq + 1));
+    }
+    std::vector<std::string> out;
+    for (auto& v : values)
+        if (!v.empty())
+            out.push_back(v);
+    return out;
+}
+
+std::vector<VideoSourceEntry> ListV4l2Devices() {
+    std::vector<std::pair<int, std::string>> nodes;
+    std::error_code ec;
+    for (auto& de : std::filesystem::directory_iterator("/dev", ec)) {
+        std::string n = de.path().filename().string();
+        if (n.rfind("video", 0) != 0 || n.size() == 5)
+            continue;
+        if (!std::all_of(n.begin() + 5, n.end(),
+                         [](char c) { return std::isdigit((unsigned char)c); }))
+            continue;
+        nodes.emplace_back(std::atoi(n.c_str() + 5), de.path().string());
+    }
+    std::sort(nodes.begin(), nodes.end());
+    std::vector<VideoSourceEntry> out;
+    for (auto& [num, path] : nodes) {
+        int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        v4l2_capability cap{};
+        bool ok = ::ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
+        ::close(fd);
+        if (!ok)
+            continue;
+        uint32_t caps =
+            (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+        if (!(caps & V4L2_CAP_VIDEO_CAPTURE))
+            continue;
+        VideoSourceEntry e;
+        e.spec = path;
+        e.name = std::string(reinterpret_cast<const char*>(cap.card),
+                             strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
+        if (e.name.empty())
+            e.name = path;
+        e.version =
+            std::string(reinterpret_cast<const char*>(cap.driver),
+                        strnlen(reinterpret_cast<const char*>(cap.driver), sizeof cap.driver)) +
+            " " + std::to_string((cap.version >> 16) & 0xff) + "." +
+            std::to_string((cap.version >> 8) & 0xff) + "." + std::to_string(cap.version & 0xff);
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
+                                                const std::vector<std::string>& iniSources,
+                                                const std::vector<VideoSourceEntry>& devices) {
+    std::vector<VideoSourceEntry> out;
+    auto full = [&] { return out.size() >= static_cast<size_t>(kMaxVideoSources); };
+    size_t pos = 0;
+    while (pos <= envValue.size() && !full()) {
+        size_t semi = envValue.find(';', pos);
+        if (semi == std::string::npos)
+            semi = envValue.size();
+        std::string item = trimSpaces(envValue.substr(pos, semi - pos));
+        if (!item.empty())
+            out.push_back(DescribeSource(item));
+        pos = semi + 1;
+    }
+    for (auto& s : iniSources) {
+        if (full())
+            break;
+        out.push_back(DescribeSource(s));
+    }
+    for (auto& d : devices) {
+        if (full())
+            break;
+        out.push_back(d);
+    }
+    return out;
+}
+
+const std::vector<VideoSourceEntry>& RefreshVideoSources() {
+    std::lock_guard lock(g_listMutex);
+    const char* env = std::getenv("PAWLINEX_VIDEO_SOURCES");
+    g_list = MergeVideoSources(env ? env : "", ReadIniSources(programFolder() + "/pawlinex.ini"),
+                               ListV4l2Devices());
+    g_listRead = true;
+    return g_list;
+}
+
+const std::vector<VideoSourceEntry>& VideoSources() {
+    {
+        std::lock_guard lock(g_listMutex);
+        if (g_listRead)
+            return g_list;
+    }
+    return RefreshVideoSources();
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The numbered list of cameras the capture wrappers connect by index. Order: the sources the
+// person starting the program named in PAWLINEX_VIDEO_SOURCES, then the hand-edited [SOURCES]
+// section of pawlinex.ini (SOURCE0..SOURCE9), then the V4L2 capture devices in device-number
+// order; at most ten entries. The list is read once and kept until RefreshVideoSources().
+
+struct VideoSourceEntry {
+    std::string spec;    // what the engine opens: "demo", "lavfi:GRAPH", a path, a URL, /dev/videoN
+    std::string name;    // what the driver list shows
+    std::string version; // a short description of the kind of input
+};
+
+inline constexpr int kMaxVideoSources = 10;
+
+// The cached list (read on first use).
+const std::vector<VideoSourceEntry>& VideoSources();
+// Reads the list again (environment, settings file, devices).
+const std::vector<VideoSourceEntry>& RefreshVideoSources();
+
+// Builds the list from its three parts; the pure core of the listing.
+std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
+                                                const std::vector<std::string>& iniSources,
+                                                const std::vector<VideoSourceEntry>& devices);
+
+// SOURCE0..SOURCE9 of [SOURCES] in the given profile file, in key order, empty values skipped.
+// Section and key names are matched without regard to case; values are trimmed of spaces.
+std::vector<std::string> ReadIniSources(const std::string& iniPath);
+
+// Capture-capable /dev/video* nodes, in device-number order, named by their card name.
+std::vector<VideoSourceEntry> ListV4l2Devices();
+
+// The name and description shown for a source spec that is not a device.
+VideoSourceEntry DescribeSource(const std::string& spec);

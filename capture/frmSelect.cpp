@@ -1,0 +1,74 @@
+#include "capture/frmSelect.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+// Trims blanks at both ends only (names may carry inner spaces that matter).
+QString trimBlanks(const std::string& s) {
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(' ');
+    return QString::fromStdString(s.substr(b, e - b + 1));
+}
+} // namespace
+
+frmSelect::frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QWidget* parent)
+    : QDialog(parent), m_hwnd(hwnd), m_resize(std::move(resizeCaptureWindow)) {
+    setObjectName("frmSelect");
+    setWindowTitle(QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
+    setModal(true);
+
+    lblDriver = new QLabel(QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"), this);
+    lblDriver->setObjectName("lblDriver");
+    cmboSource = new QComboBox(this);
+    cmboSource->setObjectName("cmboSource");
+    cmboSource->setMinimumWidth(300);
+    cmdSelect = new QPushButton(QStringLiteral("OK"), this);
+    cmdSelect->setObjectName("cmdSelect");
+    cmdSelect->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdSelect);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblDriver);
+    layout->addWidget(cmboSource);
+    layout->addLayout(buttons);
+
+    connect(cmdSelect, &QPushButton::clicked, this, &frmSelect::cmdSelect_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmSelect::cmdCancel_Click);
+
+    // The position in the list is the index to connect, so nothing may be skipped or sorted.
+    std::string name, version;
+    for (int16_t i = 0; capGetDriverDescriptionA(i, name, version); ++i)
+        cmboSource->addItem(trimBlanks(name));
+    cmboSource->setCurrentIndex(-1);
+
+    CAPDRIVERCAPS caps{};
+    if (capDriverGetCaps(m_hwnd, &caps, sizeof caps) &&
+        static_cast<int>(caps.wDeviceIndex) < cmboSource->count())
+        cmboSource->setCurrentIndex(static_cast<int>(caps.wDeviceIndex));
+}
+
+void frmSelect::cmdSelect_Click() {
+    int index = cmboSource->currentIndex();
+    if (index >= 0 && capDriverConnect(m_hwnd, index)) {
+        CAPDRIVERCAPS caps{};
+        capDriverGetCaps(m_hwnd, &caps, sizeof caps);
+        if (m_resize)
+            m_resize();
+    }
+    accept();
+}
+
+void frmSelect::cmdCancel_Click() {
+    reject();
+}

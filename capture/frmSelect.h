@@ -1,0 +1,33 @@
+#pragma once
+
+#include "capture/capApi.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+// The driver selection dialog: lists the capture drivers by index, preselects the connected
+// one, and on OK connects the chosen one and has the capture window refitted.
+class frmSelect : public QDialog {
+    Q_OBJECT
+public:
+    // `resizeCaptureWindow` is called after a successful connect (the capture form refits its
+    // capture window to the new picture).
+    frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QWidget* parent = nullptr);
+
+    QLabel* lblDriver;
+    QComboBox* cmboSource;
+    QPushButton* cmdSelect;
+    QPushButton* cmdCancel;
+
+private:
+    void cmdSelect_Click();
+    void cmdCancel_Click();
+
+    HCAPWND m_hwnd;
+    std::function<void()> m_resize;
+};

@@ -1,0 +1,140 @@
+// The camera engine on real FFmpeg sources: bytes and header of a frame, connect failures that
+// keep the running camera, format changes, looping files, the demo camera.
+#include "capture/CaptureEngine.h"
+
+#include "CaptureTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+using namespace capture_test;
+
+namespace {
+
+const std::string kBlue = "lavfi:color=c=0x336699:s=64x48:r=15,format=rgb24";
+const std::string kRed = "lavfi:color=c=red:s=32x24:r=15,format=rgb24";
+
+bool allPixels(const Frame& f, uint8_t b, uint8_t g, uint8_t r) {
+    for (size_t i = 0; i + 3 < f.bits.size(); i += 4)
+        if (f.bits[i] != b || f.bits[i + 1] != g || f.bits[i + 2] != r || f.bits[i + 3] != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
+TEST(CaptureEngine, KnownColourArrivesAsBgrxWithDeviceBitmapHeader) {
+    CaptureEngine e;
+    ASSERT_TRUE(e.open(kBlue));
+    Frame f;
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header, (BitmapHeader{0, 64, 48, 256, 1, 32, 0}));
+    ASSERT_EQ(f.bits.size(), 256u * 48);
+    EXPECT_TRUE(allPixels(f, 0x99, 0x66, 0x33));
+}
+
+TEST(CaptureEngine, FourthByteIsZeroWhateverThePixelFormat) {
+    // YUV, RGBA with alpha 255, and a palette format all go through the converter.
+    for (std::string graph :
+         {"lavfi:testsrc2=size=64x48:rate=15", "lavfi:testsrc2=size=64x48:rate=15,format=rgba",
+          "lavfi:testsrc=size=64x48:rate=15,format=pal8"}) {
+        SCOPED_TRACE(graph);
+        CaptureEngine e;
+        ASSERT_TRUE(e.open(graph));
+        Frame f;
+        ASSERT_TRUE(e.latestFrame(f));
+        size_t nonZeroColour = 0;
+        for (size_t i = 0; i < f.bits.size(); i += 4) {
+            ASSERT_EQ(f.bits[i + 3], 0) << "pixel " << i / 4;
+            nonZeroColour += f.bits[i] + f.bits[i + 1] + f.bits[i + 2] > 0;
+        }
+        EXPECT_GT(nonZeroColour, f.bits.size() / 8) << "the picture itself must come through";
+    }
+}
+
+TEST(CaptureEngine, RefusedOpenKeepsTheRunningCamera) {
+    auto dir = TempDir("engine-refuse");
+    auto bogus = (dir / "not-a-video.avi").string();
+    std::ofstream(bogus) << "this is text, not a video";
+    CaptureEngine e;
+    ASSERT_TRUE(e.open(kBlue));
+    for (std::string bad : {std::string("/nonexistent/folder/cam.mp4"), bogus,
+                            std::string("lavfi:nosuchfilter=1"), std::string()}) {
+        SCOPED_TRACE(bad);
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(e.open(bad, 3000));
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20))
+            << "a refused source must give up, not hang";
+        EXPECT_EQ(e.spec(), kBlue);
+        uint64_t serial = e.frameSerial();
+        ASSERT_TRUE(e.waitForFrameAfter(serial, 10000)) << "the old camera still delivers";
+        Frame f;
+        ASSERT_TRUE(e.latestFrame(f));
+        EXPECT_TRUE(allPixels(f, 0x99, 0x66, 0x33));
+    }
+}
+
+TEST(CaptureEngine, SwitchingSourcesReplacesThePicture) {
+    CaptureEngine e;
+    ASSERT_TRUE(e.open(kBlue));
+    ASSERT_TRUE(e.open(kRed));
+    Frame f;
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header.bmWidth, 32);
+    EXPECT_TRUE(allPixels(f, 0, 0, 255));
+    e.close();
+    EXPECT_FALSE(e.latestFrame(f));
+    EXPECT_FALSE(e.isOpen());
+}
+
+TEST(CaptureEngine, FormatChangeAltersTheFrameHeader) {
+    CaptureEngine e;
+    ASSERT_TRUE(e.open(kBlue));
+    auto formats = e.formats();
+    auto has = [&](int w, int h) {
+        return std::any_of(formats.begin(), formats.end(),
+                           [&](auto& f) { return f.width == w && f.height == h; });
+    };
+    EXPECT_TRUE(has(64, 48)) << "the native size is offered";
+    EXPECT_TRUE(has(320, 240));
+    ASSERT_TRUE(e.setFormat({320, 240, "", ""}));
+    Frame f;
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header, (BitmapHeader{0, 320, 240, 1280, 1, 32, 0}));
+    EXPECT_EQ(f.bits.size(), 1280u * 240);
+    EXPECT_TRUE(allPixels(f, 0x99, 0x66, 0x33)) << "scaling a flat colour keeps it";
+    EXPECT_EQ(e.currentFormat().width, 320);
+    EXPECT_FALSE(e.setFormat({0, 0, "", ""}));
+}
+
+TEST(CaptureEngine, VideoFileLoopsAtItsOwnRate) {
+    auto dir = TempDir("engine-loop");
+    auto clip = (dir / "one-second.avi").string();
+    ASSERT_TRUE(MakeClip("testsrc2=size=64x48:rate=15", 1.0, clip));
+    CaptureEngine e;
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(e.open(clip));
+    uint64_t start = e.frameSerial();
+    // 15 frames in the file: 45 frames means it has looped twice. Paced at 15 a second they
+    // cannot arrive in less than about three seconds; an unpaced decoder would need milliseconds.
+    while (e.frameSerial() < start + 45) {
+        ASSERT_TRUE(e.waitForFrameAfter(e.frameSerial(), 5000))
+            << "the file stopped instead of looping";
+    }
+    EXPECT_GT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+}
+
+TEST(CaptureEngine, DemoCameraDeliversTheRoom) {
+    CaptureEngine e;
+    ASSERT_TRUE(e.open("demo"));
+    Frame f;
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header, (BitmapHeader{0, 640, 480, 2560, 1, 32, 0}));
+    ASSERT_TRUE(e.setFormat({160, 120, "", ""}));
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header.bmWidth, 160);
+    for (size_t i = 3; i < f.bits.size(); i += 4)
+        ASSERT_EQ(f.bits[i], 0);
+}
