@@ -1,0 +1,295 @@
+// The capture wrappers on a real capture window with lavfi cameras: handles, driver list and
+// connect, grabs with preview on and off, clip recording checked with ffprobe, Esc, failures.
+#include "capture/CaptureWindow.h"
+#include "capture/VideoSources.h"
+#include "capture/capApi.h"
+
+#include "CaptureTestUtil.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+
+using namespace capture_test;
+
+namespace {
+const char* kSources = "lavfi:color=c=red:s=64x48:r=15,format=rgb24;"
+                       "lavfi:color=c=0x336699:s=80x60:r=15,format=rgb24;"
+                       "lavfi:testsrc2=size=160x120:rate=15";
+} // namespace
+
+class TestCapApi : public QObject {
+    Q_OBJECT
+
+    std::filesystem::path m_dir;
+    QWidget* m_parent = nullptr;
+    HCAPWND m_hwnd = 0;
+
+    CAPTUREPARMS clipSetup(uint32_t seconds, bool audio) {
+        CAPTUREPARMS p{};
+        capCaptureGetSetup(m_hwnd, &p, sizeof p);
+        p.dwRequestMicroSecPerFrame = 33333;
+        p.fMakeUserHitOKToCapture = 0;
+        p.fCaptureAudio = audio;
+        p.fAbortLeftMouse = 0;
+        p.fAbortRightMouse = 0;
+        p.fLimitEnabled = 1;
+        p.wTimeLimit = seconds;
+        return p;
+    }
+
+private slots:
+    void initTestCase() {
+        m_dir = TempDir("capapi");
+        qputenv("PAWLINEX_HOME", QByteArray::fromStdString(m_dir.string()));
+        qputenv("PAWLINEX_VIDEO_SOURCES", kSources);
+        qputenv("PAWLINEX_AUDIO_SOURCE", "lavfi:sine=frequency=440");
+        RefreshVideoSources();
+        m_parent = new QWidget;
+        m_parent->resize(320, 240);
+        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0);
+        QVERIFY(m_hwnd != 0);
+        QVERIFY(capWindowWidget(m_hwnd) != nullptr);
+        QCOMPARE(capWindowWidget(m_hwnd)->size(), QSize(160, 120));
+        QVERIFY(capDriverConnect(m_hwnd, 0));
+    }
+
+    void cleanupTestCase() {
+        delete m_parent;
+        std::filesystem::remove_all(m_dir);
+    }
+
+    void invalidHandleMakesEveryWrapperFail() {
+        auto* orphanParent = new QWidget;
+        HCAPWND gone = capCreateCaptureWindowA("", 0, 0, 0, 10, 10, orphanParent, 0);
+        delete orphanParent;
+        for (HCAPWND h : {HCAPWND(0), HCAPWND(12345), gone}) {
+            CAPDRIVERCAPS caps{};
+            CAPSTATUS st{};
+            CAPTUREPARMS parms{};
+            Frame f;
+            QVERIFY(!capWindowWidget(h));
+            QVERIFY(!capDriverConnect(h, 0));
+            QVERIFY(!capDriverDisconnect(h));
+            QVERIFY(!capDriverGetCaps(h, &caps, sizeof caps));
+            QVERIFY(!capGetStatus(h, &st, sizeof st));
+            QVERIFY(!capPreview(h, true));
+            QVERIFY(!capPreviewRate(h, 66));
+            QVERIFY(!capPreviewScale(h, true));
+            QVERIFY(!capGrabFrame(h));
+            QVERIFY(!capEditCopy(h));
+            QVERIFY(!capTakeGrabbedFrame(h, f));
+            QVERIFY(!capDlgVideoFormat(h));
+            QVERIFY(!capDlgVideoSource(h));
+            QVERIFY(!capDlgVideoCompression(h));
+            QVERIFY(!capCaptureGetSetup(h, &parms, sizeof parms));
+            QVERIFY(!capCaptureSetSetup(h, &parms, sizeof parms));
+            QVERIFY(!capFileSetCaptureFile(h, "/tmp/x.avi"));
+            QVERIFY(!capCaptureSequence(h));
+            QVERIFY(!capCaptureStop(h));
+            QVERIFY(!capSetCallbackOnError(h, nullptr));
+            QVERIFY(!capSetCallbackOnCapControl(h, nullptr));
+        }
+    }
+
+    void driverListAndConnectFailuresKeepTheCamera() {
+        std::string name, version;
+        int count = 0;
+        while (capGetDriverDescriptionA(int16_t(count), name, version))
+            ++count;
+        QCOMPARE(count, 3);
+        QVERIFY(capGetDriverDescriptionA(1, name, version));
+        QVERIFY(QString::fromStdString(name).contains("0x336699"));
+
+        QVERIFY(capDriverConnect(m_hwnd, 1));
+        CAPDRIVERCAPS caps{};
+        QVERIFY(capDriverGetCaps(m_hwnd, &caps, sizeof caps));
+        QCOMPARE(caps.wDeviceIndex, 1u);
+        CAPSTATUS st{};
+        QVERIFY(capGetStatus(m_hwnd, &st, sizeof st));
+        QCOMPARE(st.uiImageWidth, 80u);
+        QCOMPARE(st.uiImageHeight, 60u);
+
+        // No source at 3 or 9, nor below 0: refused, and the blue camera stays.
+        for (int bad : {3, 9, -1}) {
+            QVERIFY(!capDriverConnect(m_hwnd, bad));
+            QVERIFY(capDriverGetCaps(m_hwnd, &caps, sizeof caps));
+            QCOMPARE(caps.wDeviceIndex, 1u);
+            QVERIFY(capGrabFrame(m_hwnd));
+            Frame f;
+            QVERIFY(capTakeGrabbedFrame(m_hwnd, f));
+            QCOMPARE(f.header.bmWidth, 80);
+        }
+        QVERIFY(capDriverConnect(m_hwnd, 0));
+    }
+
+    void grabHandsOverTheFrameOnceWithoutTheClipboard() {
+        QVERIFY(capDriverConnect(m_hwnd, 0));
+        QVERIFY(capGrabFrame(m_hwnd));
+        QVERIFY(capEditCopy(m_hwnd));
+        Frame f;
+        QVERIFY(capTakeGrabbedFrame(m_hwnd, f));
+        QCOMPARE(f.header, (BitmapHeader{0, 64, 48, 256, 1, 32, 0}));
+        QCOMPARE(f.bits.size(), size_t(256 * 48));
+        QCOMPARE(int(f.bits[0]), 0);
+        QCOMPARE(int(f.bits[1]), 0);
+        QCOMPARE(int(f.bits[2]), 255);
+        QCOMPARE(int(f.bits[3]), 0);
+        QVERIFY2(!capEditCopy(m_hwnd), "taken frames are not handed out twice");
+        QVERIFY(!capTakeGrabbedFrame(m_hwnd, f));
+    }
+
+    void previewOffFreezesThePictureButNotTheGrabs() {
+        QVERIFY(capDriverConnect(m_hwnd, 2)); // testsrc2 moves
+        capPreviewRate(m_hwnd, 66);
+        capPreviewScale(m_hwnd, true);
+        capPreview(m_hwnd, true);
+        QWidget* w = capWindowWidget(m_hwnd);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->grab().toImage().isNull(), 5000);
+        // Scaled preview fills the window: its corners show the picture, not the black fill.
+        QTRY_VERIFY_WITH_TIMEOUT(w->grab().toImage().pixelColor(159, 119) != QColor(Qt::black),
+                                 5000);
+
+        capPreview(m_hwnd, false);
+        QTest::qWait(150);
+        QImage frozen = w->grab().toImage();
+        Frame a, b;
+        QVERIFY(capGrabFrame(m_hwnd));
+        QVERIFY(capTakeGrabbedFrame(m_hwnd, a));
+        auto* cw = capWindow(m_hwnd);
+        uint64_t serial = cw->engine().frameSerial();
+        QVERIFY(cw->engine().waitForFrameAfter(serial + 2, 5000));
+        QVERIFY(capGrabFrame(m_hwnd));
+        QVERIFY(capTakeGrabbedFrame(m_hwnd, b));
+        QVERIFY2(a.bits != b.bits, "grabs keep getting the current picture with preview off");
+        QCOMPARE(w->grab().toImage(), frozen);
+
+        capPreview(m_hwnd, true);
+        QTRY_VERIFY_WITH_TIMEOUT(w->grab().toImage() != frozen, 5000);
+        capPreview(m_hwnd, false);
+    }
+
+    void clipMatchesTheSetupWithAndWithoutSound() {
+        QVERIFY(capDriverConnect(m_hwnd, 2));
+        for (bool audio : {true, false}) {
+            auto path = (m_dir / "avi" / (audio ? "with-sound.AVI" : "silent.AVI")).string();
+            std::filesystem::create_directories(m_dir / "avi");
+            CAPTUREPARMS p = clipSetup(2, audio);
+            QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+            QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+            std::vector<int> progress;
+            capSetRecordingProgressCallback(m_hwnd, [&](int s, int limit) {
+                progress.push_back(s);
+                QCOMPARE(limit, 2);
+            });
+            QVERIFY(capCaptureSequence(m_hwnd));
+            QVERIFY(capCaptureStop(m_hwnd) == false); // nothing left running
+            capSetRecordingProgressCallback(m_hwnd, {});
+            QVERIFY(!progress.empty());
+            QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+
+            ProbeResult r = Probe(path);
+            qInfo("clip %s: %s, %.3f s, %d streams", path.c_str(), r.formatName.c_str(), r.duration,
+                  r.streams);
+            qInfo("%s", Run("ffprobe -v error -show_entries stream=codec_name,duration,nb_frames,"
+                            "r_frame_rate,sample_rate -of csv '" +
+                            path + "'")
+                            .c_str());
+            QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+            QVERIFY2(std::abs(r.duration - 2.0) <= 0.5, std::to_string(r.duration).c_str());
+            QCOMPARE(QString::fromStdString(r.codecByType["video"]), QString("mjpeg"));
+            if (audio)
+                QCOMPARE(QString::fromStdString(r.codecByType["audio"]), QString("pcm_s16le"));
+            else
+                QVERIFY(!r.codecByType.count("audio"));
+            QCOMPARE(r.streams, audio ? 2 : 1);
+        }
+    }
+
+    void escapeEndsTheRecordingAndASecondOneIsRefused() {
+        QVERIFY(capDriverConnect(m_hwnd, 0));
+        auto path = (m_dir / "avi" / "esc.AVI").string();
+        CAPTUREPARMS p = clipSetup(30, true);
+        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+        bool secondResult = true;
+        bool setupResult = true;
+        QTimer::singleShot(300, [&] {
+            secondResult = capCaptureSequence(m_hwnd);
+            setupResult = capCaptureSetSetup(m_hwnd, &p, sizeof p);
+        });
+        QTimer::singleShot(1200, [&] {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(m_parent, &press);
+        });
+        auto t0 = std::chrono::steady_clock::now();
+        QVERIFY(capCaptureSequence(m_hwnd));
+        QVERIFY(std::chrono::steady_clock::now() - t0 < std::chrono::seconds(25));
+        QVERIFY(!secondResult);
+        QVERIFY(!setupResult);
+        ProbeResult r = Probe(path);
+        QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+        QVERIFY(r.duration > 0.5 && r.duration < 20);
+        QCOMPARE(QString::fromStdString(r.codecByType["video"]), QString("mjpeg"));
+    }
+
+    void stopWhileRecordingLeavesAPlayableFile() {
+        // What the close sequence does when the program ends in the middle of a clip.
+        auto path = (m_dir / "avi" / "closing.AVI").string();
+        CAPTUREPARMS p = clipSetup(30, false);
+        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+        bool stopResult = false;
+        QTimer::singleShot(800, [&] { stopResult = capCaptureStop(m_hwnd); });
+        QVERIFY(capCaptureSequence(m_hwnd));
+        QVERIFY(stopResult);
+        ProbeResult r = Probe(path);
+        QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+        QVERIFY(r.duration > 0.2 && r.duration < 20);
+        QVERIFY(Run("ffmpeg -v error -i '" + path + "' -f null - 2>&1").empty());
+    }
+
+    void missingFolderOrSilentInputFailsQuietly() {
+        auto missing = (m_dir / "no-such-folder" / "clip.AVI").string();
+        CAPTUREPARMS p = clipSetup(1, true);
+        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(m_hwnd, missing));
+        QVERIFY(!capCaptureSequence(m_hwnd));
+        QVERIFY(!std::filesystem::exists(missing));
+        QVERIFY(!std::filesystem::exists(m_dir / "no-such-folder"));
+
+        // An audio input that cannot be opened: the clip comes without sound.
+        qputenv("PAWLINEX_AUDIO_SOURCE", "lavfi:nosuchsource=1");
+        auto path = (m_dir / "avi" / "nosound.AVI").string();
+        QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+        QVERIFY(capCaptureSequence(m_hwnd));
+        qputenv("PAWLINEX_AUDIO_SOURCE", "lavfi:sine=frequency=440");
+        ProbeResult r = Probe(path);
+        QCOMPARE(r.streams, 1);
+        QCOMPARE(QString::fromStdString(r.codecByType["video"]), QString("mjpeg"));
+    }
+
+    void setupDefaultsAndShortBlocks() {
+        auto* parent = new QWidget;
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
+        CAPTUREPARMS p;
+        std::memset(&p, 0xAB, sizeof p);
+        QVERIFY(capCaptureGetSetup(h, &p, sizeof p));
+        QCOMPARE(p.dwRequestMicroSecPerFrame, 66667u);
+        QCOMPARE(p.vKeyAbort, 0x1Bu);
+        QCOMPARE(p.fLimitEnabled, 0);
+        // Recording without a camera: nothing to record.
+        QVERIFY(capFileSetCaptureFile(h, (m_dir / "avi" / "nocam.AVI").string()));
+        QVERIFY(!capCaptureSequence(h));
+        QVERIFY(!std::filesystem::exists(m_dir / "avi" / "nocam.AVI"));
+        QVERIFY(!capGrabFrame(h));
+        QVERIFY(!capDriverGetCaps(h, nullptr, 44));
+        delete parent;
+    }
+};
+
+QTEST_MAIN(TestCapApi)
+#include "test_capApi.moc"
