@@ -64,15 +64,18 @@ bool waitReaped(pid_t pid, int graceMs) {
 
 // The client runs in its own process group, so anything it started goes with it.
 void stopClient(pid_t pid) {
-    if (reaped(pid))
-        return;
-    ::kill(-pid, SIGTERM);
-    if (waitReaped(pid, 3000))
-        return;
-    ::kill(-pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (!reaped(pid)) {
+        ::kill(-pid, SIGTERM);
+        if (!waitReaped(pid, 3000)) {
+            ::kill(-pid, SIGKILL);
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
     }
+    // Whatever the client started may outlive it, ignoring SIGTERM. The group id cannot be
+    // handed out again while a member remains, so this reaches only those left-overs.
+    ::kill(-pid, SIGKILL);
 }
 
 // Starts `client -s:"script"` hidden: no terminal input, output to PAWLINEX_FTP_LOG when set

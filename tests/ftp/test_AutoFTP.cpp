@@ -1,0 +1,272 @@
+// AutoFTP: the script it writes, the client it starts and waits for, and what it leaves behind.
+
+#include "FtpTestSupport.h"
+#include "ftp/basAutoFTP.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ftptest;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool processGone(pid_t pid) {
+    return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+// True once no process of group `pgid` is alive (zombies waiting for init do not count). Killed
+// processes take a moment to die, so this waits for it, within a generous bound.
+bool groupGone(pid_t pgid) {
+    for (int round = 0; round < 500; ++round) {
+        bool alive = false;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string stat = readBytes(entry.path().string() + "/stat");
+            const size_t paren = stat.rfind(')');
+            if (paren == std::string::npos)
+                continue;
+            char state = 0;
+            int ppid = 0, pgrp = 0;
+            if (std::sscanf(stat.c_str() + paren + 1, " %c %d %d", &state, &ppid, &pgrp) == 3 &&
+                pgrp == pgid && state != 'Z')
+                alive = true;
+        }
+        if (!alive)
+            return true;
+        ::usleep(20000);
+    }
+    return false;
+}
+
+std::string makeFakeClient(const std::string& folder, const std::string& body) {
+    const std::string path = folder + "/fake-ftp";
+    writeBytes(path, "#!/bin/sh\n" + body);
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+}
+
+class AutoFTPTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test_AutoFTP";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+    }
+
+    void SetUp() override {
+        appDir = tmp.path() + "/prog dir"; // a space in the script path, too
+        fs::create_directories(appDir);
+        out = tmp.path() + "/out";
+        fs::create_directories(out);
+        FtpAppPath = appDir;
+        FtpHost = "127.0.0.1";
+        FtpUser = "alice";
+        FtpPass = "s3cret pass";
+        SetAutoFTPWaitLimit(kDefaultAutoFTPWaitLimitMs);
+    }
+
+    void TearDown() override {
+        SetFtpClientPath("");
+        SetAutoFTPWaitLimit(kDefaultAutoFTPWaitLimitMs);
+    }
+
+    std::string scriptPath() const { return appDir + "/FTP_PUT.txt"; }
+
+    TempFolder tmp;
+    std::string appDir;
+    std::string out;
+};
+
+// The client sees the exact script bytes, owner-only, through -s:"<path>"; the caller's empty
+// local path and mode get their defaults written back; the script is gone afterwards.
+TEST_F(AutoFTPTest, WritesTheScriptTheClientRuns) {
+    SetFtpClientPath(makeFakeClient(tmp.path(), "printf '%s\\n' \"$@\" > '" + out +
+                                                    "/args'\n"
+                                                    "p=${1#-s:\\\"}; p=${p%\\\"}\n"
+                                                    "cp \"$p\" '" +
+                                                    out + "/script'\nstat -c %a \"$p\" > '" + out +
+                                                    "/mode'\n"));
+    struct Case {
+        const char* what;
+        std::string user, pass, remote, local, folder, mode;
+        std::string expected, expectedLocal, expectedMode;
+    } cases[] = {
+        {"everything given", "alice", "s3cret pass", "261207052000_ALERT.AVI",
+         "/srv/pawlinex/avi/261207052000_ALERT.AVI", "/up/clips", "binary",
+         "open 127.0.0.1\r\nalice\r\ns3cret pass\r\nCD /up/clips\r\nbinary\r\n"
+         "PUT \"/srv/pawlinex/avi/261207052000_ALERT.AVI\" "
+         "261207052000_ALERT.AVI\r\nquit\r\n\r\n\r\n",
+         "/srv/pawlinex/avi/261207052000_ALERT.AVI", "binary"},
+        {"empty folder: no CD line", "alice", "pw", "ALERT.AVI", "/a/ALERT.AVI", "", "binary",
+         "open 127.0.0.1\r\nalice\r\npw\r\nbinary\r\nPUT \"/a/ALERT.AVI\" "
+         "ALERT.AVI\r\nquit\r\n\r\n\r\n",
+         "/a/ALERT.AVI", "binary"},
+        {"empty mode: ascii", "alice", "pw", "n.txt", "/a/n.txt", "", "",
+         "open 127.0.0.1\r\nalice\r\npw\r\nascii\r\nPUT \"/a/n.txt\" n.txt\r\nquit\r\n\r\n\r\n",
+         "/a/n.txt", "ascii"},
+        {"empty local path: the remote name", "alice", "pw", "ALERT.AVI", "", "", "binary",
+         "open 127.0.0.1\r\nalice\r\npw\r\nbinary\r\nPUT \"ALERT.AVI\" "
+         "ALERT.AVI\r\nquit\r\n\r\n\r\n",
+         "ALERT.AVI", "binary"},
+        {"empty user and password keep their lines", "", "", "x.AVI", "/a/x.AVI", "sub", "binary",
+         "open 127.0.0.1\r\n\r\n\r\nCD sub\r\nbinary\r\nPUT \"/a/x.AVI\" x.AVI\r\nquit\r\n\r\n\r\n",
+         "/a/x.AVI", "binary"},
+        {"spaces and UTF-8 in the path", "alice", "pw", "警報.AVI", "/home/u/my clips/警報.AVI",
+         "up load", "binary",
+         "open 127.0.0.1\r\nalice\r\npw\r\nCD up load\r\nbinary\r\n"
+         "PUT \"/home/u/my clips/警報.AVI\" 警報.AVI\r\nquit\r\n\r\n\r\n",
+         "/home/u/my clips/警報.AVI", "binary"},
+    };
+    for (const Case& c : cases) {
+        // A longer, world-readable left-over must be replaced, not written through.
+        writeBytes(scriptPath(), std::string(4096, '#'));
+        fs::permissions(scriptPath(), fs::perms(0644));
+        FtpAppPath = appDir; // no trailing slash: AutoFTP adds it and keeps it
+        FtpUser = c.user;
+        FtpPass = c.pass;
+        std::string remote = c.remote, local = c.local, mode = c.mode;
+        AutoFTP(remote, local, c.folder, mode);
+
+        EXPECT_EQ(readBytes(out + "/script"), c.expected) << c.what;
+        EXPECT_EQ(readBytes(out + "/mode"), "600\n") << c.what;
+        EXPECT_EQ(readBytes(out + "/args"), "-s:\"" + scriptPath() + "\"\n") << c.what;
+        EXPECT_EQ(local, c.expectedLocal) << c.what;
+        EXPECT_EQ(mode, c.expectedMode) << c.what;
+        EXPECT_EQ(remote, c.remote) << c.what;
+        EXPECT_EQ(FtpAppPath, appDir + "/") << c.what;
+        EXPECT_FALSE(fs::exists(scriptPath())) << c.what;
+    }
+}
+
+// The real client uploads the clip under its time-stamped or fixed name; a rejected login or a
+// server that is down changes nothing there, and the script is gone in every case.
+TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
+    const std::string home = tmp.path() + "/ftphome";
+    fs::create_directories(home + "/clips");
+    PeerProcess server;
+    const int port = startFtpServer(server, home);
+    ASSERT_GT(port, 0);
+    SetFtpClientPath(clientPath());
+    const std::string log = tmp.path() + "/client.log";
+    ::setenv("PAWLINEX_FTP_LOG", log.c_str(), 1);
+
+    const std::string clip =
+        std::string("RIFF\0\0\0\0AVI LIST\r\n\x1a\xff", 20) + std::string(200000, 'v');
+    const std::string local = appDir + "/avi/261207052000_ALERT.AVI";
+    fs::create_directories(appDir + "/avi");
+    writeBytes(local, clip);
+
+    struct Case {
+        const char* what;
+        std::string host, pass, remote, folder, stored; // stored: empty when nothing may arrive
+    } cases[] = {
+        {"time-stamped name in the login folder", "127.0.0.1 " + std::to_string(port),
+         "s3cret pass", "261207052000_ALERT.AVI", "", "261207052000_ALERT.AVI"},
+        {"fixed name in a folder", "127.0.0.1 " + std::to_string(port), "s3cret pass", "ALERT.AVI",
+         "clips", "clips/ALERT.AVI"},
+        {"rejected login", "127.0.0.1 " + std::to_string(port), "wrong", "rejected.AVI", "", ""},
+        {"server down", "127.0.0.1 " + std::to_string(FreeTcpPort()), "s3cret pass", "down.AVI", "",
+         ""},
+    };
+    for (const Case& c : cases) {
+        FtpHost = c.host;
+        FtpPass = c.pass;
+        std::string remote = c.remote, path = local, mode = "binary";
+        AutoFTP(remote, path, c.folder, mode);
+        if (!c.stored.empty())
+            EXPECT_EQ(readBytes(home + "/" + c.stored), clip) << c.what;
+        else
+            EXPECT_FALSE(fs::exists(home + "/" + c.remote)) << c.what;
+        EXPECT_FALSE(fs::exists(scriptPath())) << c.what;
+        EXPECT_EQ(readBytes(local), clip) << "the clip stays where it was: " << c.what;
+    }
+    ::unsetenv("PAWLINEX_FTP_LOG");
+    const std::string said = readBytes(log);
+    EXPECT_NE(said.find("530"), std::string::npos) << said;
+    EXPECT_EQ(said.find("s3cret"), std::string::npos) << "the client printed the password";
+}
+
+// A script that cannot be written or a client that cannot start skips the upload quietly.
+TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
+    const std::string marker = out + "/started";
+    SetFtpClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
+    FtpAppPath = tmp.path() + "/no such folder";
+    std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
+    AutoFTP(remote, local, "", mode);
+    EXPECT_FALSE(fs::exists(marker)) << "client started without a script";
+
+    FtpAppPath = appDir;
+    SetFtpClientPath(tmp.path() + "/missing/pawlinex-ftp");
+    AutoFTP(remote, local, "", mode);
+    EXPECT_FALSE(fs::exists(scriptPath()));
+    EXPECT_FALSE(AutoFTPRunning());
+}
+
+// A client that never ends is stopped at the limit, even one that ignores SIGTERM, and takes
+// its children with it.
+TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
+    // The client itself obeys SIGTERM or ignores it; in the last case only its child does.
+    const std::string hang = "while :; do sleep 1; done";
+    for (const std::string& body :
+         {hang, "trap '' TERM\n" + hang, "(trap '' TERM; " + hang + ") &\nwait"}) {
+        const std::string trap = body;
+        const std::string pidFile = out + "/pid";
+        fs::remove(pidFile);
+        SetFtpClientPath(makeFakeClient(tmp.path(), "echo $$ > '" + pidFile + "'\n" + body + "\n"));
+        SetAutoFTPWaitLimit(1500);
+        std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
+        AutoFTP(remote, local, "", mode);
+        EXPECT_FALSE(fs::exists(scriptPath())) << trap;
+        EXPECT_FALSE(AutoFTPRunning());
+        if (fs::exists(pidFile)) {
+            const pid_t pid = std::atoi(readBytes(pidFile).c_str());
+            EXPECT_TRUE(processGone(pid)) << trap;
+            EXPECT_TRUE(groupGone(pid)) << "children left: " << trap;
+        }
+    }
+}
+
+// Closing the program during an upload: the abort, run from inside the wait, stops the client
+// and removes the script; a second upload started from inside the wait does nothing.
+TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
+    const std::string pidFile = out + "/pid";
+    SetFtpClientPath(
+        makeFakeClient(tmp.path(), "echo $$ >> '" + pidFile + "'\nwhile :; do sleep 1; done\n"));
+    SetAutoFTPWaitLimit(120000);
+    bool sawScript = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!fs::exists(pidFile))
+            return;
+        poll.stop();
+        sawScript = fs::exists(scriptPath()) && AutoFTPRunning();
+        std::string r2 = "b.AVI", l2 = "/x/b.AVI", m2 = "binary";
+        AutoFTP(r2, l2, "", m2); // must not start a second client
+        AbortAutoFTP();
+        EXPECT_FALSE(fs::exists(scriptPath())) << "script left after the abort";
+    });
+    poll.start();
+    std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
+    AutoFTP(remote, local, "", mode);
+
+    EXPECT_TRUE(sawScript);
+    EXPECT_FALSE(AutoFTPRunning());
+    EXPECT_FALSE(fs::exists(scriptPath()));
+    const std::string pids = readBytes(pidFile);
+    ASSERT_EQ(std::count(pids.begin(), pids.end(), '\n'), 1) << pids;
+    EXPECT_TRUE(processGone(std::atoi(pids.c_str())));
+    AbortAutoFTP(); // nothing running: harmless
+}
+
+} // namespace
