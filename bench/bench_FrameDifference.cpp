@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -75,16 +76,34 @@ BENCHMARK(BM_Compare)->SIZES;
 BENCHMARK(BM_CompareNoNoise)->SIZES;
 BENCHMARK(BM_CompareReference)->SIZES;
 
-// Keeps the console output and remembers each run's time for the ratios printed at the end.
+// Keeps the console output and remembers the CPU time of every repetition for the ratios
+// printed at the end (the median when repeated). CPU time rather than wall time: on a shared
+// machine the wall clock also counts other people's work.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            if (run.error_occurred)
+                continue;
+            if (run.run_type == Run::RT_Iteration)
+                times[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
+            else if (run.aggregate_name == "median") // iterations may not be reported then
+                medians[run.run_name.str()] = run.GetAdjustedCPUTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> times;
+    double median(const std::string& name) {
+        if (auto m = medians.find(name); m != medians.end())
+            return m->second;
+        auto it = times.find(name);
+        if (it == times.end() || it->second.empty())
+            return 0;
+        std::vector<double>& v = it->second;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    }
+    std::map<std::string, std::vector<double>> times;
+    std::map<std::string, double> medians;
 };
 
 } // namespace
@@ -99,14 +118,14 @@ int main(int argc, char** argv) {
 
     std::printf("\nTime relative to memcpy of one frame (target: comparison within 2x):\n");
     for (const char* size : {"640/480", "1920/1080"}) {
-        const auto copy = reporter.times.find(std::string("BM_Memcpy/") + size);
-        if (copy == reporter.times.end() || copy->second <= 0)
+        const double copy = reporter.median(std::string("BM_Memcpy/") + size);
+        if (copy <= 0)
             continue;
+        std::printf("  %-20s %-10s %9.1f us CPU\n", "BM_Memcpy", size, copy);
         for (const char* name : {"BM_Compare", "BM_CompareNoNoise", "BM_CompareReference"}) {
-            const auto t = reporter.times.find(std::string(name) + "/" + size);
-            if (t != reporter.times.end())
-                std::printf("  %-20s %-10s %9.1f us  ratio %.2f\n", name, size, t->second,
-                            t->second / copy->second);
+            const double t = reporter.median(std::string(name) + "/" + size);
+            if (t > 0)
+                std::printf("  %-20s %-10s %9.1f us CPU  ratio %.2f\n", name, size, t, t / copy);
         }
     }
     return 0;
