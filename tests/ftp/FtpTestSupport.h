@@ -41,9 +41,10 @@ inline int startFtpServer(PeerProcess& peer, const std::string& home) {
     return std::atoi(peer.readLine().c_str());
 }
 
-// A server that accepts connections and never greets.
-inline int startMuteServer(PeerProcess& peer) {
-    if (!peer.start({"/usr/bin/python3", PeersDir() + "/ftp_server.py", "mute"}))
+// A server that accepts connections and never greets ("mute") or greets and then falls silent
+// ("greet").
+inline int startSilentServer(PeerProcess& peer, const std::string& mode) {
+    if (!peer.start({"/usr/bin/python3", PeersDir() + "/ftp_server.py", mode}))
         return 0;
     return std::atoi(peer.readLine().c_str());
 }

@@ -144,19 +144,24 @@ TEST_F(FtpClientTest, FailuresAreReportedAndExitNonZero) {
     }
 }
 
-// A server that accepts the connection and never greets ends in the connect time-out.
-TEST_F(FtpClientTest, SilentServerTimesOut) {
-    PeerProcess mute;
-    int mutePort = startMuteServer(mute);
-    ASSERT_GT(mutePort, 0);
+// A server that never greets ends in the connect time-out, one that greets and then falls
+// silent in the stall time-out; neither holds the client for long.
+TEST_F(FtpClientTest, SilentServersTimeOut) {
     const std::string local = tmp.path() + "/clip.AVI";
     writeBytes(local, "data");
-    ClientRun run =
-        runScript(crlf({"open 127.0.0.1 " + std::to_string(mutePort), "alice", "s3cret pass",
-                        "binary", "PUT \"" + local + "\" x.AVI", "quit"}),
-                  "PAWLINEX_FTP_CONNECT_TIMEOUT=1");
-    EXPECT_EQ(run.exitCode, 1) << run.output;
-    EXPECT_NE(run.output.find("error 28"), std::string::npos) << run.output;
+    for (const auto& [mode, env] :
+         {std::pair<std::string, std::string>{"mute", "PAWLINEX_FTP_CONNECT_TIMEOUT=1"},
+          {"greet", "PAWLINEX_FTP_STALL_TIMEOUT=1"}}) {
+        PeerProcess silent;
+        int silentPort = startSilentServer(silent, mode);
+        ASSERT_GT(silentPort, 0) << mode;
+        ClientRun run =
+            runScript(crlf({"open 127.0.0.1 " + std::to_string(silentPort), "alice", "s3cret pass",
+                            "binary", "PUT \"" + local + "\" x.AVI", "quit"}),
+                      env);
+        EXPECT_EQ(run.exitCode, 1) << mode << "\n" << run.output;
+        EXPECT_NE(run.output.find("error 28"), std::string::npos) << mode << "\n" << run.output;
+    }
 }
 
 TEST(FtpClientUsage, UnreadableScriptOrNoArgumentExitsTwo) {

@@ -3,6 +3,7 @@
 
   ftp_server.py serve HOME USER PASSWORD   pyftpdlib server, one user with full rights in HOME
   ftp_server.py mute                       accepts connections and never greets
+  ftp_server.py greet                      greets, then never answers a command
 
 Prints the chosen port on the first line of standard output once it accepts connections.
 """
@@ -29,7 +30,7 @@ def serve(home, user, password):
     server.serve_forever()
 
 
-def mute():
+def mute(greeting=None):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.bind(("127.0.0.1", 0))
     sock.listen(8)
@@ -37,7 +38,9 @@ def mute():
     held = []
     while True:
         conn, _ = sock.accept()
-        held.append(conn)  # keep it open, say nothing
+        if greeting:
+            conn.sendall(greeting)
+        held.append(conn)  # keep it open, say nothing more
 
 
 if __name__ == "__main__":
@@ -45,6 +48,8 @@ if __name__ == "__main__":
         serve(sys.argv[2], sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 2 and sys.argv[1] == "mute":
         mute()
+    elif len(sys.argv) == 2 and sys.argv[1] == "greet":
+        mute(b"220 ready\r\n")
     else:
         sys.stderr.write(__doc__)
         sys.exit(2)
