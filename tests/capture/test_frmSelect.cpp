@@ -1,0 +1,174 @@
+// The driver selection dialog and the three driver dialogs on a real capture window.
+#include "capture/CaptureWindow.h"
+#include "capture/VideoSources.h"
+#include "capture/capApi.h"
+#include "capture/frmSelect.h"
+#include "capture/frmVideoCompression.h"
+#include "capture/frmVideoFormat.h"
+#include "capture/frmVideoSource.h"
+
+#include "CaptureTestUtil.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace capture_test;
+
+namespace {
+const char* kThree = "lavfi:color=c=red:s=64x48:r=15,format=rgb24;"
+                     "lavfi:color=c=green:s=80x60:r=15,format=rgb24;"
+                     "lavfi:color=c=blue:s=96x72:r=15,format=rgb24";
+
+uint32_t connectedIndex(HCAPWND h) {
+    CAPDRIVERCAPS caps{};
+    return capDriverGetCaps(h, &caps, sizeof caps) ? caps.wDeviceIndex : 999u;
+}
+
+int frameWidth(HCAPWND h) {
+    CAPSTATUS st{};
+    capGetStatus(h, &st, sizeof st);
+    return int(st.uiImageWidth);
+}
+} // namespace
+
+class TestFrmSelect : public QObject {
+    Q_OBJECT
+    QWidget* m_parent = nullptr;
+    HCAPWND m_hwnd = 0;
+    int m_resizes = 0;
+
+private slots:
+    void init() {
+        qputenv("PAWLINEX_HOME", QByteArray::fromStdString(TempDir("frmselect").string()));
+        qputenv("PAWLINEX_VIDEO_SOURCES", kThree);
+        RefreshVideoSources();
+        m_parent = new QWidget;
+        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0);
+        QVERIFY(capDriverConnect(m_hwnd, 1));
+        m_resizes = 0;
+    }
+    void cleanup() { delete m_parent; }
+
+    void listsEveryDriverAndPreselectsTheConnectedOne() {
+        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
+        QCOMPARE(dlg.lblDriver->text(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"));
+        QCOMPARE(dlg.cmdSelect->text(), QStringLiteral("OK"));
+        QCOMPARE(dlg.cmdCancel->text(), QStringLiteral("Cancel"));
+        QCOMPARE(dlg.cmboSource->count(), 3);
+        QCOMPARE(dlg.cmboSource->currentIndex(), 1);
+        std::string name, version;
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(capGetDriverDescriptionA(int16_t(i), name, version));
+            QCOMPARE(dlg.cmboSource->itemText(i), QString::fromStdString(name));
+        }
+        QVERIFY(dlg.cmboSource->itemText(2).contains("blue"));
+    }
+
+    void okConnectsTheChosenDriverThenRefits() {
+        frmSelect dlg(m_hwnd, [this] {
+            ++m_resizes;
+            // The new camera is already connected when the window is refitted.
+            QCOMPARE(frameWidth(m_hwnd), 96);
+        });
+        dlg.cmboSource->setCurrentIndex(2);
+        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(connectedIndex(m_hwnd), 2u);
+        QCOMPARE(m_resizes, 1);
+
+        // Choosing the connected driver again connects it again and refits.
+        frmSelect again(m_hwnd, [this] { ++m_resizes; });
+        QCOMPARE(again.cmboSource->currentIndex(), 2);
+        QTest::mouseClick(again.cmdSelect, Qt::LeftButton);
+        QCOMPARE(connectedIndex(m_hwnd), 2u);
+        QCOMPARE(m_resizes, 2);
+    }
+
+    void cancelChangesNothing() {
+        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        dlg.cmboSource->setCurrentIndex(0);
+        QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(connectedIndex(m_hwnd), 1u);
+        QCOMPARE(frameWidth(m_hwnd), 80);
+        QCOMPARE(m_resizes, 0);
+    }
+
+    void refusingDriverClosesTheDialogAndKeepsTheCamera() {
+        qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray(kThree) + ";/nonexistent/camera.avi");
+        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        QCOMPARE(dlg.cmboSource->count(), 4); // listing starts afresh at index 0
+        dlg.cmboSource->setCurrentIndex(3);
+        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(connectedIndex(m_hwnd), 1u);
+        QCOMPARE(frameWidth(m_hwnd), 80);
+        QCOMPARE(m_resizes, 0);
+    }
+
+    void emptyListOnlyCloses() {
+        qputenv("PAWLINEX_VIDEO_SOURCES", "");
+        auto* parent = new QWidget;
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
+        frmSelect dlg(h, [this] { ++m_resizes; });
+        // Devices may exist on the machine; without any, the list is empty and nothing happens.
+        if (dlg.cmboSource->count() == 0) {
+            QCOMPARE(dlg.cmboSource->currentIndex(), -1);
+            QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+            QCOMPARE(m_resizes, 0);
+        }
+        delete parent;
+    }
+
+    void formatDialogChangesTheFrameHeader() {
+        auto* cw = capWindow(m_hwnd);
+        frmVideoFormat dlg(cw->engine());
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ ﾌｫｰﾏｯﾄ"));
+        QVERIFY(dlg.cmboFormat->currentText().startsWith("80 x 60"));
+        int target = dlg.cmboFormat->findText("320 x 240", Qt::MatchStartsWith);
+        QVERIFY(target >= 0);
+        dlg.cmboFormat->setCurrentIndex(target);
+        QTest::mouseClick(dlg.cmdOK, Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(capGrabFrame(m_hwnd));
+        Frame f;
+        QVERIFY(capTakeGrabbedFrame(m_hwnd, f));
+        QCOMPARE(f.header, (BitmapHeader{0, 320, 240, 1280, 1, 32, 0}));
+        CAPSTATUS st{};
+        QVERIFY(capGetStatus(m_hwnd, &st, sizeof st));
+        QCOMPARE(st.uiImageWidth, 320u);
+    }
+
+    void compressionDialogSetsClipQualityOnlyOnOk() {
+        auto& engine = capWindow(m_hwnd)->engine();
+        const int before = engine.clipQuality();
+        {
+            frmVideoCompression dlg(engine);
+            QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ圧縮"));
+            QCOMPARE(dlg.txtQuality->value(), before);
+            dlg.txtQuality->setValue(40);
+            QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
+        }
+        QCOMPARE(engine.clipQuality(), before);
+        frmVideoCompression dlg(engine);
+        dlg.txtQuality->setValue(40);
+        QTest::mouseClick(dlg.cmdOK, Qt::LeftButton);
+        QCOMPARE(engine.clipQuality(), 40);
+    }
+
+    void sourceDialogExplainsWhenThereAreNoControls() {
+        frmVideoSource dlg(capWindow(m_hwnd)->engine());
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ ｿｰｽ"));
+        auto* info = dlg.findChild<QLabel*>("lblInfo");
+        QVERIFY(info);
+        QVERIFY(!info->text().isEmpty());
+        QVERIFY(dlg.cmdDefault == nullptr);
+    }
+};
+
+QTEST_MAIN(TestFrmSelect)
+#include "test_frmSelect.moc"
