@@ -330,6 +330,25 @@ TEST(FrameDifference, EveryKernelMatchesScalar) {
             }
         }
     }
+    // Frame-sized runs take the path that writes the difference image around the cache, with
+    // an unaligned start: the bytes before the first aligned block must not be lost.
+    const size_t big = 4 * 1024 * 1024 + 77;
+    std::vector<uint8_t> bigPrev(big + 8), bigCur(big + 8), bigWant(big + 8), bigGot(big + 8);
+    for (size_t i = 0; i < bigPrev.size(); ++i) {
+        bigPrev[i] = uint8_t(rng());
+        bigCur[i] = uint8_t(rng());
+    }
+    for (size_t k = 1; k < count; ++k) {
+        for (size_t offset : {0u, 3u}) {
+            SCOPED_TRACE(std::string(kernels[k].name) + " large, offset " + std::to_string(offset));
+            const uint64_t ws =
+                framediff::scalar(bigPrev.data(), bigCur.data(), bigWant.data() + offset, big, 24);
+            const uint64_t gs =
+                kernels[k].fn(bigPrev.data(), bigCur.data(), bigGot.data() + offset, big, 24);
+            EXPECT_EQ(gs, ws);
+            EXPECT_TRUE(bigWant == bigGot);
+        }
+    }
 }
 
 } // namespace
