@@ -6,8 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace capture_test;
 
@@ -137,4 +144,78 @@ TEST(CaptureEngine, DemoCameraDeliversTheRoom) {
     EXPECT_EQ(f.header.bmWidth, 160);
     for (size_t i = 3; i < f.bits.size(); i += 4)
         ASSERT_EQ(f.bits[i], 0);
+}
+
+namespace {
+
+int freePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// A network camera: the ffmpeg tool serving an MJPEG stream over HTTP, in its own process group.
+struct HttpCamera {
+    pid_t pid = -1;
+    explicit HttpCamera(int port) {
+        pid = ::fork();
+        if (pid == 0) {
+            ::setpgid(0, 0);
+            std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cam";
+            ::execlp("ffmpeg", "ffmpeg", "-nostdin", "-loglevel", "quiet", "-re", "-f", "lavfi",
+                     "-i", "color=c=red:s=64x48:r=15", "-c:v", "mjpeg", "-f", "mpjpeg", "-listen",
+                     "1", url.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::setpgid(pid, pid);
+    }
+    ~HttpCamera() { stop(); }
+    void stop() {
+        if (pid > 0) {
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+};
+
+template <class Pred> bool waitFor(Pred pred, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return pred();
+}
+
+} // namespace
+
+TEST(CaptureEngine, NetworkCameraThatGoesAwayFailsGrabsAndComesBackByItself) {
+    const int port = freePort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cam";
+    auto server = std::make_unique<HttpCamera>(port);
+    CaptureEngine e;
+    ASSERT_TRUE(waitFor([&] { return e.open(url, 5000); }, 15000));
+    Frame f;
+    ASSERT_TRUE(e.latestFrame(f));
+    EXPECT_EQ(f.header.bmWidth, 64);
+
+    server->stop();
+    ASSERT_TRUE(waitFor([&] { return !e.latestFrame(f); }, 20000))
+        << "a camera that is gone must make grabs fail";
+    EXPECT_FALSE(e.sourceHealthy());
+    EXPECT_EQ(e.spec(), url) << "the source stays chosen while it is away";
+
+    server = std::make_unique<HttpCamera>(port);
+    ASSERT_TRUE(waitFor([&] { return e.latestFrame(f); }, 30000))
+        << "the engine reopens the camera once it is back";
+    EXPECT_EQ(f.header, (BitmapHeader{0, 64, 48, 256, 1, 32, 0}));
+    e.close();
 }
