@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <turbojpeg.h>
 
@@ -202,6 +204,17 @@ TEST_F(JpegFile, WritesDecodableJpegOfTheGivenSize) {
         EXPECT_TRUE(near(img.at(3 * d.width / 4, d.height / 4), qRgb(20, 200, 20), 16));
         EXPECT_TRUE(near(img.at(d.width / 4, 3 * d.height / 4), qRgb(20, 20, 200), 16));
         EXPECT_TRUE(near(img.at(3 * d.width / 4, 3 * d.height / 4), qRgb(240, 240, 240), 16));
+
+        // A second, independent reader agrees on the format and the size.
+        const QString identify = QStandardPaths::findExecutable("identify");
+        if (identify.isEmpty())
+            continue;
+        QProcess p;
+        p.start(identify, {"-format", "%m %w %h", QString::fromStdString(file)});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_EQ(p.readAllStandardOutput().trimmed().toStdString(),
+                  "JPEG " + std::to_string(d.width) + " " + std::to_string(d.height));
     }
 }
 
