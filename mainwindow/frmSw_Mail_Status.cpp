@@ -11,18 +11,25 @@ void frmSw_Mail::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar");
     bar->setSizeGripEnabled(true);
-    // Panel 1 (alarm state and progress) takes what the others leave; their widths suit their
-    // longest usual texts ("最終警報: 2026/12/07 23:59", "解像度: 1920×1080", a sound file name).
-    const int stretch[5] = {5, 4, 3, 4, 3};
+    // Panels 2, 3 and 5 have texts of known length and keep a width that shows them whole;
+    // panel 1 (alarm state and progress) and panel 4 (a sound file name) share the rest.
+    const QString widest[5] = {QString(), QStringLiteral("最終警報: 0000/00/00 00:00"),
+                               QStringLiteral("解像度: 0000×0000"), QString(),
+                               QStringLiteral("ﾒｰﾙｱｶｳﾝﾄ未設定")};
+    const int stretch[5] = {3, 0, 0, 2, 0};
     for (int i = 0; i < 5; ++i) {
         auto* label = new QLabel(bar);
         label->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
         label->setIndent(2);
-        // Long texts are cut at the panel's edge instead of widening the window.
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setMinimumWidth(40);
+        if (widest[i].isEmpty()) {
+            // Long texts are cut at the panel's edge instead of widening the window.
+            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            label->setMinimumWidth(60);
+        } else {
+            label->setFixedWidth(label->fontMetrics().horizontalAdvance(widest[i]) + 12);
+        }
         bar->addWidget(label, stretch[i]);
         StatusBarPanels[i] = label;
     }

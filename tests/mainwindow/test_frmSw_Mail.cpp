@@ -1,0 +1,450 @@
+// The main window on real lavfi cameras: start-up from the settings file, the driver loop, the
+// enable rules of every state, what each detection control stores, the scope toggle, the status
+// panels and the close sequence.
+#include "capture/VideoSources.h"
+#include "capture/capApi.h"
+#include "capture/frm_Camera.h"
+#include "detection/FrameDifference.h"
+#include "detection/ScopePanel.h"
+#include "mainwindow/frmSw_Mail.h"
+#include "settings/StatusPanels.h"
+#include "settings/basSettings.h"
+
+#include "MainWindowTestUtil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace mainwindow_test;
+
+namespace {
+
+const char* kGoodSources = "lavfi:color=c=blue:s=160x120:r=10;lavfi:color=c=green:s=96x72:r=10";
+
+// What the close sequence's last step saw when it ran.
+struct EndSnapshot {
+    int calls = 0;
+    bool timerActive = true;
+    bool endButtonEnabled = true;
+    bool scriptPresent = true;
+    QByteArray savedSound;
+};
+
+} // namespace
+
+class TestFrmSwMail : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    RecordingBoxes m_boxes;
+    EndSnapshot m_end;
+    std::unique_ptr<frmSw_Mail> m_window;
+
+    QString iniPath() const { return m_home->filePath("pawlinex.ini"); }
+    QByteArray ini() const { return ReadFile(iniPath()); }
+
+    // Loads `settings` as the program would and builds the window (not yet started).
+    bool makeWindow(const QByteArray& settings, const char* sources) {
+        WriteFile(iniPath(), settings);
+        qputenv("PAWLINEX_VIDEO_SOURCES", sources);
+        RefreshVideoSources();
+        if (!LoadSettings())
+            return false;
+        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] {
+            ++m_end.calls;
+            m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
+            m_end.endButtonEnabled = m_window->bcmd_End->isEnabled();
+            m_end.scriptPresent = QFile::exists(m_home->filePath("FTP_PUT.txt"));
+            m_end.savedSound = IniValue(ini(), "COM", "SOUND");
+        });
+        return true;
+    }
+
+    bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n",
+                     const char* sources = kGoodSources) {
+        return makeWindow(settings, sources) && m_window->Start();
+    }
+
+    QTimer* timer1() const { return m_window->camera()->Timer1; }
+
+    bool previewOn() const {
+        CAPSTATUS status{};
+        capGetStatus(hCapWnd, &status, sizeof status);
+        return status.fLiveWindow != 0;
+    }
+
+    // The controls sDispEnabled switches, by name.
+    std::vector<std::pair<QString, bool>> lockedControls() const {
+        frmSw_Mail& w = *m_window;
+        std::vector<std::pair<QString, bool>> states;
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 w.cmd_Sound, w.bcmd_SendMail, w.bcmd_VideoSetting, w.bcmd_VideoSetting2,
+                 w.bcmd_MailSetting, w.bcmd_SendMailA, w.bcmd_Ftp, w.bcmd_End, w.cmdKenchi,
+                 w.optPrv[0], w.optPrv[1]})
+            states.emplace_back(c->objectName(), c->isEnabled());
+        for (QAction* a : {w.mnu_sound, w.mnu_send, w.mnu_vdriver, w.mnu_vdriver2, w.mnu_comp,
+                           w.mnu_Drive, w.mnu_sendA, w.mnu_mail, w.mnu_Ftp, w.mnu_end})
+            if (a->isVisible()) // a hidden action always reads as disabled
+                states.emplace_back(a->objectName(), a->isEnabled());
+        return states;
+    }
+
+    // Every control of the lock list is enabled exactly when it is in `enabledOnes` (or all of
+    // them with `all`), and the controls outside the list are always usable.
+    void checkLocks(bool all, const QStringList& enabledOnes = {}) {
+        for (const auto& [name, enabled] : lockedControls())
+            QVERIFY2(enabled == (all || enabledOnes.contains(name)), qPrintable(name));
+        frmSw_Mail& w = *m_window;
+        for (QWidget* c : std::initializer_list<QWidget*>{w.SliderCKTime, w.SliderSeido, w.ckNoize,
+                                                          w.scope()->cmdDisableScope()})
+            QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+        for (QAction* a : {w.mnu_scope, w.mnu_log, w.mnu_img, w.mnu_avi, w.mnu_help, w.mnu_ver})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+        for (QMenu* m : w.mnu)
+            QVERIFY(m->isEnabled());
+    }
+
+    void checkRunning(int intervalMs) {
+        checkLocks(true);
+        QVERIFY(timer1()->isActive());
+        QCOMPARE(timer1()->interval(), intervalMs);
+        QVERIFY(previewOn());
+        QVERIFY(!m_window->isStopSelected());
+        QVERIFY(!m_window->isThresholdEditing());
+        QCOMPARE(m_window->cmdKenchi->property("tag").toString(), QString("0"));
+    }
+
+private slots:
+    void init() {
+        m_home = MakeProgramFolder();
+        m_boxes.shown.clear();
+        m_end = {};
+        StatusPanels::instance().reset();
+        SkipNextCompare = false;
+    }
+
+    void cleanup() {
+        m_window.reset();
+        m_home.reset();
+    }
+
+    void startupFillsTheWindowFromTheSettingsAndRuns() {
+        const QByteArray settings = "[COM]\r\nTIMER=7\r\nCKSUM=250\r\nACCURACY=33\r\nNOIZE=1\r\n"
+                                    "SOUND=chimes.wav\r\n";
+        QVERIFY(startWindow(settings));
+        frmSw_Mail& w = *m_window;
+        QCOMPARE(w.windowTitle(), QString("Pawlinex(Ver 1.1.1)"));
+        QCOMPARE(w.txtCKData->text(), QString("250"));
+        QCOMPARE(w.SliderCKTime->value(), 7);
+        QCOMPARE(w.SliderSeido->value(), 33);
+        QVERIFY(w.ckNoize->isChecked());
+        QVERIFY(w.optPrv[0]->isChecked());
+        QVERIFY(!w.mnu_comp->isVisible());
+        checkRunning(700);
+        QVERIFY(m_boxes.shown.empty());
+        // Filling the controls is not a change by the user: nothing was written.
+        QCOMPARE(ini(), settings);
+
+        // The capture window lives in the capture host and is fitted to it.
+        QWidget* capture = capWindowWidget(hCapWnd);
+        QVERIFY(capture);
+        QCOMPARE(capture->parentWidget(), static_cast<QWidget*>(w.camera()));
+        QCOMPARE(capture->size(), w.camera()->size());
+
+        const StatusPanels& panels = StatusPanels::instance();
+        QCOMPARE(panels.text(3), std::string("解像度: 160×120"));
+        QCOMPARE(panels.text(4), std::string("警告音: chimes.wav"));
+        QCOMPARE(panels.text(5), std::string("ﾒｰﾙｱｶｳﾝﾄ未設定"));
+        QVERIFY(panels.visible(5));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(w.StatusBarPanels[i]->text().toStdString(), panels.text(i + 1));
+        QVERIFY(w.StatusBarPanels[4]->isVisible());
+
+        // Client area 753 x 546 (menu bar excluded), the side panels at their widths.
+        QCOMPARE(w.centralWidget()->width(), 753);
+        QCOMPARE(w.centralWidget()->height() + w.statusBar()->height(), 546);
+        QCOMPARE(w.picSideWindow->width(), 133);
+        QCOMPARE(w.picSideScope->width(), 146);
+        QCOMPARE(w.mdiArea->width(), 753 - 133 - 146);
+    }
+
+    void soundPanelSaysNoneWithoutASoundAndMailPanelHidesForACompleteAccount() {
+        QVERIFY(startWindow("[COM]\r\nTIMER=3\r\n[MAIL]\r\nMAIL=me@example.org\r\n"
+                            "SMTP=127.0.0.1\t2525\r\nATT=0\r\n"));
+        const StatusPanels& panels = StatusPanels::instance();
+        QCOMPARE(panels.text(4), std::string("警告音: なし"));
+        QCOMPARE(panels.text(5), std::string());
+        QVERIFY(!panels.visible(5));
+        QVERIFY(m_window->StatusBarPanels[4]->isHidden());
+        checkRunning(300);
+    }
+
+    void statusBarMirrorsEveryPanelWrite() {
+        QVERIFY(startWindow());
+        StatusPanels& panels = StatusPanels::instance();
+        panels.setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
+        panels.setText(2, "最終警報: 2026/12/07 05:40");
+        QCOMPARE(m_window->StatusBarPanels[0]->text(), QString("Pawlinex: 警報！ 誰かいるワン！!"));
+        QCOMPARE(m_window->StatusBarPanels[1]->text(), QString("最終警報: 2026/12/07 05:40"));
+        panels.setVisible(5, false);
+        QVERIFY(m_window->StatusBarPanels[4]->isHidden());
+        panels.setVisible(5, true);
+        QVERIFY(!m_window->StatusBarPanels[4]->isHidden());
+    }
+
+    // Indexes 0 and 1 fail, 2 connects; 3 would connect as well but must not be tried (a
+    // connect replaces the camera, so trying it would leave index 3 connected).
+    void driverLoopStopsAtTheFirstSourceThatConnects() {
+        QVERIFY(startWindow("[COM]\r\n", "/nonexistent/first.avi;/nonexistent/second.avi;"
+                                         "lavfi:color=c=red:s=160x120:r=10;"
+                                         "lavfi:color=c=white:s=96x72:r=10"));
+        CAPDRIVERCAPS caps{};
+        QVERIFY(capDriverGetCaps(hCapWnd, &caps, sizeof caps));
+        QCOMPARE(caps.wDeviceIndex, 2u);
+        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        QVERIFY(m_boxes.shown.empty());
+        QCOMPARE(m_end.calls, 0);
+    }
+
+    void noSourceShowsOneMessageThenRunsTheClose() {
+        // Ten entries that cannot open fill the list, so no camera of the machine is reached.
+        QByteArray sources;
+        for (int i = 0; i < 10; ++i)
+            sources += "/nonexistent/camera" + QByteArray::number(i) + ".avi;";
+        QVERIFY(makeWindow("[COM]\r\nTIMER=0\r\n", sources.constData()));
+        QVERIFY(!m_window->Start());
+        QCOMPARE(m_boxes.shown.size(), size_t(1));
+        QCOMPARE(m_boxes.shown[0].icon, MessageBoxes::Icon::Critical);
+        QCOMPARE(m_boxes.shown[0].title, QString("Pawlinex(Ver 1.1.1)"));
+        QCOMPARE(m_boxes.shown[0].text, QString("ドライバーが見つかりません。"));
+        QCOMPARE(m_end.calls, 1);
+        // Saved on the way out: the loaded and clamped values.
+        QCOMPARE(IniValue(ini(), "COM", "TIMER"), QByteArray("20"));
+        QCOMPARE(IniValue(ini(), "COM", "CKSUM"), QByteArray("100"));
+    }
+
+    // With COMP on the compression dialog comes after the preview runs and before panels 4 and 5.
+    void compressionDialogAtStartWhenCompIsOn() {
+        QString dialogTitle;
+        bool previewWhileOpen = true;
+        std::string panel3WhileOpen, panel4WhileOpen = "unset";
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                dialogTitle = modal->windowTitle();
+                previewWhileOpen = previewOn();
+                panel3WhileOpen = StatusPanels::instance().text(3);
+                panel4WhileOpen = StatusPanels::instance().text(4);
+                modal->close();
+                closer.stop();
+            }
+        });
+        closer.start();
+        QVERIFY(startWindow("[COM]\r\nTIMER=4\r\nCOMP=ON\r\n"));
+        QVERIFY(!dialogTitle.isEmpty());
+        QVERIFY(!previewWhileOpen); // paused around the dialog
+        QCOMPARE(panel3WhileOpen, std::string("解像度: 160×120"));
+        QCOMPARE(panel4WhileOpen, std::string());
+        QVERIFY(m_window->mnu_comp->isVisible());
+        checkRunning(400);
+        QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: なし"));
+    }
+
+    void enableRulesOfEveryState() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        checkRunning(700);
+
+        // Stopped: only the pair and Exit among the locked commands.
+        w.optPrv[1]->click();
+        QVERIFY(w.isStopSelected());
+        checkLocks(false, {"optPrv0", "optPrv1", "mnu_end", "bcmd_End"});
+        QVERIFY(!timer1()->isActive());
+        QVERIFY(!previewOn());
+        w.optPrv[0]->click();
+        checkRunning(700);
+
+        // Editing the threshold: everything locked but the confirm button.
+        SkipNextCompare = false;
+        w.cmdKenchi->click();
+        QVERIFY(w.isThresholdEditing());
+        QCOMPARE(w.cmdKenchi->text(), QString("OK(&K)"));
+        QCOMPARE(w.cmdKenchi->property("tag").toString(), QString("1"));
+        QVERIFY(SkipNextCompare);
+        checkLocks(false, {"cmdKenchi"});
+        QVERIFY(!timer1()->isActive());
+        QVERIFY(!previewOn());
+        w.cmdKenchi->click();
+        QCOMPARE(w.cmdKenchi->text(), QString("変更(&K)"));
+        checkRunning(700);
+
+        // Paused around a dialog.
+        w.sPauseDetection();
+        checkLocks(false);
+        QVERIFY(!timer1()->isActive());
+        QVERIFY(!previewOn());
+        w.sResumeDetection();
+        checkRunning(700);
+    }
+
+    void thresholdEdit_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("backspace");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("letters are swallowed") << "a1b2!" << false << "12" << QByteArray("12");
+        QTest::newRow("empty confirms as 100") << "" << false << "" << QByteArray("100");
+        QTest::newRow("only letters confirm as 100") << "xyz" << false << "" << QByteArray("100");
+        QTest::newRow("0 stays 0") << "0" << false << "0" << QByteArray("0");
+        QTest::newRow("at most four digits") << "123456" << false << "1234" << QByteArray("1234");
+        QTest::newRow("backspace passes") << "567" << true << "56" << QByteArray("56");
+        QTest::newRow("full-width digits are swallowed")
+            << "１２3" << false << "3" << QByteArray("3");
+    }
+
+    void thresholdEdit() {
+        QFETCH(QString, typed);
+        QFETCH(bool, backspace);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, stored);
+        QVERIFY(startWindow("[COM]\r\nCKSUM=40\r\n"));
+        frmSw_Mail& w = *m_window;
+        w.cmdKenchi->click();
+        w.txtCKData->selectAll();
+        QTest::keyClick(w.txtCKData, Qt::Key_Backspace);
+        QCOMPARE(w.txtCKData->text(), QString());
+        for (QChar c : typed) {
+            if (c.unicode() < 128)
+                QTest::keyClick(w.txtCKData, c.toLatin1());
+            else // a character no Latin key types, as an input method would deliver it
+                QTest::sendKeyEvent(QTest::Click, w.txtCKData, Qt::Key_unknown, QString(c),
+                                    Qt::NoModifier);
+        }
+        if (backspace)
+            QTest::keyClick(w.txtCKData, Qt::Key_Backspace);
+        QCOMPARE(w.txtCKData->text(), shown);
+        w.cmdKenchi->click();
+        QCOMPARE(IniValue(ini(), "COM", "CKSUM"), stored);
+        QCOMPARE(QByteArray::number(AppSettings.Com.CkSum), stored);
+        QCOMPARE(w.txtCKData->text(), shown); // not rewritten with the stored value
+        QVERIFY(!w.txtCKData->isEnabled());
+    }
+
+    void pastedTextCannotBringLettersIn() {
+        QVERIFY(startWindow());
+        m_window->cmdKenchi->click();
+        m_window->txtCKData->clear();
+        m_window->txtCKData->insert("12ab"); // the path a paste or drop takes
+        QCOMPARE(m_window->txtCKData->text(), QString());
+        m_window->txtCKData->insert("0815");
+        QCOMPARE(m_window->txtCKData->text(), QString("0815"));
+    }
+
+    void eachDetectionControlSavesAtOnce() {
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\nACCURACY=10\r\nNOIZE=0\r\n"));
+        frmSw_Mail& w = *m_window;
+
+        // The running timer keeps its interval; the tick re-arms with the new value.
+        w.SliderCKTime->setFocus();
+        for (int i = 0; i < 23; ++i)
+            QTest::keyClick(w.SliderCKTime, Qt::Key_Right);
+        QCOMPARE(w.SliderCKTime->value(), 30);
+        QCOMPARE(IniValue(ini(), "COM", "TIMER"), QByteArray("30"));
+        QCOMPARE(timer1()->interval(), 700);
+
+        QTest::keyClick(w.SliderSeido, Qt::Key_End);
+        QCOMPARE(IniValue(ini(), "COM", "ACCURACY"), QByteArray("100"));
+        QTest::keyClick(w.SliderSeido, Qt::Key_Home);
+        QCOMPARE(IniValue(ini(), "COM", "ACCURACY"), QByteArray("1"));
+
+        w.ckNoize->click();
+        QCOMPARE(IniValue(ini(), "COM", "NOIZE"), QByteArray("1"));
+        w.ckNoize->click();
+        QCOMPARE(IniValue(ini(), "COM", "NOIZE"), QByteArray("0"));
+
+        // The sliders stay usable while the threshold is edited.
+        w.cmdKenchi->click();
+        QTest::keyClick(w.SliderCKTime, Qt::Key_Left);
+        QCOMPARE(IniValue(ini(), "COM", "TIMER"), QByteArray("29"));
+        w.cmdKenchi->click();
+        QCOMPARE(timer1()->interval(), 2900);
+    }
+
+    void scopeToggleCaptionsAndRefit() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        QWidget* capture = capWindowWidget(hCapWnd);
+        const int narrow = w.camera()->width();
+
+        w.mnu_scope->trigger();
+        QVERIFY(w.picSideScope->isHidden());
+        QCOMPARE(w.mnu_scope->text(), QString("ｽｺｰﾌﾟ(&C)"));
+        QCOMPARE(w.camera()->width(), narrow + 146);
+        QCOMPARE(capture->size(), w.camera()->size());
+
+        w.mnu_scope->trigger();
+        QVERIFY(!w.picSideScope->isHidden());
+        QCOMPARE(w.mnu_scope->text(), QString("ヽｽｺｰﾌﾟ(&C)"));
+        QCOMPARE(w.camera()->width(), narrow);
+        QCOMPARE(capture->size(), w.camera()->size());
+
+        w.scope()->cmdDisableScope()->click();
+        QVERIFY(w.picSideScope->isHidden());
+        QCOMPARE(w.mnu_scope->text(), QString("ｽｺｰﾌﾟ(&C)"));
+    }
+
+    void closeSequence_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close box") << "close";
+        QTest::newRow("EXIT button") << "bcmd_End";
+        QTest::newRow("exit menu") << "mnu_end";
+        QTest::newRow("while editing the threshold") << "editing";
+    }
+
+    void closeSequence() {
+        QFETCH(QString, how);
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n"));
+        frmSw_Mail& w = *m_window;
+        WriteFile(m_home->filePath("FTP_PUT.txt"), "open 127.0.0.1\r\nsecret\r\n");
+        AppSettings.Com.Sound = "late.wav"; // changed in memory only: the close must save it
+
+        if (how == "bcmd_End")
+            w.bcmd_End->click();
+        else if (how == "mnu_end")
+            w.mnu_end->trigger();
+        else {
+            if (how == "editing")
+                w.cmdKenchi->click();
+            w.close();
+        }
+
+        QCOMPARE(m_end.calls, 1);
+        // At the moment the process would end: timer stopped, commands locked, script gone,
+        // settings saved.
+        QVERIFY(!m_end.timerActive);
+        QVERIFY(!m_end.endButtonEnabled);
+        QVERIFY(!m_end.scriptPresent);
+        QCOMPARE(m_end.savedSound, QByteArray("late.wav"));
+        QVERIFY(w.closeSequenceDone());
+        QCOMPARE(hCapWnd, HCAPWND(0));
+
+        // A second request (say a signal arriving during the close) runs nothing again.
+        w.close();
+        QCOMPARE(m_end.calls, 1);
+    }
+};
+
+QTEST_MAIN(TestFrmSwMail)
+#include "test_frmSw_Mail.moc"
