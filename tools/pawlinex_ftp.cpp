@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
     text << in.rdbuf();
     in.close();
 
+    // A server that drops the connection must give an error message, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         std::printf("cannot initialise libcurl\n");
         return 2;
