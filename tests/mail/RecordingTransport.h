@@ -2,6 +2,8 @@
 
 #include "mail/MailTransport.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,4 +34,28 @@ public:
             *error = "-ERR [AUTH] Authentication failed.";
         return popResult;
     }
+};
+
+// Holds SendMailEx on the worker thread until the test opens the gate.
+class GateTransport : public RecordingTransport {
+public:
+    std::string SendMailEx(const std::string& logPath, const std::string& server,
+                           const std::string& recipients, const std::string& sender,
+                           const std::string& subject, const std::string& body,
+                           const std::string& files) override {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_open; });
+        return RecordingTransport::SendMailEx(logPath, server, recipients, sender, subject, body,
+                                              files);
+    }
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
 };

@@ -13,9 +13,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <condition_variable>
-#include <mutex>
-
 namespace {
 
 QCoreApplication& app() {
@@ -25,30 +22,6 @@ QCoreApplication& app() {
     static QCoreApplication instance(argc, argv);
     return instance;
 }
-
-// Holds SendMailEx on the worker thread until the test opens the gate.
-class GateTransport : public RecordingTransport {
-public:
-    std::string SendMailEx(const std::string& logPath, const std::string& server,
-                           const std::string& recipients, const std::string& sender,
-                           const std::string& subject, const std::string& body,
-                           const std::string& files) override {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_open; });
-        return RecordingTransport::SendMailEx(logPath, server, recipients, sender, subject, body,
-                                              files);
-    }
-    void open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_cv.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-};
 
 class MailSendWaitingTest : public ::testing::Test {
 protected:
