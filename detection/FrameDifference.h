@@ -25,8 +25,11 @@ struct CompareResult {
 // the headers match (all fields but the width) and `skipNextCompare` is false, fills `diff`
 // with the per-byte absolute differences (zeroed below the bits-per-pixel value when `noise`
 // is on), and makes `cur` the new reference whether or not it compared. `cur.bits` may be moved
-// from (the reference is a buffer swap, not a copy). Throws std::overflow_error /
-// std::domain_error for a frame whose byte count overflows or that has no bytes.
+// from (the reference is a buffer swap, not a copy: afterwards it holds the old reference's
+// buffer, ready to be reused). Without a comparison `diff` is shaped like the frame and all zero.
+// Throws std::overflow_error for a frame whose byte count does not fit 32 bits or a level that
+// does not, std::domain_error for a frame without bytes (no rows or no bytes per row), and
+// std::length_error for bits shorter than the header says; the state is then left untouched.
 CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompare, int accuracy,
                            bool noise, std::vector<uint8_t>& diff);
 
