@@ -317,3 +317,19 @@ TEST_F(MailTransportTest, HeaderInjectionThroughTypedFieldsIsStripped) {
     EXPECT_EQ(HeaderOf(msgs[0], "x-injected"), "");
     EXPECT_EQ(HeaderOf(msgs[0], "subject"), "HelloBcc: spy@evil.exampleX-Injected: yes");
 }
+
+// Port 465 speaks TLS from the first byte. Needs the port itself, so it is skipped where a test
+// may not listen on it (not root) or something else already does.
+TEST_F(MailTransportTest, Port465IsImplicitTls) {
+    TestCertificate cert;
+    ASSERT_TRUE(cert.make());
+    SmtpPeer smtp;
+    if (smtp.start({"--cert", cert.cert, "--key", cert.key, "--implicit-tls", "--port", "465"}) !=
+        465)
+        GTEST_SKIP() << "cannot listen on port 465 here";
+    ScopedEnv ca("PAWLINEX_CA_FILE", cert.cert);
+    EXPECT_EQ(client.SendMailEx("", "127.0.0.1\t465", "to@x.jp", "<cam@x.jp>", "s", "b", ""), "");
+    const auto msgs = smtp.messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_TRUE(msgs[0]["tls"].toBool());
+}

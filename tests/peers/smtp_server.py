@@ -7,6 +7,7 @@
       --user NAME --password PASS         the one account for login/cram
       --cert FILE --key FILE              offer STARTTLS with this certificate and require it
       --reject-rcpt                       answer every RCPT TO with 550
+      --implicit-tls --port P             TLS from the first byte (needs --cert/--key) on port P
   smtp_server.py mute                     accepts connections and never greets
 
 Prints the chosen port on the first line of standard output once the server answers.
@@ -80,7 +81,8 @@ class Handler:
         record = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": envelope.rcpt_tos,
-            "tls": server._tls_protocol is not None,
+            "tls": (server._tls_protocol is not None
+                    or server.transport.get_extra_info("ssl_object") is not None),
             "auth_user": (session.auth_data.decode() if isinstance(session.auth_data, bytes)
                           else session.auth_data) if session.authenticated else None,
             "raw_b64": base64.b64encode(raw).decode(),
@@ -143,17 +145,20 @@ def serve(args):
         tls_context.load_cert_chain(args.cert, args.key)
 
     handler = Handler(args.outdir, args.reject_rcpt)
-    port = free_port()
+    port = args.port or free_port()
     kwargs = dict(hostname="127.0.0.1", port=port)
     server_kwargs = {}
     if args.auth != "none":
-        server_kwargs.update(auth_required=True, auth_require_tls=bool(tls_context),
+        server_kwargs.update(auth_required=True,
+                             auth_require_tls=bool(tls_context) and not args.implicit_tls,
                              authenticator=authenticator)
         if args.auth == "login":
             server_kwargs["auth_exclude_mechanism"] = ["PLAIN"]
         else:
             server_kwargs["auth_exclude_mechanism"] = ["PLAIN", "LOGIN"]
-    if tls_context:
+    if tls_context and args.implicit_tls:
+        kwargs["ssl_context"] = tls_context
+    elif tls_context:
         server_kwargs.update(tls_context=tls_context, require_starttls=True)
 
     class PeerController(Controller):
@@ -196,6 +201,8 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--reject-rcpt", action="store_true")
+    p.add_argument("--implicit-tls", action="store_true")
+    p.add_argument("--port", type=int, default=0)
     serve(p.parse_args(sys.argv[2:]))
 
 
