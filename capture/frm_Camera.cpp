@@ -6,9 +6,11 @@
 #include "detection/ScopePanel.h"
 #include "mail/basPicture.h"
 #include "settings/AppSettings.h"
+#include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
@@ -168,7 +170,23 @@ void frm_Camera::Timer1_Timer() {
     } catch (...) {
         // A failing tick shows nothing; the next one starts afresh.
     }
+    dumpPanel1();
     startTimer1();
+}
+
+void frm_Camera::dumpPanel1() {
+    // For end-to-end runs without a screen: PAWLINEX_PANEL_DUMP names a file that gets panel 1's
+    // text, one line each time a tick leaves it changed.
+    static const QByteArray path = qgetenv("PAWLINEX_PANEL_DUMP");
+    if (path.isEmpty())
+        return;
+    const std::string text = StatusPanels::instance().text(1);
+    if (text == m_dumpedPanel1)
+        return;
+    m_dumpedPanel1 = text;
+    QFile file(QString::fromLocal8Bit(path));
+    if (file.open(QIODevice::Append | QIODevice::Text))
+        file.write(QByteArray::fromStdString(text + "\n"));
 }
 
 void frm_Camera::tickBody() {

@@ -63,6 +63,7 @@ protected:
 
 private:
     void tickBody();
+    void dumpPanel1();
     AlarmActions actions();
     FrameSource& frameSource();
     AlarmSound& sound();
@@ -94,4 +95,5 @@ private:
     AlarmSound* m_sound = nullptr;
     const Clock* m_clock = nullptr;
     std::string m_programFolder;
+    std::string m_dumpedPanel1;
 };
