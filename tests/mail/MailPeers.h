@@ -55,9 +55,16 @@ private:
 
 class Pop3Peer {
 public:
-    int start(const std::string& user, const std::string& password) {
-        if (!m_process.start({"/usr/bin/python3", PeersDir() + "/pop3_server.py", m_root.path(),
-                              user, password}))
+    // With a certificate and key the server offers STLS and refuses logins before it.
+    int start(const std::string& user, const std::string& password, const std::string& cert = {},
+              const std::string& key = {}) {
+        std::vector<std::string> argv = {"/usr/bin/python3", PeersDir() + "/pop3_server.py",
+                                         m_root.path(), user, password};
+        if (!cert.empty()) {
+            argv.push_back(cert);
+            argv.push_back(key);
+        }
+        if (!m_process.start(argv))
             return 0;
         m_port = std::atoi(m_process.readLine(30000).c_str());
         return m_port;

@@ -333,3 +333,17 @@ TEST_F(MailTransportTest, Port465IsImplicitTls) {
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_TRUE(msgs[0]["tls"].toBool());
 }
+
+TEST_F(MailTransportTest, PopUpgradesWithStlsWhenOffered) {
+    TestCertificate cert;
+    ASSERT_TRUE(cert.make());
+    Pop3Peer pop;
+    ASSERT_GT(pop.start("alice", "pop-secret", cert.cert, cert.key), 0);
+    std::string error;
+    // The certificate is unknown to the system store: refused.
+    EXPECT_FALSE(client.RcvMail(pop.server(), "alice", "pop-secret", "STAT", "", &error));
+    EXPECT_FALSE(error.empty());
+    // Trusted through the CA file: the login works, which this server allows only after STLS.
+    ScopedEnv ca("PAWLINEX_CA_FILE", cert.cert);
+    EXPECT_TRUE(client.RcvMail(pop.server(), "alice", "pop-secret", "STAT", "", &error)) << error;
+}

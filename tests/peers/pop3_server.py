@@ -1,7 +1,10 @@
 #!/usr/bin/python3
 """POP3 peer for the tests: Dovecot on 127.0.0.1 at a free port, one account, no TLS.
 
-  pop3_server.py ROOT USER PASSWORD
+  pop3_server.py ROOT USER PASSWORD [CERT KEY]
+
+With CERT and KEY the server offers STLS and refuses logins before it (so a login that works
+proves the client switched to TLS).
 
 ROOT is an empty folder for Dovecot's configuration, state, log and mail. Prints the port on the
 first line of standard output once a login with STAT works (the greeting alone says nothing: it
@@ -27,10 +30,16 @@ def free_port():
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 6):
         sys.stderr.write(__doc__)
         sys.exit(2)
     root, user, password = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
+    tls = len(sys.argv) == 6
+    if tls:
+        ssl_lines = "ssl = required\nssl_cert = <%s\nssl_key = <%s\ndisable_plaintext_auth = yes" % (
+            os.path.abspath(sys.argv[4]), os.path.abspath(sys.argv[5]))
+    else:
+        ssl_lines = "ssl = no\ndisable_plaintext_auth = no"
     dovecot = shutil.which("dovecot") or "/usr/sbin/dovecot"
     port = free_port()
 
@@ -58,9 +67,9 @@ state_dir = {root}/state
 log_path = {root}/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
+{ssl_lines}
 auth_mechanisms = plain login
+auth_failure_delay = 0
 default_login_user = {login_user}
 default_internal_user = {internal_user}
 passdb {{
@@ -87,7 +96,7 @@ service anvil {{
   }}
 }}
 """.format(root=root, login_user=login_user, internal_user=internal_user, uid=mail_uid,
-           gid=mail_gid, port=port)
+           gid=mail_gid, port=port, ssl_lines=ssl_lines)
     conf_path = os.path.join(root, "dovecot.conf")
     with open(conf_path, "w") as f:
         f.write(conf)
@@ -100,6 +109,12 @@ service anvil {{
             sys.exit(1)
         try:
             pop = poplib.POP3("127.0.0.1", port, timeout=2)
+            if tls:
+                import ssl
+                ctx = ssl.create_default_context()
+                ctx.check_hostname = False
+                ctx.verify_mode = ssl.CERT_NONE
+                pop.stls(ctx)
             pop.user(user)
             pop.pass_(password)
             pop.stat()
