@@ -405,6 +405,70 @@ private slots:
         QCOMPARE(w.mnu_scope->text(), QString("ｽｺｰﾌﾟ(&C)"));
     }
 
+    // The commands that open a capture dialog pause detection around it (the version dialog
+    // does not), and the two video buttons add the re-priming and the resolution panel.
+    void dialogCommands_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("comp");
+        QTest::addColumn<QStringList>("expectedPauses"); // per dialog: "paused" or "running"
+        QTest::addColumn<bool>("skipSet");
+        QTest::addColumn<bool>("panel3Refreshed");
+        const QStringList one{"paused"};
+        const QStringList two{"paused", "paused"};
+        QTest::newRow("format button") << "bcmd_VideoSetting" << false << one << true << true;
+        QTest::newRow("source button") << "bcmd_VideoSetting2" << false << one << true << true;
+        QTest::newRow("source button with COMP")
+            << "bcmd_VideoSetting2" << true << two << true << true;
+        QTest::newRow("format menu") << "mnu_vdriver" << false << one << false << true;
+        QTest::newRow("source menu") << "mnu_vdriver2" << false << one << false << false;
+        QTest::newRow("source menu with COMP") << "mnu_vdriver2" << true << two << false << false;
+        QTest::newRow("compression menu") << "mnu_comp" << true << one << false << false;
+        QTest::newRow("version") << "mnu_ver" << false << QStringList{"running"} << false << false;
+    }
+
+    void dialogCommands() {
+        QFETCH(QString, command);
+        QFETCH(bool, comp);
+        QFETCH(QStringList, expectedPauses);
+        QFETCH(bool, skipSet);
+        QFETCH(bool, panel3Refreshed);
+
+        QStringList seen;
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                const bool paused =
+                    !timer1()->isActive() && !previewOn() && !m_window->bcmd_End->isEnabled();
+                const bool running =
+                    timer1()->isActive() && previewOn() && m_window->bcmd_End->isEnabled();
+                seen << (paused ? "paused" : running ? "running" : "mixed");
+                modal->close();
+            }
+        });
+        const int startupDialogs = comp ? 1 : 0;
+        closer.start();
+        QVERIFY(startWindow(comp ? "[COM]\r\nTIMER=7\r\nCOMP=ON\r\n" : "[COM]\r\nTIMER=7\r\n"));
+        QCOMPARE(seen.size(), startupDialogs);
+        seen.clear();
+
+        SkipNextCompare = false;
+        StatusPanels::instance().setText(3, "unchanged");
+        frmSw_Mail& w = *m_window;
+        if (auto* button = w.findChild<QPushButton*>(command))
+            button->click();
+        else
+            w.findChild<QAction*>(command)->trigger();
+        closer.stop();
+
+        QCOMPARE(seen, expectedPauses);
+        QCOMPARE(SkipNextCompare, skipSet);
+        QCOMPARE(StatusPanels::instance().text(3),
+                 panel3Refreshed ? std::string("解像度: 160×120") : std::string("unchanged"));
+        checkRunning(700);
+        QVERIFY(w.camera()->windowTitle().isEmpty());
+    }
+
     void closeSequence_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("close box") << "close";
