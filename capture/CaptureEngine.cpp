@@ -60,6 +60,8 @@ struct CaptureEngine::Session {
     std::vector<uint8_t> out;
     int outW = 0, outH = 0;
     std::atomic<int> wantW{0}, wantH{0};
+    // Size the source itself delivers; written by the decoding thread, read by formats().
+    std::atomic<int> nativeW{0}, nativeH{0};
 
     std::unique_ptr<DemoRoom> demo;
     std::vector<uint8_t> demoBits;
@@ -225,6 +227,8 @@ struct CaptureEngine::Session {
     }
 
     void convert(const uint8_t* const* data, const int* linesize, int w, int h, AVPixelFormat pf) {
+        nativeW = w;
+        nativeH = h;
         int tw = wantW > 0 ? wantW.load() : w;
         int th = wantH > 0 ? wantH.load() : h;
         sws = sws_getCachedContext(sws, w, h, pf, tw, th, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
@@ -263,6 +267,8 @@ struct CaptureEngine::Session {
             if (wantW > 0 && (wantW != DemoRoom::kWidth || wantH != DemoRoom::kHeight)) {
                 convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0);
             } else {
+                nativeW = DemoRoom::kWidth;
+                nativeH = DemoRoom::kHeight;
                 out = demoBits;
                 outW = DemoRoom::kWidth;
                 outH = DemoRoom::kHeight;
@@ -522,13 +528,8 @@ std::vector<VideoFormatOption> CaptureEngine::formats() const {
         device = m_session->input.device;
         w = m_latest.header.bmWidth;
         h = m_latest.header.bmHeight;
-        if (m_session->demo) {
-            nativeW = DemoRoom::kWidth;
-            nativeH = DemoRoom::kHeight;
-        } else if (m_session->dec) {
-            nativeW = m_session->dec->width;
-            nativeH = m_session->dec->height;
-        }
+        nativeW = m_session->nativeW;
+        nativeH = m_session->nativeH;
     }
     std::vector<VideoFormatOption> list;
     if (device) {

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include <cstdlib>
 #include <cstring>
@@ -190,8 +191,11 @@ bool CaptureWindow::captureSequence() {
     QEventLoop loop;
     QTimer poll;
     int lastReported = -1;
+    // The program may close while the clip records (the close box is handled inside this
+    // loop); the window's destructor then finishes the file, and nothing here may touch it.
+    QPointer<CaptureWindow> self(this);
     connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!m_recorder) {
+        if (!self || !m_recorder) {
             loop.quit();
             return;
         }
@@ -209,6 +213,8 @@ bool CaptureWindow::captureSequence() {
     });
     poll.start(250);
     loop.exec();
+    if (!self)
+        return false;
     poll.stop();
 
     qApp->removeEventFilter(this);

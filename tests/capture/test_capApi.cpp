@@ -217,9 +217,11 @@ private slots:
         QVERIFY(capFileSetCaptureFile(m_hwnd, path));
         bool secondResult = true;
         bool setupResult = true;
+        bool connectResult = true;
         QTimer::singleShot(300, [&] {
             secondResult = capCaptureSequence(m_hwnd);
             setupResult = capCaptureSetSetup(m_hwnd, &p, sizeof p);
+            connectResult = capDriverConnect(m_hwnd, 1);
         });
         QTimer::singleShot(1200, [&] {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -230,6 +232,10 @@ private slots:
         QVERIFY(std::chrono::steady_clock::now() - t0 < std::chrono::seconds(25));
         QVERIFY(!secondResult);
         QVERIFY(!setupResult);
+        QVERIFY(!connectResult);
+        CAPDRIVERCAPS caps{};
+        QVERIFY(capDriverGetCaps(m_hwnd, &caps, sizeof caps));
+        QCOMPARE(caps.wDeviceIndex, 0u);
         ProbeResult r = Probe(path);
         QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
         QVERIFY(r.duration > 0.5 && r.duration < 20);
@@ -248,6 +254,28 @@ private slots:
         QVERIFY(stopResult);
         ProbeResult r = Probe(path);
         QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+        QVERIFY(r.duration > 0.2 && r.duration < 20);
+        QVERIFY(Run("ffmpeg -v error -i '" + path + "' -f null - 2>&1").empty());
+    }
+
+    void windowClosedDuringRecordingStillLeavesAPlayableFile() {
+        auto* parent = new QWidget;
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 64, 48, parent, 0);
+        QVERIFY(capDriverConnect(h, 2));
+        auto path = (m_dir / "avi" / "window-gone.AVI").string();
+        CAPTUREPARMS p{};
+        QVERIFY(capCaptureGetSetup(h, &p, sizeof p));
+        p.fLimitEnabled = 1;
+        p.wTimeLimit = 30;
+        p.fCaptureAudio = 1;
+        QVERIFY(capCaptureSetSetup(h, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(h, path));
+        QTimer::singleShot(800, [&] { delete parent; });
+        QVERIFY(!capCaptureSequence(h));
+        QVERIFY(!capWindowWidget(h));
+        ProbeResult r = Probe(path);
+        QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+        QCOMPARE(QString::fromStdString(r.codecByType["audio"]), QString("pcm_s16le"));
         QVERIFY(r.duration > 0.2 && r.duration < 20);
         QVERIFY(Run("ffmpeg -v error -i '" + path + "' -f null - 2>&1").empty());
     }
