@@ -1,6 +1,8 @@
 // The manual send window: checks before sending, the picture it writes and attaches, what it
 // tells the user after a send, and that it cannot be closed or re-sent while a send runs.
 
+#include "capture/VideoSources.h"
+#include "capture/capApi.h"
 #include "mail/MailPeers.h"
 #include "mail/MailThumbnail.h"
 #include "mail/MailTransport.h"
@@ -244,4 +246,37 @@ TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
                                  std::regex("\\d{12}_TEST\\.jpg")));
     const QImage got(att["path"].toString(), "JPEG");
     EXPECT_EQ(got.size(), QSize(110, 82));
+}
+
+// With a live camera the window takes its current frame, at the camera's own size.
+TEST_F(frmMailSendTest, DrawImageTakesTheCurrentFrame) {
+    setenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=red:s=64x48:r=15,format=rgb24", 1);
+    RefreshVideoSources();
+    QWidget host;
+    host.resize(160, 120);
+    hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
+    ASSERT_NE(hCapWnd, HCAPWND(0));
+    ASSERT_TRUE(capDriverConnect(hCapWnd, 0));
+    frmMailSend d;
+    d.DrawImage();
+    capDriverDisconnect(hCapWnd);
+    hCapWnd = 0;
+    unsetenv("PAWLINEX_VIDEO_SOURCES");
+    ASSERT_EQ(d.picture().size(), QSize(64, 48));
+    EXPECT_EQ(QColor(d.picture().pixel(10, 10)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(d.pic_clip->picture().pixel(50, 40)), QColor(255, 0, 0));
+
+    // And that frame is what goes out, scaled to the chosen size.
+    d.show();
+    d.txtMail->setText("to@x.jp");
+    d.optSize[1]->click();
+    d.bcmdOK->click();
+    ASSERT_EQ(transport.calls.size(), 1u);
+    const std::string files = transport.calls[0].args[6];
+    const QImage sent(QString::fromStdString(files.substr(0, files.size() - 1)), "JPEG");
+    ASSERT_EQ(sent.size(), QSize(320, 240));
+    const QColor c = sent.pixel(160, 120);
+    EXPECT_GT(c.red(), 200);
+    EXPECT_LT(c.green(), 60);
+    EXPECT_LT(c.blue(), 60);
 }
