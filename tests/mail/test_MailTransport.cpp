@@ -235,10 +235,14 @@ TEST_F(MailTransportTest, FailuresReturnTextAndNeverHang) {
                      .SendMailEx(logPath(), refusing.server(), "to@x.jp", "<cam@x.jp>", "s", "b",
                                  folder.path() + "/missing.jpg")
                      .empty());
+    EXPECT_FALSE(client
+                     .SendMailEx(logPath(), refusing.server(), "to@x.jp", "<cam@x.jp>", "s", "b",
+                                 folder.path())
+                     .empty()); // a folder is no picture
 
     // One log line per send, each a failure.
     const std::string log = ReadWholeFile(logPath());
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 7);
     EXPECT_EQ(log.find("\tOK\n"), std::string::npos);
 }
 
