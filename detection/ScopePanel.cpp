@@ -95,7 +95,8 @@ private:
 // The three lamps with their pointer strokes (Shape7/Shape8 frames around them).
 class LampsView : public QWidget {
 public:
-    LampsView(const int& lit, QWidget* parent) : QWidget(parent), m_lit(lit) {}
+    LampsView(const int& lit, const int& stroke, QWidget* parent)
+        : QWidget(parent), m_lit(lit), m_stroke(stroke) {}
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -112,7 +113,7 @@ protected:
             p.setPen(QPen(ToColor(LampBorderColor(i)), 1));
             p.setBrush(lit ? ToColor(LampLitColor(i)) : ToColor(LampDimColor(i)));
             p.drawEllipse(R(lefts[i], 5640, 675, 465));
-            if (lit) {
+            if (i == m_stroke) {
                 p.setPen(QPen(ToColor(LampBorderColor(i)), 3));
                 p.drawLine(P(lefts[i] + 300), P(5850), P(lefts[i] + 540), P(6180));
             }
@@ -121,6 +122,7 @@ protected:
 
 private:
     const int& m_lit;
+    const int& m_stroke; // -1: none shown yet
 };
 
 } // namespace
@@ -171,7 +173,7 @@ ScopePanel::ScopePanel(QWidget* parent) : QWidget(parent) {
 
     MakeBar(this, R(0, 5100, 2205, 315))->setObjectName(QStringLiteral("Command3"));
 
-    m_lamps = new LampsView(m_litLamp, this);
+    m_lamps = new LampsView(m_litLamp, m_stroke, this);
     m_lamps->setObjectName(QStringLiteral("signal"));
     m_lamps->setGeometry(R(60, 5460, 2115, 855));
 
@@ -201,6 +203,7 @@ void ScopePanel::showTimelineStep(const TimelineStep& step) {
 
 void ScopePanel::setLamps(int litIndex, bool repaintNow) {
     m_litLamp = litIndex;
+    m_stroke = litIndex;
     if (repaintNow)
         m_lamps->repaint();
     else
@@ -211,7 +214,7 @@ bool ScopePanel::lampLit(int index) const {
     return index == m_litLamp;
 }
 bool ScopePanel::strokeShown(int index) const {
-    return index == m_litLamp;
+    return index == m_stroke;
 }
 
 void ScopePanel::paintEvent(QPaintEvent*) {

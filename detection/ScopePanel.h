@@ -54,5 +54,6 @@ private:
     QLabel* m_lblNow = nullptr;
     QImage m_scopeImage;
     TimelineChart m_timeline;
-    int m_litLamp = 0;
+    int m_litLamp = 0; // lamp 0 lit and no stroke until the first classification
+    int m_stroke = -1;
 };

@@ -1,0 +1,94 @@
+#include "detection/ScopePanel.h"
+
+#include "detection/LevelState.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+class TestScopePanel : public QObject {
+    Q_OBJECT
+
+    // A point inside lamp i clear of its stroke, in panel pixels (lamps at 90/780/1470
+    // twips, top 5640, 675 x 465; the stroke starts near the centre and runs down-right).
+    static QPoint LampCentre(int i) {
+        const int lefts[3] = {90, 780, 1470};
+        return QPoint((lefts[i] + 675 / 2) / 15 - 10, (5640 + 465 / 2) / 15 - 4);
+    }
+    static QColor At(const QImage& img, QPoint p) { return img.pixelColor(p); }
+
+private slots:
+    // Before the first tick: blue lamp lit, the others dim, no stroke, read-outs at rest.
+    void startUpState() {
+        ScopePanel panel;
+        panel.resize(ScopePanel::kWidth, 480);
+        QCOMPARE(panel.width(), 146);
+        QCOMPARE(panel.cmdDisableScope()->text(), QStringLiteral("×"));
+        QCOMPARE(panel.lblCount()->text(), QStringLiteral("0"));
+        QCOMPARE(panel.lblTime()->text(), QStringLiteral("00:00:00"));
+        QCOMPARE(panel.scopeInnerSize(), QSize(146, 95));
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(panel.lampLit(i), i == 0);
+            QVERIFY(!panel.strokeShown(i));
+        }
+        const QImage img = panel.grab().toImage();
+        QCOMPARE(At(img, LampCentre(0)), QColor(0, 0, 255));
+        QCOMPARE(At(img, LampCentre(1)), QColor(64, 64, 0));
+        QCOMPARE(At(img, LampCentre(2)), QColor(64, 0, 0));
+        auto* hint = panel.findChild<QLabel*>();
+        QVERIFY(hint);
+    }
+
+    // Exactly one lamp shows its bright colour per state.
+    void lampsFollowTheState() {
+        ScopePanel panel;
+        panel.resize(ScopePanel::kWidth, 480);
+        const struct {
+            LevelState s;
+            QColor c0, c1, c2;
+        } rows[] = {
+            {LevelState::Doubt, {0, 0, 64}, {255, 255, 0}, {64, 0, 0}},
+            {LevelState::Alarm, {0, 0, 64}, {64, 64, 0}, {255, 0, 0}},
+            {LevelState::Calm, {0, 0, 255}, {64, 64, 0}, {64, 0, 0}},
+        };
+        for (const auto& r : rows) {
+            panel.setLamps(StateLamp(r.s), true);
+            QVERIFY(panel.strokeShown(StateLamp(r.s)));
+            const QImage img = panel.grab().toImage();
+            QCOMPARE(At(img, LampCentre(0)), r.c0);
+            QCOMPARE(At(img, LampCentre(1)), r.c1);
+            QCOMPARE(At(img, LampCentre(2)), r.c2);
+            // Only the lit lamp's pointer stroke is drawn (sampled at its midpoint).
+            const int lefts[3] = {90, 780, 1470};
+            for (int i = 0; i < 3; ++i) {
+                const Rgb b = LampBorderColor(i);
+                const QPoint mid((lefts[i] + 420) / 15, 6015 / 15);
+                QCOMPARE(At(img, mid) == QColor(b.r, b.g, b.b), i == StateLamp(r.s));
+            }
+        }
+    }
+
+    // Bars survive hiding the pane; the grid stays on top of a wiped column.
+    void timelineKeepsBarsAndGrid() {
+        ScopePanel panel;
+        panel.resize(ScopePanel::kWidth, 480);
+        panel.show();
+        auto* chart = panel.findChild<QWidget*>(QStringLiteral("picTimeLine"));
+        QVERIFY(chart);
+        panel.showTimelineStep(
+            panel.timeline().draw(100, 100, StateColor(LevelState::Suspect), QTime(3, 0, 0)));
+        panel.showTimelineStep(
+            panel.timeline().draw(0, 100, StateColor(LevelState::Calm), QTime(5, 59, 0)));
+        QCOMPARE(panel.lblNow()->x(), 49 - 4);
+        QCOMPARE(panel.lblTime()->text(), QStringLiteral("05:59:00"));
+        panel.hide();
+        panel.show();
+        const QImage img = chart->grab().toImage();
+        QCOMPARE(img.pixelColor(35, 50), QColor(255, 0, 255));   // 03:00 -> column 35
+        QCOMPARE(img.pixelColor(49, 50), QColor(255, 255, 255)); // grid line over column 49
+        QCOMPARE(img.pixelColor(36, 50), QColor(0, 0, 0));
+    }
+};
+
+QTEST_MAIN(TestScopePanel)
+#include "test_ScopePanel.moc"
