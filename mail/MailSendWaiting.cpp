@@ -55,7 +55,13 @@ bool MailSendWaiting(const std::string& recipients, const std::string& subject,
         g_workerRunning = false;
         g_ended.notify_all();
     });
-    loop.exec(QEventLoop::ExcludeSocketNotifiers);
+    loop.exec();
+    {
+        // The loop also ends when the application quits; then the transfer is not waited out.
+        std::lock_guard lock(g_mutex);
+        if (g_workerRunning)
+            RequestMailAbort();
+    }
     worker.join();
     ClearMailAbort(); // an abort asked for this transfer must not hit the next one
 

@@ -88,6 +88,24 @@ TEST_F(MailSendWaitingTest, AbortEndsATransferToAServerThatNeverAnswers) {
     AbortMailTransfer(); // nothing running: returns at once
 }
 
+// The application quitting in the middle of a send (a signal, the close box) does not wait out
+// the server: the transfer is aborted and no worker is left behind.
+TEST_F(MailSendWaitingTest, QuittingDuringASendAbortsIt) {
+    SmtpPeer mute;
+    ASSERT_GT(mute.startMute(), 0);
+    AppSettings.Mail.Smtp = mute.server();
+    const MailTimeouts saved = RealMailTransport().timeouts();
+    RealMailTransport().setTimeouts({600000, 600000, 600000});
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    EXPECT_FALSE(MailSendWaiting("to@x.jp", "s", "b", ""));
+    RealMailTransport().setTimeouts(saved);
+    EXPECT_FALSE(MailSendInProgress());
+    EXPECT_NE(LastMailError().find("aborted"), std::string::npos) << LastMailError();
+    // Let the application run (and stop) once, which clears its quitting state for later tests.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    app().exec();
+}
+
 TEST_F(MailSendWaitingTest, MailSendUsesTheStoredAccountAndLogsInTheProgramFolder) {
     SmtpPeer smtp;
     ASSERT_GT(smtp.start({"--auth", "cram", "--user", "alice", "--password", "pw"}), 0);
