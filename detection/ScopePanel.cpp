@@ -178,7 +178,7 @@ ScopePanel::ScopePanel(QWidget* parent) : QWidget(parent) {
     m_lamps->setGeometry(R(60, 5460, 2115, 855));
 
     auto* hint = MakeLabel(this, QStringLiteral("録画中に「ESCキー」を押すと処理を中断できます。"),
-                           R(0 + 120, 6300 + 240, 1995, 465), 9);
+                           R(120, 6300 + 180, 1995, 600), 9);
     hint->setWordWrap(true);
 
     QPalette pal = palette();
