@@ -76,6 +76,7 @@ frmMailSend_Set::frmMailSend_Set(QWidget* parent) : QDialog(parent) {
     SliderArc->setTickPosition(QSlider::TicksBelow);
     SliderArc->setSingleStep(1);
     SliderArc->setPageStep(10);
+    SliderArc->setMinimumWidth(160);
 
     bcmdOK = new QPushButton(u("OK(&O)"), this);
     bcmdOK->setObjectName("bcmdOK");
