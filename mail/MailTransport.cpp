@@ -92,6 +92,30 @@ long envTimeoutMs(long fallback) {
     return static_cast<long>(seconds * 1000);
 }
 
+std::string slurp(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    if (in)
+        ss << in.rdbuf();
+    return ss.str();
+}
+
+// The extra CA file is trusted in addition to the system's store, not instead of it: a LAN
+// server with its own certificate and a public provider must both keep working.
+void trustExtraCa(CURL* c, const char* extra) {
+    char* systemBundle = nullptr;
+    curl_easy_getinfo(c, CURLINFO_CAINFO, &systemBundle);
+    std::string pem = systemBundle ? slurp(systemBundle) : std::string();
+    const std::string added = slurp(extra);
+    if (pem.empty() || added.empty()) {
+        curl_easy_setopt(c, CURLOPT_CAINFO, extra);
+        return;
+    }
+    pem += "\n" + added;
+    curl_blob blob{pem.data(), pem.size(), CURL_BLOB_COPY};
+    curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+}
+
 // Options every exchange shares: time limits, TLS trust, abort check, no output of libcurl's own.
 void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuffer) {
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -108,7 +132,7 @@ void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuff
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     if (const char* ca = std::getenv("PAWLINEX_CA_FILE"); ca && *ca)
-        curl_easy_setopt(c, CURLOPT_CAINFO, ca);
+        trustExtraCa(c, ca);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L); // only to feed onDebug; nothing reaches stderr
