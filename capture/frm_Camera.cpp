@@ -161,15 +161,22 @@ void frm_Camera::Timer1_Timer() {
     if (!Timer1->isActive())
         return;
     Timer1->stop();
+    // A handler running inside this tick's event processing (step 8, the waits of the alarm
+    // actions) may have started the timer again; a nested tick would start a second recording
+    // or mail from inside the first. The outer tick re-arms the timer when it ends.
+    if (m_inTick)
+        return;
     if (m_host && m_host->isStopSelected())
         return;
     if (m_host && m_host->isThresholdEditing())
         return;
+    m_inTick = true;
     try {
         tickBody();
     } catch (...) {
         // A failing tick shows nothing; the next one starts afresh.
     }
+    m_inTick = false;
     dumpPanel1();
     startTimer1();
 }

@@ -96,4 +96,5 @@ private:
     const Clock* m_clock = nullptr;
     std::string m_programFolder;
     std::string m_dumpedPanel1;
+    bool m_inTick = false;
 };

@@ -314,6 +314,27 @@ private slots:
         QVERIFY(!cam->Timer2->isActive());
     }
 
+    // A handler that restarts the timer inside the alarm's waits must not start a second tick
+    // (and so a second recording) inside the first; the outer tick re-arms when it ends.
+    void noNestedTickDuringAlarmActions() {
+        int nestedGrabs = -1;
+        recorder->onSequence = [&](const std::string&) {
+            const size_t before = log.calls.size();
+            cam->startTimer1();
+            cam->Timer1_Timer();
+            nestedGrabs = int(log.calls.size() - before);
+        };
+        source->push(Solid(8, 4, 10));
+        source->push(Solid(8, 4, 200));
+        source->push(Solid(8, 4, 10));
+        tick();
+        tick();
+        QCOMPARE(nestedGrabs, 0);
+        QVERIFY(cam->Timer1->isActive());
+        QCOMPARE(source->steps.size(), size_t(1));
+        QCOMPARE(log.calls.back(), std::string("sDispEnabled(true)"));
+    }
+
     // A broken frame is a run-time error: the tick ends quietly and re-arms.
     void brokenFrameEndsTickQuietly() {
         source->push(Solid(8, 4, 10));
