@@ -67,9 +67,8 @@ frmSound::frmSound(QWidget* parent) : QDialog(parent) {
     m_mediaDir = MediaDir();
     m_cmbSound->addItem(QStringLiteral("(無し)"));
     // A missing folder simply lists nothing.
-    const QStringList files =
-        QDir(QString::fromStdString(m_mediaDir))
-            .entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    const QStringList files = QDir(QString::fromStdString(m_mediaDir))
+                                  .entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     m_cmbSound->addItems(files);
     int index = 0;
     const std::string& sound = AppSettings.Com.Sound;
