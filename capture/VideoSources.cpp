@@ -1,12 +1,13 @@
 #include "capture/VideoSources.h"
 
+#include "settings/basSettings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <linux/videodev2.h>
 #include <mutex>
 #include <sys/ioctl.h>
@@ -20,24 +21,6 @@ std::string trimSpaces(const std::string& s) {
         return {};
     size_t e = s.find_last_not_of(' ');
     return s.substr(b, e - b + 1);
-}
-
-std::string lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The program folder as the rest of the program defines it: PAWLINEX_HOME, else the folder of
-// the executable. Kept local so the listing does not depend on the settings module.
-std::string programFolder() {
-    if (const char* home = std::getenv("PAWLINEX_HOME"); home && *home)
-        return home;
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return ".";
-    return exe.parent_path().string();
 }
 
 std::mutex g_listMutex;
@@ -65,48 +48,6 @@ VideoSourceEntry DescribeSource(const std::string& spec) {
         e.version = "video file";
     }
     return e;
-}
-
-std::vector<std::string> ReadIniSources(const std::string& iniPath) {
-    std::ifstream in(iniPath, std::ios::binary);
-    if (!in)
-        return {};
-    std::string values[kMaxVideoSources];
-    bool inSection = false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // A UTF-8 byte-order mark may start the file.
-        if (line.rfind("\xEF\xBB\xBF", 0) == 0)
-            line.erase(0, 3);
-        std::string t = trimSpaces(line);
-        if (t.empty() || t[0] == ';')
-            continue;
-        if (t[0] == '[') {
-            auto close = t.find(']');
-            inSection = close != std::string::npos &&
-                        lower(trimSpaces(t.substr(1, close - 1))) == "sources";
-            continue;
-        }
-        if (!inSection)
-            continue;
-        auto eq = t.find('=');
-        if (eq == std::string::npos)
-            continue;
-        std::string key = lower(trimSpaces(t.substr(0, eq)));
-        if (key.size() != 7 || key.rfind("source", 0) != 0 || !std::isdigit((unsigned char)key[6]))
-            continue;
-        int n = key[6] - '0';
-        // Profile semantics: the first occurrence of a key wins.
-        if (values[n].empty())
-            values[n] = trimSpaces(t.substr(eq + 1));
-    }
-    std::vector<std::string> out;
-    for (auto& v : values)
-        if (!v.empty())
-            out.push_back(v);
-    return out;
 }
 
 std::vector<VideoSourceEntry> ListV4l2Devices() {
@@ -183,8 +124,7 @@ std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
 const std::vector<VideoSourceEntry>& RefreshVideoSources() {
     std::lock_guard lock(g_listMutex);
     const char* env = std::getenv("PAWLINEX_VIDEO_SOURCES");
-    g_list = MergeVideoSources(env ? env : "", ReadIniSources(programFolder() + "/pawlinex.ini"),
-                               ListV4l2Devices());
+    g_list = MergeVideoSources(env ? env : "", ReadSourcesSection(), ListV4l2Devices());
     g_listRead = true;
     return g_list;
 }

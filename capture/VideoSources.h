@@ -26,10 +26,6 @@ std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
                                                 const std::vector<std::string>& iniSources,
                                                 const std::vector<VideoSourceEntry>& devices);
 
-// SOURCE0..SOURCE9 of [SOURCES] in the given profile file, in key order, empty values skipped.
-// Section and key names are matched without regard to case; values are trimmed of spaces.
-std::vector<std::string> ReadIniSources(const std::string& iniPath);
-
 // Capture-capable /dev/video* nodes, in device-number order, named by their card name.
 std::vector<VideoSourceEntry> ListV4l2Devices();
 

@@ -84,28 +84,17 @@ TEST(VideoSources, DevicesKeepTheirCardNameAndOthersGetReadableNames) {
         EXPECT_LT(e.name.size(), 100u) << e.name;
 }
 
-TEST(VideoSources, ReadsSourcesSectionLikeAProfile) {
-    auto path = writeIni("[COM]\r\nSOURCE0=not this one\r\n"
-                         "[sources]\r\n"
-                         "source2 =  /data/b.mp4  \r\n"
-                         "SOURCE0=demo\r\n"
-                         "; a comment\r\n"
-                         "SOURCE1=\r\n"
-                         "SOURCE0=second occurrence ignored\r\n"
-                         "SOURCE10=not a key of ours\r\n"
-                         "[FTP]\r\nSOURCE3=other section\r\n");
-    EXPECT_EQ(ReadIniSources(path), (std::vector<std::string>{"demo", "/data/b.mp4"}));
-    EXPECT_TRUE(ReadIniSources(path + ".missing").empty());
-}
-
 TEST(VideoSources, RefreshReadsEnvironmentAndSettingsFileAgain) {
-    auto ini = writeIni("[SOURCES]\nSOURCE0=lavfi:color=c=blue\n");
+    // The section is read through the settings file reader: case-blind names, trimmed values.
+    auto ini = writeIni("[COM]\r\nSOURCE0=not this one\r\n[sources]\r\nsource3 =  /data/b.mp4  \r\n"
+                        "SOURCE0=lavfi:color=c=blue\r\nSOURCE1=\r\n");
     setenv("PAWLINEX_HOME", std::filesystem::path(ini).parent_path().c_str(), 1);
     setenv("PAWLINEX_VIDEO_SOURCES", "demo", 1);
     auto first = specs(RefreshVideoSources());
-    ASSERT_GE(first.size(), 2u);
+    ASSERT_GE(first.size(), 3u);
     EXPECT_EQ(first[0], "demo");
     EXPECT_EQ(first[1], "lavfi:color=c=blue");
+    EXPECT_EQ(first[2], "/data/b.mp4");
     setenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=red", 1);
     EXPECT_EQ(specs(VideoSources()), first) << "the list is kept until refreshed";
     EXPECT_EQ(RefreshVideoSources().at(0).spec, "lavfi:color=c=red");
