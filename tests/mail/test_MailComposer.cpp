@@ -165,9 +165,11 @@ TEST(MailComposer, TextOnlyMessageHasEveryHeaderAndCrLfBody) {
     EXPECT_NE(m.find("Content-Type: text/plain; charset=UTF-8"), std::string::npos);
     EXPECT_NE(m.find("\r\n\r\nfirst\r\nsecond\r\nthird\r\nfourth\r\n"), std::string::npos);
     // No bare LF anywhere.
-    for (size_t i = 0; i < m.size(); ++i)
-        if (m[i] == '\n')
+    for (size_t i = 0; i < m.size(); ++i) {
+        if (m[i] == '\n') {
             ASSERT_TRUE(i > 0 && m[i - 1] == '\r') << "bare LF at " << i;
+        }
+    }
 }
 
 TEST(MailComposer, JapaneseSubjectAndBodyAreEncoded) {

@@ -160,8 +160,9 @@ TEST_F(MailTransportTest, SmtpAuthenticationLoginAndCramMd5) {
         EXPECT_EQ(error.empty(), c.accepted) << error;
         const auto msgs = smtp.messages();
         ASSERT_EQ(msgs.size(), c.accepted ? 1u : 0u);
-        if (c.accepted)
+        if (c.accepted) {
             EXPECT_EQ(msgs[0]["auth_user"].toString(), "alice");
+        }
         const std::string logText = ReadWholeFile(log);
         EXPECT_NE(logText.find(c.accepted ? "\tOK\n" : "\tNG: "), std::string::npos) << logText;
         EXPECT_EQ(logText.find(c.password), std::string::npos) << "password in the log";

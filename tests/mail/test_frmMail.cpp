@@ -15,7 +15,7 @@ namespace {
 
 using Fields = std::vector<QLineEdit*>;
 
-void fill(frmMail& d, const std::vector<std::pair<QLineEdit*, const char*>>& values) {
+void fill(const std::vector<std::pair<QLineEdit*, const char*>>& values) {
     for (const auto& [edit, text] : values)
         edit->setText(QString::fromUtf8(text));
 }
@@ -187,7 +187,7 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
 TEST_F(frmMailTest, FirstOkStoresDefaultsSavesAndHidesTheNotice) {
     StatusPanels::instance().setText(5, "ﾒｰﾙｱｶｳﾝﾄ未設定");
     frmMail d;
-    fill(d, {{d.txtMail, " cam@x.jp "}, {d.txtSmtp, "smtp.x.jp"}});
+    fill({{d.txtMail, " cam@x.jp "}, {d.txtSmtp, "smtp.x.jp"}});
     QTest::mouseClick(d.bcmdOK, Qt::LeftButton);
     EXPECT_EQ(d.result(), QDialog::Accepted);
     const MailSettings& m = AppSettings.Mail;
@@ -210,12 +210,12 @@ TEST_F(frmMailTest, DefaultPopPortOnlyInPopBeforeSmtpMode) {
         frmMail d;
         d.chkAttestation->setChecked(true);
         d.optAt[0]->setChecked(true);
-        fill(d, {{d.txtMail, "m@x"},
-                 {d.txtSmtp, "s"},
-                 {d.txtSmtpPort, "587"},
-                 {d.txtPop, "p"},
-                 {d.txtUser, "u"},
-                 {d.txtPass, " pw "}});
+        fill({{d.txtMail, "m@x"},
+              {d.txtSmtp, "s"},
+              {d.txtSmtpPort, "587"},
+              {d.txtPop, "p"},
+              {d.txtUser, "u"},
+              {d.txtPass, " pw "}});
         QTest::mouseClick(d.bcmdOK, Qt::LeftButton);
         EXPECT_EQ(AppSettings.Mail.Pop, "p\t110");
         EXPECT_EQ(AppSettings.Mail.Smtp, "s\t587");
@@ -230,7 +230,7 @@ TEST_F(frmMailTest, DefaultPopPortOnlyInPopBeforeSmtpMode) {
         d.chkAtCram->setChecked(true);
         d.txtPop->setText("pop.x.jp");
         d.txtPopPort->setText("");
-        fill(d, {{d.txtSmtpUser, "su"}, {d.txtSmtpPass, "sp"}});
+        fill({{d.txtSmtpUser, "su"}, {d.txtSmtpPass, "sp"}});
         QTest::mouseClick(d.bcmdOK, Qt::LeftButton);
         EXPECT_EQ(AppSettings.Mail.Pop, "pop.x.jp\t"); // disabled fields are stored as they are
         EXPECT_EQ(AppSettings.Mail.OptAtt, "1");
