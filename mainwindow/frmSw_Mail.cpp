@@ -132,6 +132,10 @@ frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess,
     m_camera->setWindowTitle(QString());
     cameraSubWindow = mdiArea->addSubWindow(m_camera, Qt::SubWindow | Qt::CustomizeWindowHint);
     cameraSubWindow->setObjectName("cameraSubWindow");
+    // Closing it (the close sequence) only hides it: it may be closed from inside one of its own
+    // waits (a recording), which must not find itself deleted when it unwinds. It goes with the
+    // main window, or with the process.
+    cameraSubWindow->setAttribute(Qt::WA_DeleteOnClose, false);
     cameraSubWindow->setSystemMenu(nullptr);
     cameraSubWindow->setOption(QMdiSubWindow::RubberBandResize, false);
     cameraSubWindow->installEventFilter(this);

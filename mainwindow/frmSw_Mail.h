@@ -152,7 +152,7 @@ private:
 
     MessageBoxes& m_messages;
     std::function<void()> m_endProcess;
-    frm_Camera* m_camera = nullptr; // gone after the close sequence
+    frm_Camera* m_camera = nullptr;
     ScopePanel* m_scope = nullptr;
     bool m_closing = false;
 };

@@ -139,11 +139,8 @@ void frmSw_Mail::runCloseSequence() {
 
     SaveSettings();
 
-    if (cameraSubWindow)
-        cameraSubWindow->close(); // deletes frm_Camera and the capture window with it
-    cameraSubWindow = nullptr;
-    m_camera = nullptr;
-    hCapWnd = 0;
+    cameraSubWindow->close();
+    hCapWnd = 0; // nothing that unwinds after this may reach the camera again
 
     m_endProcess();
 }

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
@@ -49,6 +50,7 @@ class TestFrmSwMail : public QObject {
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingBoxes m_boxes;
     EndSnapshot m_end;
+    std::function<void()> m_endProbe; // looks at the files when the process would end
     std::unique_ptr<frmSw_Mail> m_window;
 
     QString iniPath() const { return m_home->filePath("pawlinex.ini"); }
@@ -67,6 +69,8 @@ class TestFrmSwMail : public QObject {
             m_end.endButtonEnabled = m_window->bcmd_End->isEnabled();
             m_end.scriptPresent = QFile::exists(m_home->filePath("FTP_PUT.txt"));
             m_end.savedSound = IniValue(ini(), "COM", "SOUND");
+            if (m_endProbe)
+                m_endProbe();
         });
         return true;
     }
@@ -130,6 +134,7 @@ private slots:
         m_home = MakeProgramFolder();
         m_boxes.shown.clear();
         m_end = {};
+        m_endProbe = nullptr;
         StatusPanels::instance().reset();
         SkipNextCompare = false;
     }
@@ -467,6 +472,46 @@ private slots:
                  panel3Refreshed ? std::string("解像度: 160×120") : std::string("unchanged"));
         checkRunning(700);
         QVERIFY(w.camera()->windowTitle().isEmpty());
+    }
+
+    // A close that arrives while a clip records (from inside the recording's wait) finishes the
+    // file before the process would end, so it stays playable.
+    void closeDuringARecordingLeavesAPlayableClip() {
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n", "lavfi:testsrc2=size=160x120:rate=15"));
+        const QString clip = m_home->filePath("avi/clip.avi");
+        QByteArray probed;
+        bool indexWritten = false;
+        m_endProbe = [&] {
+            // The index chunk is written when the file is finished; a clip cut off without it
+            // does not seek and many players refuse it.
+            indexWritten = ReadFile(clip).contains("idx1");
+            QProcess ffprobe;
+            ffprobe.start("ffprobe",
+                          {"-v", "error", "-show_entries", "format=format_name:stream=codec_name",
+                           "-of", "default=nw=1", clip});
+            ffprobe.waitForFinished(60000);
+            probed = ffprobe.readAllStandardOutput();
+        };
+        CAPTUREPARMS parms{};
+        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        parms.dwRequestMicroSecPerFrame = 33333;
+        parms.fCaptureAudio = 0;
+        parms.fLimitEnabled = 1;
+        parms.wTimeLimit = 30;
+        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
+        bool closing = false;
+        capSetRecordingProgressCallback(hCapWnd, [&](int seconds, int) {
+            if (seconds >= 1 && !closing) {
+                closing = true;
+                m_window->close();
+            }
+        });
+        capCaptureSequence(hCapWnd);
+        QCOMPARE(m_end.calls, 1);
+        QVERIFY(indexWritten);
+        QVERIFY2(probed.contains("format_name=avi"), probed.constData());
+        QVERIFY2(probed.contains("codec_name=mjpeg"), probed.constData());
     }
 
     void closeSequence_data() {
