@@ -36,6 +36,8 @@ bool frmSw_Mail::isThresholdEditing() const {
 }
 
 void frmSw_Mail::sDispEnabled(bool bolEnabled) {
+    if (m_closing && bolEnabled)
+        return; // the commands stay locked once the close has begun
     for (QWidget* w : std::initializer_list<QWidget*>{
              cmd_Sound, bcmd_SendMail, bcmd_VideoSetting, bcmd_VideoSetting2, bcmd_MailSetting,
              bcmd_SendMailA, bcmd_Ftp, bcmd_End, cmdKenchi, optPrv[0], optPrv[1]})
@@ -53,6 +55,10 @@ void frmSw_Mail::sPauseDetection() {
 }
 
 void frmSw_Mail::sResumeDetection() {
+    // A dialog can outlive the close sequence by a moment (the close arrived while it was open);
+    // nothing may start again behind it.
+    if (m_closing)
+        return;
     capPreview(hCapWnd, true);
     sDispEnabled(true);
     if (m_camera)

@@ -61,6 +61,9 @@ bool frmSw_Mail::Start() {
     if (AppSettings.Com.Comp) {
         mnu_comp->setVisible(true);
         RunVideoCompression();
+        // The program may have been closed while the dialog was open (a signal, say).
+        if (m_closing)
+            return false;
     }
 
     StatusPanels& panels = StatusPanels::instance();
@@ -72,9 +75,8 @@ bool frmSw_Mail::Start() {
 
     // Detection runs from here on, with "開始" of the start/stop pair selected.
     optPrv[0]->setChecked(true);
-    if (m_camera)
-        m_camera->startTimer1();
-    return !m_closing;
+    m_camera->startTimer1();
+    return true;
 }
 
 void frmSw_Mail::fillFromSettings() {

@@ -267,6 +267,27 @@ private slots:
         QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: なし"));
     }
 
+    // A close that arrives while the start-up dialog is open ends the start there: nothing is
+    // started behind the close sequence.
+    void closeDuringTheStartupDialogStartsNothing() {
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QApplication::activeModalWidget()) {
+                closer.stop();
+                m_window->close();
+                QApplication::activeModalWidget()->close();
+            }
+        });
+        closer.start();
+        QVERIFY(makeWindow("[COM]\r\nTIMER=7\r\nCOMP=ON\r\n", kGoodSources));
+        QVERIFY(!m_window->Start());
+        QCOMPARE(m_end.calls, 1);
+        QVERIFY(!timer1()->isActive());
+        QVERIFY(!m_window->bcmd_End->isEnabled());
+        QCOMPARE(StatusPanels::instance().text(4), std::string());
+    }
+
     void enableRulesOfEveryState() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
