@@ -244,8 +244,10 @@ private slots:
 
     void stopWhileRecordingLeavesAPlayableFile() {
         // What the close sequence does when the program ends in the middle of a clip.
+        // Without a time limit only the stop ends it.
         auto path = (m_dir / "avi" / "closing.AVI").string();
         CAPTUREPARMS p = clipSetup(30, false);
+        p.fLimitEnabled = 0;
         QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
         QVERIFY(capFileSetCaptureFile(m_hwnd, path));
         bool stopResult = false;
