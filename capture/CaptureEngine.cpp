@@ -288,13 +288,21 @@ struct CaptureEngine::Session {
 
     void pace() {
         int64_t ts = frame->best_effort_timestamp;
-        if (ts == AV_NOPTS_VALUE)
-            return;
-        double sec = ts * av_q2d(fmt->streams[stream]->time_base);
         Clock::time_point now = Clock::now();
         auto asDur = [](double s) {
             return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
         };
+        if (ts == AV_NOPTS_VALUE) {
+            // No timestamps (some raw streams): one frame per nominal frame period.
+            Clock::time_point target = std::max(now, lastTarget + asDur(frameDuration));
+            if (target > now + std::chrono::seconds(2))
+                target = now;
+            lastTarget = target;
+            haveBase = false;
+            sleepUntil(target);
+            return;
+        }
+        double sec = ts * av_q2d(fmt->streams[stream]->time_base);
         if (!haveBase) {
             // After a loop the first frame follows the last one by one frame period.
             wallBase =
