@@ -125,6 +125,7 @@ frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess,
     buildLeftPanel();
     buildMenus();
     buildStatusBar();
+    buildProgressBar();
 
     // The capture host: the only MDI child, always maximised, with no buttons that could close,
     // minimise or restore it (closing it would take the capture window and the timers with it).

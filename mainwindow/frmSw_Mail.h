@@ -13,15 +13,19 @@ class ScopePanel;
 class MessageBoxes;
 class QAction;
 class QCheckBox;
+class QDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QSlider;
+class QTimer;
 class QToolButton;
+class QUrl;
 
 // The main window: the capture host in an MDI area between the detection controls (left) and the
 // scope panel (right), the menus, and the status bar. It owns the run: Start() brings the camera
@@ -63,6 +67,27 @@ public:
     void RunVideoButton(bool format); // bcmd_VideoSetting / bcmd_VideoSetting2
     void RunVersion();
 
+    // The settings dialogs of the other parts of the program, each paused around.
+    void RunSoundSettings();
+    void RunMailAccount();
+    void RunAutoMail();   // a new automatic mail dialog per use
+    void RunManualSend(); // a new manual send window per use, with the current picture
+    void RunFtpSettings();
+    void RunDriverSelection();
+    // The mail history in the desktop's text editor, and the program's sub-folders in its file
+    // browser; each says so in a message box when there is nothing to open or nothing started.
+    void RunMailLog();
+    void RunOpenFolder(const char* name);
+
+    // Shows a settings dialog modally and returns its result. Tests replace it to see which
+    // dialog would open and what the window looks like meanwhile; {} restores exec().
+    using DialogRunner = std::function<int(QDialog&)>;
+    void setDialogRunner(DialogRunner runner);
+    // Hands a file or folder to the desktop; false when nothing could be started. {} restores
+    // QDesktopServices.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    void setUrlOpener(UrlOpener opener);
+
     frm_Camera* camera() const { return m_camera; }
     ScopePanel* scope() const { return m_scope; }
     bool closeSequenceDone() const { return m_closing; }
@@ -99,6 +124,8 @@ public:
     QCheckBox* ckNoize = nullptr;
 
     std::array<QLabel*, 5> StatusBarPanels{}; // panels 1..5 at 0..4
+    // Beside the panels while a clip records (seconds of the clip length) or uploads.
+    QProgressBar* prgAction = nullptr;
 
     std::array<QMenu*, 5> mnu{};
     QAction* mnu_end = nullptr;
@@ -132,7 +159,16 @@ private:
     // frmSw_Mail_Commands.cpp
     void buildMenus();
     void connectCommands();
-    void openProgramSubfolder(const char* name);
+    int runDialog(QDialog& dialog);
+    bool openUrl(const QUrl& url);
+    // frmSw_Mail_Progress.cpp
+    void buildProgressBar();
+    void watchActionProgress(); // once the capture window exists
+    void recordingStarted();
+    void recordingProgress(int elapsedSeconds, int limitSeconds);
+    void recordingFinished();
+    void pollUpload();
+    void hideProgress();
     // frmSw_Mail_Status.cpp
     void buildStatusBar();
     void mirrorStatusPanel(int panel);
@@ -155,4 +191,12 @@ private:
     frm_Camera* m_camera = nullptr;
     ScopePanel* m_scope = nullptr;
     bool m_closing = false;
+    bool m_commandsLocked = false;
+    DialogRunner m_dialogRunner;
+    UrlOpener m_urlOpener;
+    // Recording, then the upload that may follow it.
+    enum class ActionPhase { None, Recording, Upload };
+    ActionPhase m_phase = ActionPhase::None;
+    bool m_uploadSeen = false;
+    QTimer* m_uploadPoll = nullptr;
 };

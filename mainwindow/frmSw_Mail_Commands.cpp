@@ -1,20 +1,28 @@
-// The menu bar, what the command buttons run, and the commands that need nothing but the capture
-// window. The settings dialogs of the other parts of the program (sound, mail account, automatic
-// mail, manual send, FTP, driver selection) are connected here as they become available, each
-// bracketed by sPauseDetection / sResumeDetection.
+// The menu bar and what the menu items and command buttons run. Every settings dialog is shown
+// with detection paused (timer and preview off, commands locked) and resumed after it; the
+// version dialog, the mail history and the folders leave detection running.
 #include "mainwindow/frmSw_Mail.h"
 
+#include "capture/frmSelect.h"
 #include "capture/frm_Camera.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
+#include "ftp/frmFtp.h"
+#include "mail/frmMail.h"
+#include "mail/frmMailSend.h"
+#include "mail/frmMailSend_Set.h"
 #include "mainwindow/MainWindowTexts.h"
+#include "mainwindow/MessageBoxes.h"
 #include "mainwindow/frmAbout.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
+#include "sound/frmSound.h"
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -84,44 +92,157 @@ void frmSw_Mail::connectCommands() {
     connect(mnu_scope, &QAction::triggered, this, &frmSw_Mail::ToggleScope);
     connect(m_scope->cmdDisableScope(), &QPushButton::clicked, this, &frmSw_Mail::ToggleScope);
 
+    connect(mnu_send, &QAction::triggered, this, &frmSw_Mail::RunManualSend);
+    connect(bcmd_SendMail, &QPushButton::clicked, this, &frmSw_Mail::RunManualSend);
+    connect(mnu_sound, &QAction::triggered, this, &frmSw_Mail::RunSoundSettings);
+    connect(cmd_Sound, &QToolButton::clicked, this, &frmSw_Mail::RunSoundSettings);
+
     connect(mnu_vdriver, &QAction::triggered, this, &frmSw_Mail::RunVideoFormat);
     connect(mnu_vdriver2, &QAction::triggered, this, &frmSw_Mail::RunVideoSource);
+    connect(mnu_Drive, &QAction::triggered, this, &frmSw_Mail::RunDriverSelection);
     connect(mnu_comp, &QAction::triggered, this, &frmSw_Mail::RunVideoCompression);
     connect(bcmd_VideoSetting, &QPushButton::clicked, this, [this] { RunVideoButton(true); });
     connect(bcmd_VideoSetting2, &QPushButton::clicked, this, [this] { RunVideoButton(false); });
 
-    connect(mnu_log, &QAction::triggered, this, [] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(ProgramFolder() + "/mail.log.txt")));
-    });
-    connect(mnu_img, &QAction::triggered, this, [this] { openProgramSubfolder("img"); });
-    connect(mnu_avi, &QAction::triggered, this, [this] { openProgramSubfolder("avi"); });
-    connect(mnu_help, &QAction::triggered, this, [this] { openProgramSubfolder("help"); });
+    connect(mnu_mail, &QAction::triggered, this, &frmSw_Mail::RunMailAccount);
+    connect(bcmd_MailSetting, &QPushButton::clicked, this, &frmSw_Mail::RunMailAccount);
+    connect(mnu_sendA, &QAction::triggered, this, &frmSw_Mail::RunAutoMail);
+    connect(bcmd_SendMailA, &QPushButton::clicked, this, &frmSw_Mail::RunAutoMail);
+    connect(mnu_Ftp, &QAction::triggered, this, &frmSw_Mail::RunFtpSettings);
+    connect(bcmd_Ftp, &QPushButton::clicked, this, &frmSw_Mail::RunFtpSettings);
+
+    connect(mnu_log, &QAction::triggered, this, &frmSw_Mail::RunMailLog);
+    connect(mnu_img, &QAction::triggered, this, [this] { RunOpenFolder("img"); });
+    connect(mnu_avi, &QAction::triggered, this, [this] { RunOpenFolder("avi"); });
+    connect(mnu_help, &QAction::triggered, this, [this] { RunOpenFolder("help"); });
 
     connect(mnu_ver, &QAction::triggered, this, &frmSw_Mail::RunVersion);
 }
 
-void frmSw_Mail::openProgramSubfolder(const char* name) {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(ProgramFolder() + "/" + name + "/")));
+void frmSw_Mail::setDialogRunner(DialogRunner runner) {
+    m_dialogRunner = std::move(runner);
+}
+
+void frmSw_Mail::setUrlOpener(UrlOpener opener) {
+    m_urlOpener = std::move(opener);
+}
+
+int frmSw_Mail::runDialog(QDialog& dialog) {
+    return m_dialogRunner ? m_dialogRunner(dialog) : dialog.exec();
+}
+
+bool frmSw_Mail::openUrl(const QUrl& url) {
+    return m_urlOpener ? m_urlOpener(url) : QDesktopServices::openUrl(url);
+}
+
+// Each dialog is made for this one showing and gone when the command ends, so the next showing
+// starts again from the settings (and, for the manual send window, from nothing typed).
+
+void frmSw_Mail::RunSoundSettings() {
+    sPauseDetection();
+    {
+        frmSound dialog(this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunMailAccount() {
+    sPauseDetection();
+    {
+        frmMail dialog(this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunAutoMail() {
+    sPauseDetection();
+    {
+        frmMailSend_Set dialog(this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunManualSend() {
+    sPauseDetection();
+    {
+        frmMailSend dialog(this);
+        // The picture of this moment, taken before the window shows.
+        dialog.DrawImage();
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunFtpSettings() {
+    sPauseDetection();
+    {
+        frmFtp dialog(this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunDriverSelection() {
+    sPauseDetection();
+    {
+        // The dialog connects the chosen driver itself and has the capture window refitted to
+        // the new picture. Panel 3 keeps its text until the next format command.
+        frmSelect dialog(
+            hCapWnd,
+            [this] {
+                if (m_camera)
+                    m_camera->ResizeCaptureWindow(hCapWnd);
+            },
+            this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunMailLog() {
+    const QString path = QString::fromStdString(ProgramFolder() + "/mail.log.txt");
+    if (!QFileInfo(path).isFile()) {
+        // The mail library writes the history with the first mail sent.
+        m_messages.showOk(this, MessageBoxes::Icon::None, windowTitle(),
+                          QStringLiteral("ﾒｰﾙ送信履歴はまだありません。\n%1").arg(path));
+        return;
+    }
+    if (!openUrl(QUrl::fromLocalFile(path)))
+        m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                          QStringLiteral("ﾃｷｽﾄｴﾃﾞｨﾀを起動できませんでした。\n%1").arg(path));
+}
+
+void frmSw_Mail::RunOpenFolder(const char* name) {
+    const QString path = QString::fromStdString(ProgramFolder() + "/" + name + "/");
+    if (!QFileInfo(path).isDir()) {
+        m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                          QStringLiteral("ﾌｫﾙﾀﾞが見つかりません。\n%1").arg(path));
+        return;
+    }
+    if (!openUrl(QUrl::fromLocalFile(path)))
+        m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                          QStringLiteral("ﾌｧｲﾙﾌﾞﾗｳｻﾞを起動できませんでした。\n%1").arg(path));
 }
 
 void frmSw_Mail::RunVideoFormat() {
     sPauseDetection();
+    bool done = false;
     try {
-        capDlgVideoFormat(hCapWnd);
-        RefreshCaptureFormat(hCapWnd);
+        // No connected camera, no dialog: that is the failure the caption reports.
+        done = capDlgVideoFormat(hCapWnd);
+        if (done)
+            RefreshCaptureFormat(hCapWnd);
     } catch (const std::exception&) {
-        // Say so in the capture host's caption (shown in the main caption while it is maximised)
-        // and still resume: a failed format change must not leave detection paused for good.
-        if (m_camera)
-            m_camera->setWindowTitle(QStringLiteral("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
-        sResumeDetection();
-        return;
+        done = false;
     }
+    // Detection resumes on failure as well: a failed format change must not leave the alarm off
+    // for the rest of the run.
     sResumeDetection();
     if (m_camera)
-        m_camera->setWindowTitle(QString());
+        m_camera->setWindowTitle(done ? QString() : QStringLiteral("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
 }
 
 void frmSw_Mail::RunVideoSource() {

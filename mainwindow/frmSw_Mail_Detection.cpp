@@ -4,6 +4,7 @@
 
 #include "capture/frm_Camera.h"
 #include "detection/FrameDifference.h"
+#include "ftp/basAutoFTP.h"
 #include "mainwindow/MainWindowTexts.h"
 #include "settings/StatusPanels.h"
 #include "settings/basSettings.h"
@@ -38,6 +39,7 @@ bool frmSw_Mail::isThresholdEditing() const {
 void frmSw_Mail::sDispEnabled(bool bolEnabled) {
     if (m_closing && bolEnabled)
         return; // the commands stay locked once the close has begun
+    m_commandsLocked = !bolEnabled;
     for (QWidget* w : std::initializer_list<QWidget*>{
              cmd_Sound, bcmd_SendMail, bcmd_VideoSetting, bcmd_VideoSetting2, bcmd_MailSetting,
              bcmd_SendMailA, bcmd_Ftp, bcmd_End, cmdKenchi, optPrv[0], optPrv[1]})
@@ -45,6 +47,10 @@ void frmSw_Mail::sDispEnabled(bool bolEnabled) {
     for (QAction* a : {mnu_sound, mnu_send, mnu_vdriver, mnu_vdriver2, mnu_comp, mnu_Drive,
                        mnu_sendA, mnu_mail, mnu_Ftp, mnu_end})
         a->setEnabled(bolEnabled);
+    // The alarm's actions are over: a clip's progress bar that waited for an upload that never
+    // came (or has ended) goes.
+    if (bolEnabled && m_phase == ActionPhase::Upload && !AutoFTPRunning())
+        hideProgress();
 }
 
 void frmSw_Mail::sPauseDetection() {

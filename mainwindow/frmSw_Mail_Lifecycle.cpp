@@ -38,6 +38,7 @@ bool frmSw_Mail::Start() {
     showCentred();
 
     hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0);
+    watchActionProgress();
 
     // The first source that accepts is the camera; the rest are not even tried.
     bool connected = false;
