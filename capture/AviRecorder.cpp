@@ -202,7 +202,6 @@ struct AviRecorder::Impl {
                                                                       settings.microSecPerFrame))
                                   : INT64_MAX;
         const Clock::time_point t0 = Clock::now();
-        Frame f;
         int64_t lastWritten = -1;
         for (int64_t i = 0; i < maxFrames;) {
             auto target = t0 + std::chrono::duration_cast<Clock::duration>(
@@ -215,14 +214,16 @@ struct AviRecorder::Impl {
             int64_t due = static_cast<int64_t>(now / period);
             if (due > i)
                 i = std::min(due, maxFrames - 1);
-            if (m_engine->latestFrame(f) && f.header.bmWidth > 0 && f.header.bmHeight > 0) {
-                const uint8_t* src[4] = {f.bits.data(), nullptr, nullptr, nullptr};
-                int srcStride[4] = {f.header.bmWidthBytes, 0, 0, 0};
-                sws = sws_getCachedContext(sws, f.header.bmWidth, f.header.bmHeight,
-                                           AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUVJ420P,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+            BitmapHeader fh;
+            CaptureEngine::FrameBits bits;
+            if (m_engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
+                const uint8_t* src[4] = {bits->data(), nullptr, nullptr, nullptr};
+                int srcStride[4] = {fh.bmWidthBytes, 0, 0, 0};
+                sws = sws_getCachedContext(sws, fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
+                                           height, AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr,
+                                           nullptr, nullptr);
                 if (sws && av_frame_make_writable(yuv) >= 0) {
-                    sws_scale(sws, src, srcStride, 0, f.header.bmHeight, yuv->data, yuv->linesize);
+                    sws_scale(sws, src, srcStride, 0, fh.bmHeight, yuv->data, yuv->linesize);
                     yuv->pts = i;
                     yuv->quality = venc->global_quality;
                     encode(venc, vst, yuv);

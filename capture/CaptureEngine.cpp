@@ -57,14 +57,17 @@ struct CaptureEngine::Session {
     AVPacket* pkt = nullptr;
     AVFrame* frame = nullptr;
     SwsContext* sws = nullptr;
-    std::vector<uint8_t> out;
+    // The frame being made, and the buffers it is made in: a buffer is reused only once nobody
+    // but this pool holds it any more (readers may keep published frames).
+    std::shared_ptr<std::vector<uint8_t>> out;
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> pool;
     int outW = 0, outH = 0;
     std::atomic<int> wantW{0}, wantH{0};
     // Size the source itself delivers; written by the decoding thread, read by formats().
     std::atomic<int> nativeW{0}, nativeH{0};
 
     std::unique_ptr<DemoRoom> demo;
-    std::vector<uint8_t> demoBits;
+    std::vector<uint8_t> demoBits; // the room before scaling to another size
     int64_t demoIndex = 0;
 
     // Pacing of files and filter graphs, which would otherwise decode as fast as the CPU allows.
@@ -235,18 +238,33 @@ struct CaptureEngine::Session {
                                    nullptr, nullptr);
         outW = tw;
         outH = th;
-        out.resize(static_cast<size_t>(tw) * th * 4);
+        std::vector<uint8_t>& buf = freshBuffer();
+        buf.resize(static_cast<size_t>(tw) * th * 4);
         if (!sws) {
-            std::fill(out.begin(), out.end(), 0);
+            std::fill(buf.begin(), buf.end(), 0);
             return;
         }
-        uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+        uint8_t* dst[4] = {buf.data(), nullptr, nullptr, nullptr};
         int dstStride[4] = {tw * 4, 0, 0, 0};
         sws_scale(sws, data, linesize, 0, h, dst, dstStride);
         // The fourth byte is compared like every other byte by the detector; whatever the
         // converter leaves there must not look like motion.
-        for (size_t i = 3; i < out.size(); i += 4)
-            out[i] = 0;
+        for (size_t i = 3; i < buf.size(); i += 4)
+            buf[i] = 0;
+    }
+
+    std::vector<uint8_t>& freshBuffer() {
+        for (auto& b : pool)
+            if (b.use_count() == 1 && b != out) {
+                // Pairs with the release of the last reader's reference: its reads are done.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                out = b;
+                return *out;
+            }
+        out = std::make_shared<std::vector<uint8_t>>();
+        if (pool.size() < 4)
+            pool.push_back(out);
+        return *out;
     }
 
     // Produces the next frame into `out`, paced to the source's own rate. False on failure.
@@ -260,16 +278,16 @@ struct CaptureEngine::Session {
             if (!sleepUntil(wallBase + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(t))))
                 return Status::Error;
-            demo->render(t, demoBits);
             ++demoIndex;
-            const uint8_t* src[4] = {demoBits.data(), nullptr, nullptr, nullptr};
-            int srcStride[4] = {DemoRoom::kWidth * 4, 0, 0, 0};
             if (wantW > 0 && (wantW != DemoRoom::kWidth || wantH != DemoRoom::kHeight)) {
+                demo->render(t, demoBits);
+                const uint8_t* src[4] = {demoBits.data(), nullptr, nullptr, nullptr};
+                int srcStride[4] = {DemoRoom::kWidth * 4, 0, 0, 0};
                 convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0);
             } else {
                 nativeW = DemoRoom::kWidth;
                 nativeH = DemoRoom::kHeight;
-                out = demoBits;
+                demo->render(t, freshBuffer());
                 outW = DemoRoom::kWidth;
                 outH = DemoRoom::kHeight;
             }
@@ -337,7 +355,7 @@ struct CaptureEngine::Session {
             if (intr.stop)
                 break;
             if (s == Status::Frame) {
-                engine->publish(out.data(), outW, outH, this);
+                engine->publish(out, outW, outH, this);
             } else if (s == Status::End) {
                 if (!rewind()) {
                     engine->markFailed(this);
@@ -432,7 +450,7 @@ std::unique_ptr<CaptureEngine::Session> CaptureEngine::install(std::unique_ptr<S
         m_session = std::move(s);
         m_publisher = raw;
     }
-    publish(raw->out.data(), raw->outW, raw->outH, raw);
+    publish(raw->out, raw->outW, raw->outH, raw);
     raw->launch();
     return old;
 }
@@ -464,13 +482,13 @@ std::string CaptureEngine::devicePath() const {
     return m_session && m_session->input.device ? m_session->input.url : std::string();
 }
 
-void CaptureEngine::publish(const uint8_t* bgrx, int width, int height, Session* from) {
+void CaptureEngine::publish(FrameBits bits, int width, int height, Session* from) {
     {
         std::lock_guard lock(m_mutex);
-        if (from != m_publisher)
+        if (from != m_publisher || !bits)
             return;
-        m_latest.header = BitmapHeader{0, width, height, width * 4, 1, 32, 0};
-        m_latest.bits.assign(bgrx, bgrx + static_cast<size_t>(width) * height * 4);
+        m_latestHeader = BitmapHeader{0, width, height, width * 4, 1, 32, 0};
+        m_latestBits = std::move(bits);
         m_latestValid = true;
         ++m_serial;
     }
@@ -484,11 +502,21 @@ void CaptureEngine::markFailed(Session* from) {
 }
 
 bool CaptureEngine::latestFrame(Frame& out, uint64_t* serial) const {
-    std::lock_guard lock(m_mutex);
-    if (!m_session || !m_latestValid)
+    BitmapHeader header;
+    FrameBits bits;
+    if (!latestShared(header, bits, serial))
         return false;
-    out.header = m_latest.header;
-    out.bits = m_latest.bits;
+    out.header = header;
+    out.bits.assign(bits->begin(), bits->end()); // the copy is made outside the lock
+    return true;
+}
+
+bool CaptureEngine::latestShared(BitmapHeader& header, FrameBits& bits, uint64_t* serial) const {
+    std::lock_guard lock(m_mutex);
+    if (!m_session || !m_latestValid || !m_latestBits)
+        return false;
+    header = m_latestHeader;
+    bits = m_latestBits;
     if (serial)
         *serial = m_serial;
     return true;
@@ -505,8 +533,8 @@ void CaptureEngine::frameSize(int& width, int& height) const {
         width = height = 0;
         return;
     }
-    width = m_latest.header.bmWidth;
-    height = m_latest.header.bmHeight;
+    width = m_latestHeader.bmWidth;
+    height = m_latestHeader.bmHeight;
 }
 
 bool CaptureEngine::sourceHealthy() const {
@@ -534,8 +562,8 @@ std::vector<VideoFormatOption> CaptureEngine::formats() const {
             return {};
         deviceUrl = m_session->input.url;
         device = m_session->input.device;
-        w = m_latest.header.bmWidth;
-        h = m_latest.header.bmHeight;
+        w = m_latestHeader.bmWidth;
+        h = m_latestHeader.bmHeight;
         nativeW = m_session->nativeW;
         nativeH = m_session->nativeH;
     }
@@ -569,8 +597,8 @@ VideoFormatOption CaptureEngine::currentFormat() const {
     if (!m_session)
         return {};
     VideoFormatOption f;
-    f.width = m_latest.header.bmWidth;
-    f.height = m_latest.header.bmHeight;
+    f.width = m_latestHeader.bmWidth;
+    f.height = m_latestHeader.bmHeight;
     if (m_session->input.device)
         f.pixelFormat = m_session->requested.pixelFormat;
     f.label = sizeLabel(f.width, f.height, f.pixelFormat);
@@ -603,8 +631,8 @@ bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
         auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         std::unique_lock lock(m_mutex);
         return m_frameCv.wait_until(lock, deadline, [&] {
-            return m_serial > serial && m_latestValid && m_latest.header.bmWidth == format.width &&
-                   m_latest.header.bmHeight == format.height;
+            return m_serial > serial && m_latestValid && m_latestHeader.bmWidth == format.width &&
+                   m_latestHeader.bmHeight == format.height;
         });
     }
     // A device has to be stopped and opened again with the new format.

@@ -51,6 +51,11 @@ public:
     // Copies the latest frame. False when no source is open or the source has failed and not
     // come back yet. `serial` grows by one with every new frame.
     bool latestFrame(Frame& out, uint64_t* serial = nullptr) const;
+    // The same without copying the bits: the buffer is shared and never written again once
+    // published (the engine decodes into another one), so readers may keep it as long as they
+    // like.
+    using FrameBits = std::shared_ptr<const std::vector<uint8_t>>;
+    bool latestShared(BitmapHeader& header, FrameBits& bits, uint64_t* serial = nullptr) const;
     uint64_t frameSerial() const;
     // Size of the frames handed out (0 x 0 when nothing is open).
     void frameSize(int& width, int& height) const;
@@ -77,14 +82,15 @@ private:
     friend struct Session;
     // Makes `s` (already started) the running source and returns the one it replaces.
     std::unique_ptr<Session> install(std::unique_ptr<Session> s);
-    void publish(const uint8_t* bgrx, int width, int height, Session* from);
+    void publish(FrameBits bits, int width, int height, Session* from);
     void markFailed(Session* from);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_frameCv;
     std::unique_ptr<Session> m_session;
     Session* m_publisher = nullptr; // the session whose frames count
-    Frame m_latest;
+    BitmapHeader m_latestHeader;
+    FrameBits m_latestBits;
     bool m_latestValid = false;
     uint64_t m_serial = 0;
     std::atomic<int> m_clipQuality{85};

@@ -120,16 +120,16 @@ void CaptureWindow::setScale(bool on) {
 }
 
 void CaptureWindow::refreshPreview() {
-    Frame f;
+    BitmapHeader h;
+    CaptureEngine::FrameBits bits;
     uint64_t serial = 0;
-    if (!m_engine->latestFrame(f, &serial) || serial == m_shownSerial)
+    if (!m_engine->latestShared(h, bits, &serial) || serial == m_shownSerial)
         return;
     m_shownSerial = serial;
-    QImage img(f.header.bmWidth, f.header.bmHeight, QImage::Format_RGB32);
-    for (int y = 0; y < f.header.bmHeight; ++y)
-        std::memcpy(img.scanLine(y), f.bits.data() + static_cast<size_t>(y) * f.header.bmWidthBytes,
-                    static_cast<size_t>(f.header.bmWidth) * 4);
-    m_image = std::move(img);
+    // Painted straight from the engine's buffer; the image keeps the buffer alive.
+    auto* keep = new CaptureEngine::FrameBits(std::move(bits));
+    m_image = QImage((*keep)->data(), h.bmWidth, h.bmHeight, h.bmWidthBytes, QImage::Format_RGB32,
+                     [](void* p) { delete static_cast<CaptureEngine::FrameBits*>(p); }, keep);
     update();
 }
 
