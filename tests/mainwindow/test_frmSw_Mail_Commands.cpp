@@ -1,0 +1,452 @@
+// The commands of the menus and buttons on a real lavfi camera: which dialog each opens and the
+// paused window around it, fresh dialogs per use, the mail history and folders, a failing video
+// format command, and the progress bar of a recording and its upload.
+#include "capture/CaptureWindow.h"
+#include "capture/VideoSources.h"
+#include "capture/capApi.h"
+#include "capture/frm_Camera.h"
+#include "detection/FrameDifference.h"
+#include "detection/ScopePanel.h"
+#include "ftp/basAutoFTP.h"
+#include "mail/frmMailSend.h"
+#include "mail/frmMailSend_Set.h"
+#include "mainwindow/frmSw_Mail.h"
+#include "settings/StatusPanels.h"
+#include "settings/basSettings.h"
+
+#include "MainWindowTestUtil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+using namespace mainwindow_test;
+
+namespace {
+
+// Blue 160 x 120: the picture the manual send window must open with.
+const char* kCamera = "lavfi:color=c=blue:s=160x120:r=10";
+
+// What the window looked like while a dialog was open.
+struct Seen {
+    QString dialogClass;
+    bool timerActive = true;
+    bool preview = true;
+    QStringList enabledLocked; // controls of the lock list that were enabled
+    QStringList disabledFree;  // controls outside it that were disabled
+};
+
+} // namespace
+
+class TestFrmSwMailCommands : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    RecordingBoxes m_boxes;
+    int m_endCalls = 0;
+    std::unique_ptr<frmSw_Mail> m_window;
+
+    bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n") {
+        WriteFile(m_home->filePath("pawlinex.ini"), settings);
+        qputenv("PAWLINEX_VIDEO_SOURCES", kCamera);
+        RefreshVideoSources();
+        if (!LoadSettings())
+            return false;
+        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] { ++m_endCalls; });
+        return m_window->Start();
+    }
+
+    QTimer* timer1() const { return m_window->camera()->Timer1; }
+
+    static bool previewOn() {
+        CAPSTATUS status{};
+        capGetStatus(hCapWnd, &status, sizeof status);
+        return status.fLiveWindow != 0;
+    }
+
+    std::vector<QObject*> lockList() const {
+        frmSw_Mail& w = *m_window;
+        return {w.cmd_Sound,        w.bcmd_SendMail,  w.bcmd_VideoSetting, w.bcmd_VideoSetting2,
+                w.bcmd_MailSetting, w.bcmd_SendMailA, w.bcmd_Ftp,          w.bcmd_End,
+                w.cmdKenchi,        w.optPrv[0],      w.optPrv[1],         w.mnu_sound,
+                w.mnu_send,         w.mnu_vdriver,    w.mnu_vdriver2,      w.mnu_Drive,
+                w.mnu_sendA,        w.mnu_mail,       w.mnu_Ftp,           w.mnu_end};
+    }
+
+    std::vector<QObject*> alwaysFree() const {
+        frmSw_Mail& w = *m_window;
+        return {w.SliderCKTime, w.SliderSeido, w.ckNoize, w.scope()->cmdDisableScope(),
+                w.mnu_scope,    w.mnu_log,     w.mnu_img, w.mnu_avi,
+                w.mnu_help,     w.mnu_ver};
+    }
+
+    static bool enabled(QObject* o) {
+        if (auto* w = qobject_cast<QWidget*>(o))
+            return w->isEnabled();
+        return qobject_cast<QAction*>(o)->isEnabled();
+    }
+
+    Seen look(QDialog& dialog) const {
+        Seen s;
+        s.dialogClass = dialog.metaObject()->className();
+        s.timerActive = timer1()->isActive();
+        s.preview = previewOn();
+        for (QObject* o : lockList())
+            if (enabled(o))
+                s.enabledLocked << o->objectName();
+        for (QObject* o : alwaysFree())
+            if (!enabled(o))
+                s.disabledFree << o->objectName();
+        return s;
+    }
+
+    // Running again: the timer at TIMER x 100 ms, preview on, every command usable.
+    void checkResumed(int intervalMs) {
+        QVERIFY(timer1()->isActive());
+        QCOMPARE(timer1()->interval(), intervalMs);
+        QVERIFY(previewOn());
+        for (QObject* o : lockList())
+            QVERIFY2(enabled(o), qPrintable(o->objectName()));
+        for (QObject* o : alwaysFree())
+            QVERIFY2(enabled(o), qPrintable(o->objectName()));
+    }
+
+    void run(const QString& command) {
+        if (auto* button = m_window->findChild<QAbstractButton*>(command))
+            button->click();
+        else
+            m_window->findChild<QAction*>(command)->trigger();
+    }
+
+private slots:
+    void init() {
+        m_home = MakeProgramFolder();
+        m_boxes.shown.clear();
+        m_endCalls = 0;
+        StatusPanels::instance().reset();
+        SkipNextCompare = false;
+    }
+
+    void cleanup() {
+        m_window.reset();
+        m_home.reset();
+    }
+
+    void settingsDialogCommands_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("dialogClass");
+        QTest::newRow("sound menu") << "mnu_sound"
+                                    << "frmSound";
+        QTest::newRow("sound button") << "cmd_Sound"
+                                      << "frmSound";
+        QTest::newRow("mail account menu") << "mnu_mail"
+                                           << "frmMail";
+        QTest::newRow("mail account button") << "bcmd_MailSetting"
+                                             << "frmMail";
+        QTest::newRow("automatic mail menu") << "mnu_sendA"
+                                             << "frmMailSend_Set";
+        QTest::newRow("automatic mail button") << "bcmd_SendMailA"
+                                               << "frmMailSend_Set";
+        QTest::newRow("manual send menu") << "mnu_send"
+                                          << "frmMailSend";
+        QTest::newRow("manual send button") << "bcmd_SendMail"
+                                            << "frmMailSend";
+        QTest::newRow("FTP menu") << "mnu_Ftp"
+                                  << "frmFtp";
+        QTest::newRow("FTP button") << "bcmd_Ftp"
+                                    << "frmFtp";
+        QTest::newRow("driver selection") << "mnu_Drive"
+                                          << "frmSelect";
+    }
+
+    // Each opens its one dialog with the window paused (timer and preview off, every command of
+    // the lock list disabled, the free ones still usable), and runs again afterwards. None of
+    // them re-primes the detector or touches the resolution panel.
+    void settingsDialogCommands() {
+        QFETCH(QString, command);
+        QFETCH(QString, dialogClass);
+        QVERIFY(startWindow("[COM]\r\nTIMER=9\r\n"));
+        std::vector<Seen> seen;
+        bool parentIsWindow = false;
+        m_window->setDialogRunner([&](QDialog& dialog) {
+            seen.push_back(look(dialog));
+            parentIsWindow = dialog.parentWidget() == m_window.get();
+            return int(QDialog::Rejected);
+        });
+        StatusPanels::instance().setText(3, "unchanged");
+
+        run(command);
+
+        QCOMPARE(seen.size(), size_t(1));
+        QCOMPARE(seen[0].dialogClass, dialogClass);
+        QVERIFY(parentIsWindow);
+        QVERIFY(!seen[0].timerActive);
+        QVERIFY(!seen[0].preview);
+        QCOMPARE(seen[0].enabledLocked, QStringList());
+        QCOMPARE(seen[0].disabledFree, QStringList());
+        checkResumed(900);
+        QVERIFY(!SkipNextCompare);
+        QCOMPARE(StatusPanels::instance().text(3), std::string("unchanged"));
+        QVERIFY(m_boxes.shown.empty());
+    }
+
+    // The manual send window and the automatic mail dialog are made for one use and gone after
+    // it; the next use starts from the picture of that moment and from the stored settings.
+    void freshDialogsPerUse() {
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n[0TRG]\r\nSUBJECT=stored\r\n"));
+        QPointer<QDialog> previous;
+        QStringList subjects;
+        QImage picture;
+        m_window->setDialogRunner([&](QDialog& dialog) {
+            previous = &dialog;
+            if (auto* send = qobject_cast<frmMailSend*>(&dialog)) {
+                subjects << send->txtSubject->text();
+                picture = send->picture();
+                send->txtSubject->setText("typed before cancel");
+            } else if (auto* set = qobject_cast<frmMailSend_Set*>(&dialog)) {
+                subjects << set->txtSubject->text();
+                set->txtSubject->setText("typed before cancel");
+            }
+            return int(QDialog::Rejected);
+        });
+
+        for (const char* command : {"bcmd_SendMail", "mnu_send"}) {
+            run(command);
+            QVERIFY2(previous.isNull(), command); // released when the command ended
+            // The camera's picture, not the placeholder: blue at the camera's size.
+            QCOMPARE(picture.size(), QSize(160, 120));
+            const QColor centre = picture.pixelColor(80, 60);
+            QVERIFY2(centre.blue() > 200 && centre.red() < 40 && centre.green() < 40,
+                     qPrintable(centre.name()));
+        }
+        for (const char* command : {"bcmd_SendMailA", "mnu_sendA"}) {
+            run(command);
+            QVERIFY2(previous.isNull(), command);
+        }
+        QCOMPARE(subjects, QStringList({"", "", "stored", "stored"}));
+        checkResumed(700);
+    }
+
+    void mailLogAndFolders_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("target"); // relative to the program folder
+        QTest::addColumn<bool>("present");   // file or folder exists
+        QTest::addColumn<bool>("openerWorks");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<int>("boxIcon"); // -1 none shown
+        QTest::addColumn<QString>("boxText");
+        const int none = int(MessageBoxes::Icon::None);
+        const int critical = int(MessageBoxes::Icon::Critical);
+        QTest::newRow("log opens") << "mnu_log"
+                                   << "mail.log.txt" << true << true << true << -1 << "";
+        QTest::newRow("no log yet")
+            << "mnu_log"
+            << "mail.log.txt" << false << true << false << none << "ﾒｰﾙ送信履歴はまだありません。";
+        QTest::newRow("no editor") << "mnu_log"
+                                   << "mail.log.txt" << true << false << true << critical
+                                   << "ﾃｷｽﾄｴﾃﾞｨﾀを起動できませんでした。";
+        QTest::newRow("img opens") << "mnu_img"
+                                   << "img/" << true << true << true << -1 << "";
+        QTest::newRow("avi opens") << "mnu_avi"
+                                   << "avi/" << true << true << true << -1 << "";
+        QTest::newRow("help opens") << "mnu_help"
+                                    << "help/" << true << true << true << -1 << "";
+        QTest::newRow("folder missing")
+            << "mnu_avi"
+            << "avi/" << false << true << false << critical << "ﾌｫﾙﾀﾞが見つかりません。";
+        QTest::newRow("no browser")
+            << "mnu_img"
+            << "img/" << true << false << true << critical << "ﾌｧｲﾙﾌﾞﾗｳｻﾞを起動できませんでした。";
+    }
+
+    // Neither pauses detection, and both work while the commands are locked.
+    void mailLogAndFolders() {
+        QFETCH(QString, command);
+        QFETCH(QString, target);
+        QFETCH(bool, present);
+        QFETCH(bool, openerWorks);
+        QFETCH(bool, opened);
+        QFETCH(int, boxIcon);
+        QFETCH(QString, boxText);
+        QVERIFY(startWindow());
+        const QString path = m_home->filePath(target);
+        if (target.endsWith('/')) {
+            if (!present)
+                QVERIFY(QDir(path).removeRecursively());
+        } else if (present) {
+            WriteFile(path, "2026/12/07 05:40 OK\r\n");
+        }
+        QList<QUrl> urls;
+        bool timerRanMeanwhile = false;
+        m_window->setUrlOpener([&](const QUrl& url) {
+            urls << url;
+            timerRanMeanwhile = timer1()->isActive();
+            return openerWorks;
+        });
+
+        for (bool locked : {false, true}) {
+            urls.clear();
+            m_boxes.shown.clear();
+            m_window->sDispEnabled(!locked); // as during an alarm's actions
+            run(command);
+            QCOMPARE(urls.size(), opened ? 1 : 0);
+            if (opened) {
+                QCOMPARE(urls[0].toLocalFile(), path);
+                QVERIFY(timerRanMeanwhile);
+            }
+            QCOMPARE(int(m_boxes.shown.size()), boxIcon < 0 ? 0 : 1);
+            if (boxIcon >= 0) {
+                QCOMPARE(int(m_boxes.shown[0].icon), boxIcon);
+                QCOMPARE(m_boxes.shown[0].title, m_window->windowTitle());
+                QVERIFY2(m_boxes.shown[0].text.startsWith(boxText),
+                         qPrintable(m_boxes.shown[0].text));
+                QVERIFY(m_boxes.shown[0].text.contains(path));
+            }
+        }
+        m_window->sDispEnabled(true);
+        QVERIFY(timer1()->isActive());
+    }
+
+    // Without a camera the format command cannot run: the capture host says so in its caption
+    // and detection still resumes. The next run that works clears the caption.
+    void failedVideoFormatResumesDetection() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        QVERIFY(capDriverDisconnect(hCapWnd));
+        w.mnu_vdriver->trigger();
+        QCOMPARE(w.camera()->windowTitle(), QString("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
+        QVERIFY(timer1()->isActive());
+        QCOMPARE(timer1()->interval(), 700);
+        for (QObject* o : lockList())
+            QVERIFY2(enabled(o), qPrintable(o->objectName()));
+
+        QVERIFY(capDriverConnect(hCapWnd, 0));
+        capPreview(hCapWnd, true);
+        bool dialogShown = false;
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                dialogShown = true;
+                modal->close();
+            }
+        });
+        closer.start();
+        w.bcmd_VideoSetting->click();
+        closer.stop();
+        QVERIFY(dialogShown);
+        QVERIFY(w.camera()->windowTitle().isEmpty());
+        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        checkResumed(700);
+    }
+
+    // A recording shows its seconds out of the clip length beside the panels, which keep their
+    // texts; outside the alarm's actions the bar goes when the clip ends.
+    void progressBarFollowsARecording() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        QVERIFY(w.prgAction->isHidden());
+        w.camera()->stopTimer1(); // as the alarm does: no tick rewrites panel 1 meanwhile
+        StatusPanels::instance().setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
+
+        CAPTUREPARMS parms{};
+        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        parms.fCaptureAudio = 0;
+        parms.fLimitEnabled = 1;
+        parms.wTimeLimit = 2;
+        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(hCapWnd, m_home->filePath("avi/clip.avi").toStdString()));
+
+        QList<int> values;
+        int maximum = -1;
+        bool panelKept = true;
+        connect(capWindow(hCapWnd), &CaptureWindow::recordingProgress, this, [&](int, int) {
+            if (w.prgAction->isVisible()) {
+                values << w.prgAction->value();
+                maximum = w.prgAction->maximum();
+            }
+            panelKept = panelKept &&
+                        w.StatusBarPanels[0]->text() == QString("Pawlinex: 警報！ 誰かいるワン！!");
+        });
+        QVERIFY(capCaptureSequence(hCapWnd));
+        QVERIFY(!values.isEmpty());
+        QCOMPARE(maximum, 2);
+        for (int i = 1; i < values.size(); ++i)
+            QVERIFY(values[i] >= values[i - 1]);
+        QVERIFY(values.last() <= 2);
+        QVERIFY(panelKept);
+        QVERIFY(w.prgAction->isHidden());
+    }
+
+    // Inside the alarm's actions the bar stays after the clip for its upload, turns into a busy
+    // bar while the FTP client runs, and goes when the actions end.
+    void progressBarWaitsForTheUpload() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        // The alarm stops the timer and locks the commands before recording.
+        w.camera()->stopTimer1();
+        w.sDispEnabled(false);
+
+        CAPTUREPARMS parms{};
+        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        parms.fCaptureAudio = 0;
+        parms.fLimitEnabled = 1;
+        parms.wTimeLimit = 1;
+        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
+        const QString clip = m_home->filePath("avi/clip.avi");
+        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
+        QVERIFY(capCaptureSequence(hCapWnd));
+        QVERIFY(w.prgAction->isVisible());
+
+        // A client that runs until the test has seen the busy bar.
+        const QString release = m_home->filePath("release");
+        const QString client = m_home->filePath("fake-ftp.sh");
+        WriteFile(client,
+                  "#!/bin/sh\nwhile [ ! -f '" + release.toUtf8() + "' ]; do sleep 0.05; done\n");
+        QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        SetFtpClientPath(client.toStdString());
+        SetAutoFTPWaitLimit(120000);
+        FtpAppPath = m_home->path().toStdString();
+        FtpHost = "127.0.0.1";
+        FtpUser = "anonymous";
+        FtpPass = "x";
+
+        bool busySeen = false;
+        QTimer watcher;
+        watcher.setInterval(20);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            if (AutoFTPRunning() && w.prgAction->isVisible() && w.prgAction->maximum() == 0) {
+                busySeen = true;
+                WriteFile(release, "go");
+            }
+        });
+        watcher.start();
+        std::string remote = "clip.avi", local = clip.toStdString(), mode = "binary";
+        AutoFTP(remote, local, "", mode);
+        watcher.stop();
+        SetFtpClientPath("");
+        SetAutoFTPWaitLimit(0);
+        QVERIFY(busySeen);
+
+        QVERIFY(w.prgAction->isVisible()); // until the actions end
+        w.sDispEnabled(true);
+        QVERIFY(w.prgAction->isHidden());
+    }
+};
+
+QTEST_MAIN(TestFrmSwMailCommands)
+#include "test_frmSw_Mail_Commands.moc"
