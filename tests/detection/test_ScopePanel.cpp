@@ -35,8 +35,13 @@ private slots:
         QCOMPARE(At(img, LampCentre(0)), QColor(0, 0, 255));
         QCOMPARE(At(img, LampCentre(1)), QColor(64, 64, 0));
         QCOMPARE(At(img, LampCentre(2)), QColor(64, 0, 0));
-        auto* hint = panel.findChild<QLabel*>();
-        QVERIFY(hint);
+        QStringList texts;
+        for (const QLabel* l : panel.findChildren<QLabel*>())
+            texts << l->text();
+        for (const char* fixed :
+             {"ｽｺｰﾌﾟ", "▲", "検知数", "時間変化", "MAX", "MIN", "  0    6   12   18   24",
+              "Now :", "録画中に「ESCキー」を押すと処理を中断できます。"})
+            QVERIFY2(texts.contains(QString::fromUtf8(fixed)), fixed);
     }
 
     // Exactly one lamp shows its bright colour per state.
