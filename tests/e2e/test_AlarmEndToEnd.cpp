@@ -131,10 +131,11 @@ TEST(AlarmEndToEnd, ClipUploadAndTwoMails) {
     ASSERT_FALSE(clips.empty());
     const std::string clip = clips.front();
     EXPECT_EQ(RunTool("ffprobe", {"-v", "error", "-show_entries", "format=format_name", "-of",
-                              "csv=p=0", QString::fromStdString(clip)}),
+                                  "csv=p=0", QString::fromStdString(clip)}),
               "avi");
-    const std::string codecs = RunTool("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name",
-                                               "-of", "csv=p=0", QString::fromStdString(clip)});
+    const std::string codecs =
+        RunTool("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                            QString::fromStdString(clip)});
     EXPECT_NE(codecs.find("mjpeg"), std::string::npos) << codecs;
     EXPECT_NE(codecs.find("pcm_s16le"), std::string::npos) << codecs;
 
