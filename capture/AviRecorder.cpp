@@ -330,8 +330,12 @@ bool AviRecorder::start(const AviRecorderSettings& settings) {
     InitFfmpeg();
     auto impl = std::make_unique<Impl>();
     impl->settings = settings;
+    // A period of 0 means "not set"; anything outside 0.1 to 100 frames a second is not a
+    // camera rate and would only flood or starve the file.
     if (impl->settings.microSecPerFrame == 0)
         impl->settings.microSecPerFrame = 33333;
+    impl->settings.microSecPerFrame =
+        std::clamp<uint32_t>(impl->settings.microSecPerFrame, 10000, 10000000);
     impl->m_engine = &m_engine;
     Frame first;
     if (!m_engine.latestFrame(first) || first.header.bmWidth <= 0 || first.header.bmHeight <= 0)
