@@ -168,6 +168,7 @@ private:
     void recordingProgress(int elapsedSeconds, int limitSeconds);
     void recordingFinished();
     void pollUpload();
+    void showProgress();
     void hideProgress();
     // frmSw_Mail_Status.cpp
     void buildStatusBar();

@@ -7,6 +7,7 @@
 #include "ftp/basAutoFTP.h"
 #include "settings/AppSettings.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -17,13 +18,17 @@ namespace {
 // The upload gives no signal of its own; while a clip's upload may be under way the bar looks
 // whether the client still runs this often (the wait for the client keeps timers running).
 constexpr int kUploadPollMs = 200;
+// The least width of panels 1 and 4 as the status bar builds them, and of panel 4 while the bar
+// shows.
+constexpr int kPanelMinimum = 60;
+constexpr int kNarrowSoundPanel = 36;
 } // namespace
 
 void frmSw_Mail::buildProgressBar() {
     prgAction = new QProgressBar(statusBar());
     prgAction->setObjectName("prgAction");
     prgAction->setTextVisible(true);
-    prgAction->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("録画 00/00秒")) + 40);
+    prgAction->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00/00秒")) + 16);
     prgAction->setMaximumHeight(statusBar()->fontMetrics().height() + 6);
     prgAction->hide();
     statusBar()->addPermanentWidget(prgAction);
@@ -53,9 +58,9 @@ void frmSw_Mail::recordingStarted() {
     const int limit = AppSettings.Ftp.Time > 0 ? AppSettings.Ftp.Time : 0;
     prgAction->setRange(0, limit);
     prgAction->setValue(0);
-    prgAction->setFormat(QStringLiteral("録画 %v/%m秒"));
+    prgAction->setFormat(QStringLiteral("%v/%m秒"));
     prgAction->setToolTip(QStringLiteral("録画中"));
-    prgAction->show();
+    showProgress();
 }
 
 void frmSw_Mail::recordingProgress(int elapsedSeconds, int limitSeconds) {
@@ -93,7 +98,7 @@ void frmSw_Mail::pollUpload() {
             prgAction->setRange(0, 0); // an upload has no known length: busy
             prgAction->setFormat(QStringLiteral("FTP送信中"));
             prgAction->setToolTip(QStringLiteral("FTP送信中"));
-            prgAction->show();
+            showProgress();
         }
         return;
     }
@@ -102,10 +107,22 @@ void frmSw_Mail::pollUpload() {
         hideProgress();
 }
 
+void frmSw_Mail::showProgress() {
+    if (!prgAction->isHidden())
+        return;
+    // The bar takes its room from the sound panel (whose full text stays in its tool tip), so
+    // that panel 1, which tells the progress of the alarm in words, keeps its width.
+    StatusBarPanels[0]->setMinimumWidth(StatusBarPanels[0]->width());
+    StatusBarPanels[3]->setMinimumWidth(kNarrowSoundPanel);
+    prgAction->show();
+}
+
 void frmSw_Mail::hideProgress() {
     m_phase = ActionPhase::None;
     m_uploadSeen = false;
     m_uploadPoll->stop();
     prgAction->hide();
     prgAction->reset();
+    StatusBarPanels[0]->setMinimumWidth(kPanelMinimum);
+    StatusBarPanels[3]->setMinimumWidth(kPanelMinimum);
 }

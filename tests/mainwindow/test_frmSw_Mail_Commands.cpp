@@ -372,6 +372,8 @@ private slots:
         QVERIFY(capFileSetCaptureFile(hCapWnd, m_home->filePath("avi/clip.avi").toStdString()));
 
         QList<int> values;
+        QList<int> panel1Widths;
+        const int panel1Width = w.StatusBarPanels[0]->width();
         int maximum = -1;
         bool panelKept = true;
         connect(capWindow(hCapWnd), &CaptureWindow::recordingProgress, this, [&](int, int) {
@@ -379,6 +381,7 @@ private slots:
                 values << w.prgAction->value();
                 maximum = w.prgAction->maximum();
             }
+            panel1Widths << w.StatusBarPanels[0]->width();
             panelKept = panelKept &&
                         w.StatusBarPanels[0]->text() == QString("Pawlinex: 警報！ 誰かいるワン！!");
         });
@@ -389,6 +392,9 @@ private slots:
             QVERIFY(values[i] >= values[i - 1]);
         QVERIFY(values.last() <= 2);
         QVERIFY(panelKept);
+        // The bar's room comes from the sound panel: panel 1 keeps its width.
+        QVERIFY(panel1Widths.size() >= 2);
+        QCOMPARE(panel1Widths.last(), panel1Width);
         QVERIFY(w.prgAction->isHidden());
     }
 
