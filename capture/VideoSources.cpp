@@ -29,6 +29,16 @@ bool g_listRead = false;
 
 } // namespace
 
+std::string TruncateUtf8(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    size_t cut = maxBytes;
+    // Step back over continuation bytes to the start of the character that does not fit.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return text.substr(0, cut);
+}
+
 VideoSourceEntry DescribeSource(const std::string& spec) {
     VideoSourceEntry e;
     e.spec = spec;

@@ -31,3 +31,7 @@ std::vector<VideoSourceEntry> ListV4l2Devices();
 
 // The name and description shown for a source spec that is not a device.
 VideoSourceEntry DescribeSource(const std::string& spec);
+
+// `text` cut to at most `maxBytes` bytes without splitting a UTF-8 character (driver names
+// travel in fixed 100-character buffers).
+std::string TruncateUtf8(const std::string& text, size_t maxBytes);

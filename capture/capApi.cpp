@@ -60,8 +60,8 @@ bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& ver
         return false;
     const auto& e = list[static_cast<size_t>(index)];
     // The names travel in 100-character buffers.
-    name = e.name.substr(0, 99);
-    version = e.version.substr(0, 99);
+    name = TruncateUtf8(e.name, 99);
+    version = TruncateUtf8(e.version, 99);
     return true;
 }
 

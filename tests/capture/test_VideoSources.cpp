@@ -84,6 +84,25 @@ TEST(VideoSources, DevicesKeepTheirCardNameAndOthersGetReadableNames) {
         EXPECT_LT(e.name.size(), 100u) << e.name;
 }
 
+TEST(VideoSources, LongNamesAreCutBetweenCharacters) {
+    const std::string kana = "\xE7\x8E\x84\xE9\x96\xA2"; // two 3-byte characters
+    struct Case {
+        std::string text;
+        size_t max;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"camera", 99, "camera"},
+        {std::string(120, 'a'), 99, std::string(99, 'a')},
+        {"ab" + kana, 5, "ab" + kana.substr(0, 3)}, // the first character fits exactly
+        {"ab" + kana, 4, "ab"},                     // never half a character
+        {"ab" + kana, 3, "ab"},
+        {kana, 2, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TruncateUtf8(c.text, c.max), c.expected) << c.text << " / " << c.max;
+}
+
 TEST(VideoSources, RefreshReadsEnvironmentAndSettingsFileAgain) {
     // The section is read through the settings file reader: case-blind names, trimmed values.
     auto ini = writeIni("[COM]\r\nSOURCE0=not this one\r\n[sources]\r\nsource3 =  /data/b.mp4  \r\n"
