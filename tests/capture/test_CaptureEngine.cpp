@@ -233,5 +233,13 @@ TEST(CaptureEngine, NetworkCameraThatGoesAwayFailsGrabsAndComesBackByItself) {
     ASSERT_TRUE(waitFor([&] { return e.latestFrame(f); }, 30000))
         << "the engine reopens the camera once it is back";
     EXPECT_EQ(f.header, (BitmapHeader{0, 64, 48, 256, 1, 32, 0}));
+
+    // A camera that hangs with the connection still open: no error ever arrives, only silence.
+    ::kill(-server->pid, SIGSTOP);
+    ASSERT_TRUE(waitFor([&] { return !e.latestFrame(f); }, 20000))
+        << "a silent camera must make grabs fail too";
+    server->stop();
+    server = std::make_unique<HttpCamera>(port);
+    ASSERT_TRUE(waitFor([&] { return e.latestFrame(f); }, 30000));
     e.close();
 }
