@@ -134,6 +134,10 @@ struct CaptureEngine::Session {
         }
         fmt = avformat_alloc_context();
         fmt->interrupt_callback = {&Interrupter::callback, &intr};
+        // A device read otherwise blocks in the driver with no way out: a camera that stops
+        // delivering would hang the decoding thread and with it closing the program.
+        if (input.device)
+            fmt->flags |= AVFMT_FLAG_NONBLOCK;
         intr.arm(timeoutMs);
         int r = avformat_open_input(&fmt, input.url.c_str(), input.format, &opts);
         av_dict_free(&opts);
@@ -181,8 +185,14 @@ struct CaptureEngine::Session {
         demo.reset();
     }
 
-    // Decodes the next frame into `frame`.
+    // Decodes the next frame into `frame`. The deadline covers the whole search for a frame, so
+    // a camera that keeps the connection busy without pictures counts as silent too.
     Status decodeNext(int timeoutMs) {
+        intr.arm(timeoutMs);
+        struct Disarm {
+            Interrupter& i;
+            ~Disarm() { i.disarm(); }
+        } disarm{intr};
         for (;;) {
             if (intr.stop)
                 return Status::Error;
@@ -193,15 +203,16 @@ struct CaptureEngine::Session {
                 return Status::End;
             if (r != AVERROR(EAGAIN))
                 return Status::Error;
-            intr.arm(timeoutMs);
             r = av_read_frame(fmt, pkt);
-            intr.disarm();
             if (r == AVERROR_EOF) {
                 avcodec_send_packet(dec, nullptr); // drain what the decoder still holds
                 continue;
             }
             if (r == AVERROR(EAGAIN)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // A device opened non-blocking has no frame yet.
+                if (intr.expired())
+                    return Status::Error;
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
                 continue;
             }
             if (r < 0)
