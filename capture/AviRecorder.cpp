@@ -202,7 +202,6 @@ struct AviRecorder::Impl {
                                                                       settings.microSecPerFrame))
                                   : INT64_MAX;
         const Clock::time_point t0 = Clock::now();
-        int64_t lastWritten = -1;
         for (int64_t i = 0; i < maxFrames;) {
             auto target = t0 + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(i * period));
@@ -216,7 +215,7 @@ struct AviRecorder::Impl {
                 i = std::min(due, maxFrames - 1);
             BitmapHeader fh;
             CaptureEngine::FrameBits bits;
-            if (m_engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
+            if (engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
                 const uint8_t* src[4] = {bits->data(), nullptr, nullptr, nullptr};
                 int srcStride[4] = {fh.bmWidthBytes, 0, 0, 0};
                 sws = sws_getCachedContext(sws, fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
@@ -227,14 +226,12 @@ struct AviRecorder::Impl {
                     yuv->pts = i;
                     yuv->quality = venc->global_quality;
                     encode(venc, vst, yuv);
-                    lastWritten = i;
                     ++frames;
                 }
             }
             ++i;
             elapsed = i * period;
         }
-        (void)lastWritten;
         encode(venc, vst, nullptr);
         // The sound may run up to the length of the picture, not beyond it.
         if (aenc)
@@ -315,7 +312,7 @@ struct AviRecorder::Impl {
         av_packet_free(&pkt);
     }
 
-    const CaptureEngine* m_engine = nullptr;
+    const CaptureEngine* engine = nullptr;
 };
 
 AviRecorder::AviRecorder(const CaptureEngine& engine) : m_engine(engine) {}
@@ -336,7 +333,7 @@ bool AviRecorder::start(const AviRecorderSettings& settings) {
         impl->settings.microSecPerFrame = 33333;
     impl->settings.microSecPerFrame =
         std::clamp<uint32_t>(impl->settings.microSecPerFrame, 10000, 10000000);
-    impl->m_engine = &m_engine;
+    impl->engine = &m_engine;
     Frame first;
     if (!m_engine.latestFrame(first) || first.header.bmWidth <= 0 || first.header.bmHeight <= 0)
         return false;
