@@ -1,12 +1,15 @@
 #include "mail/frmMailSend.h"
 
 #include "capture/capApi.h"
+#include "mail/MailFormControls.h"
 #include "mail/MailMessageBox.h"
 #include "mail/MailSend.h"
 #include "mail/MailSendWaiting.h"
 #include "mail/MailThumbnail.h"
 #include "mail/basPicture.h"
 #include "settings/basCommon.h"
+
+#include <algorithm>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -62,39 +65,15 @@ frmMailSend::frmMailSend(QWidget* parent) : QDialog(parent) {
     setObjectName("frmMailSend");
     pic_View = placeholderPicture();
 
-    txtMail = new QLineEdit(this);
-    txtMail->setObjectName("txtMail");
-    txtMail->setAttribute(Qt::WA_InputMethodEnabled, false);
-    txtSubject = new QLineEdit(this);
-    txtSubject->setObjectName("txtSubject");
-    txtBody = new QPlainTextEdit(this);
-    txtBody->setObjectName("txtBody");
-    txtBody->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtBody->setTabChangesFocus(true);
-    chkGrp = new QCheckBox(u("画像添付"), this);
-    chkGrp->setObjectName("chkGrp");
+    const MailFormControls fields = CreateMailFormControls(this);
+    txtMail = fields.txtMail;
+    txtSubject = fields.txtSubject;
+    txtBody = fields.txtBody;
+    chkGrp = fields.chkGrp;
     chkGrp->setChecked(true);
-
-    auto* sizes = new QGroupBox(u("ｻｲｽﾞ"), this);
-    auto* szl = new QHBoxLayout(sizes);
-    const char* sizeNames[] = {"640x480", "320x240", "110x82.5"};
-    for (int i = 0; i < 3; ++i) {
-        optSize[i] = new QRadioButton(u(sizeNames[i]), sizes);
-        optSize[i]->setObjectName(QString("optSize%1").arg(i));
-        szl->addWidget(optSize[i]);
-    }
-    optSize[0]->setChecked(true);
-
-    SliderArc = new QSlider(Qt::Horizontal, this);
-    SliderArc->setObjectName("SliderArc");
-    SliderArc->setRange(1, 100);
-    SliderArc->setValue(50);
-    SliderArc->setTickInterval(10);
-    SliderArc->setTickPosition(QSlider::TicksBelow);
-    SliderArc->setSingleStep(1);
-    SliderArc->setPageStep(10);
+    std::copy(std::begin(fields.optSize), std::end(fields.optSize), optSize);
+    SliderArc = fields.SliderArc;
+    QWidget* sizes = fields.sizeGroup;
 
     bcmdOK = new QPushButton(u("送信(&O)"), this);
     bcmdOK->setObjectName("bcmdOK");

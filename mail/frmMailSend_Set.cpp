@@ -1,9 +1,12 @@
 #include "mail/frmMailSend_Set.h"
 
+#include "mail/MailFormControls.h"
 #include "mail/MailMessageBox.h"
 #include "settings/AppSettings.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
+
+#include <algorithm>
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -44,39 +47,16 @@ frmMailSend_Set::frmMailSend_Set(QWidget* parent) : QDialog(parent) {
 
     ckEnabled = new QCheckBox(u("有効"), this);
     ckEnabled->setObjectName("ckEnabled");
-    txtMail = new QLineEdit(this);
-    txtMail->setObjectName("txtMail");
-    txtMail->setAttribute(Qt::WA_InputMethodEnabled, false);
-    txtSubject = new QLineEdit(this);
-    txtSubject->setObjectName("txtSubject");
-    txtBody = new QPlainTextEdit(this);
-    txtBody->setObjectName("txtBody");
-    txtBody->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtBody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtBody->setTabChangesFocus(true);
-    chkGrp = new QCheckBox(u("画像添付"), this);
-    chkGrp->setObjectName("chkGrp");
-
-    auto* sizes = new QGroupBox(u("ｻｲｽﾞ"), this);
-    auto* szl = new QHBoxLayout(sizes);
-    const char* sizeNames[] = {"640x480", "320x240", "110x82.5"};
-    for (int i = 0; i < 3; ++i) {
-        optSize[i] = new QRadioButton(u(sizeNames[i]), sizes);
-        optSize[i]->setObjectName(QString("optSize%1").arg(i));
-        szl->addWidget(optSize[i]);
-    }
-    optSize[0]->setChecked(true);
-
-    SliderArc = new QSlider(Qt::Horizontal, this);
-    SliderArc->setObjectName("SliderArc");
-    SliderArc->setRange(1, 100);
+    const MailFormControls fields = CreateMailFormControls(this);
+    txtMail = fields.txtMail;
+    txtSubject = fields.txtSubject;
+    txtBody = fields.txtBody;
+    chkGrp = fields.chkGrp;
+    std::copy(std::begin(fields.optSize), std::end(fields.optSize), optSize);
+    SliderArc = fields.SliderArc;
     SliderArc->setValue(kDefaultQuality);
-    SliderArc->setTickInterval(10);
-    SliderArc->setTickPosition(QSlider::TicksBelow);
-    SliderArc->setSingleStep(1);
-    SliderArc->setPageStep(10);
     SliderArc->setMinimumWidth(160);
+    QWidget* sizes = fields.sizeGroup;
 
     bcmdOK = new QPushButton(u("OK(&O)"), this);
     bcmdOK->setObjectName("bcmdOK");
