@@ -11,7 +11,10 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <thread>
 
 using namespace capture_detail;
@@ -260,8 +263,16 @@ struct CaptureEngine::Session {
         sws_scale(sws, data, linesize, 0, h, dst, dstStride);
         // The fourth byte is compared like every other byte by the detector; whatever the
         // converter leaves there must not look like motion.
-        for (size_t i = 3; i < buf.size(); i += 4)
-            buf[i] = 0;
+        static_assert(std::endian::native == std::endian::little);
+        // Whole pixels at a time (the byte-by-byte loop does not vectorise): on a little-endian
+        // machine the fourth byte is the top byte of each 32-bit pixel.
+        uint8_t* px = buf.data();
+        for (size_t i = 0; i + 4 <= buf.size(); i += 4) {
+            uint32_t v;
+            std::memcpy(&v, px + i, 4);
+            v &= 0x00FFFFFFu;
+            std::memcpy(px + i, &v, 4);
+        }
     }
 
     std::vector<uint8_t>& freshBuffer() {

@@ -145,20 +145,23 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
 }
 
 bool CaptureWindow::grabFrame() {
-    Frame f;
-    if (!m_engine->latestFrame(f)) {
-        m_grabbed = Frame{};
+    // The grab slot keeps its buffer between grabs (clear() keeps the capacity), so a grab every
+    // tick copies into memory it already owns instead of mapping a fresh frame-sized block.
+    if (!m_engine->latestFrame(m_grabbed)) {
+        m_grabbed.bits.clear();
+        m_grabbed.header = {};
         return false;
     }
-    m_grabbed = std::move(f);
     return true;
 }
 
 bool CaptureWindow::takeGrabbedFrame(Frame& out) {
     if (m_grabbed.empty())
         return false;
-    out = std::move(m_grabbed);
-    m_grabbed = Frame{};
+    // A swap, not a move: the caller's previous buffer becomes the slot for the next grab.
+    std::swap(out, m_grabbed);
+    m_grabbed.bits.clear();
+    m_grabbed.header = {};
     return true;
 }
 

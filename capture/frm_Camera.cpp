@@ -46,20 +46,24 @@ public:
 
 // A 32-bit bitmap as an image of its own (deep copy). The fourth byte of a pixel carries no
 // colour, which is what RGB32 ignores. Only the pixel part of each row is taken.
-QImage BitsToImage(const BitmapHeader& h, const uint8_t* bits, size_t size) {
+// `img` is reused when it already has the frame's size and nobody else shares it, so the
+// per-tick copies do not allocate (and fault in) a fresh frame-sized block every time.
+void CopyBitsToImage(QImage& img, const BitmapHeader& h, const uint8_t* bits, size_t size) {
     if (h.bmWidth <= 0 || h.bmHeight <= 0 || h.bmWidthBytes <= 0)
         throw std::domain_error("frame without pixels");
     if (h.bmBitsPixel != 32)
         throw std::domain_error("unsupported pixel format");
     if (size < size_t(h.bmWidthBytes) * size_t(h.bmHeight))
         throw std::length_error("frame shorter than its header");
-    QImage img(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
-    if (img.isNull())
-        throw std::bad_alloc();
+    if (img.isNull() || !img.isDetached() || img.width() != h.bmWidth ||
+        img.height() != h.bmHeight || img.format() != QImage::Format_RGB32) {
+        img = QImage(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
+        if (img.isNull())
+            throw std::bad_alloc();
+    }
     const size_t rowBytes = std::min<size_t>(size_t(h.bmWidthBytes), size_t(h.bmWidth) * 4);
     for (int y = 0; y < h.bmHeight; ++y)
         std::memcpy(img.scanLine(y), bits + size_t(y) * size_t(h.bmWidthBytes), rowBytes);
-    return img;
 }
 
 } // namespace
@@ -205,19 +209,21 @@ void frm_Camera::tickBody() {
         return;
     QCoreApplication::processEvents();
 
-    Frame frame;
+    // m_frame keeps the buffer the comparison handed back (the old reference); taking the next
+    // frame swaps it into the capture window's grab slot, so the buffers go round without
+    // allocating.
+    Frame& frame = m_frame;
     if (!source.takeFrame(frame) || frame.empty())
         return;
     const BitmapHeader header = frame.header;
     // The alarm picture needs the frame as grabbed; the comparison may take over its buffer.
-    QImage viewA = BitsToImage(header, frame.bits.data(), frame.bits.size());
+    CopyBitsToImage(pic_ViewA, header, frame.bits.data(), frame.bits.size());
 
     const CompareResult result =
         CompareFrame(frame, m_detector, SkipNextCompare, AppSettings.Com.Accuracy,
                      AppSettings.Com.Noize, m_diff);
-    pic_ViewA = std::move(viewA);
     if (result.Compared) {
-        m_picScopeB = BitsToImage(header, m_diff.data(), m_diff.size());
+        CopyBitsToImage(m_picScopeB, header, m_diff.data(), m_diff.size());
         if (m_scope) {
             const QSize inner = m_scope->scopeInnerSize();
             QImage scope;

@@ -83,6 +83,7 @@ private:
     DetectorState m_detector;
     std::vector<uint8_t> m_diff;
     QImage m_picScopeB; // the grabbed frame, then the difference image
+    Frame m_frame;      // the grabbed frame; after the comparison, the old reference's buffer
     QImage pic_ViewA;   // own copy of the grabbed frame: the alarm picture's source
     QImage pic_ViewC;   // canvas the alarm picture is scaled into
     int32_t m_changeLevel = 0;
