@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QRegion>
 
 #include <cstdlib>
 #include <cstring>
@@ -135,13 +136,20 @@ void CaptureWindow::refreshPreview() {
 
 void CaptureWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::black);
-    if (m_image.isNull())
+    // Black only where the picture does not cover: painting the whole window black first would
+    // double the cost of every preview frame.
+    if (m_image.isNull()) {
+        p.fillRect(rect(), Qt::black);
         return;
-    if (m_scale)
+    }
+    if (m_scale) {
         p.drawImage(rect(), m_image);
-    else
-        p.drawImage(QPoint(0, 0), m_image);
+        return;
+    }
+    p.drawImage(QPoint(0, 0), m_image);
+    const QRegion uncovered = QRegion(rect()) - QRegion(m_image.rect());
+    for (const QRect& r : uncovered)
+        p.fillRect(r, Qt::black);
 }
 
 bool CaptureWindow::grabFrame() {
