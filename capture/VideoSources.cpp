@@ -1,5 +1,6 @@
 #include "capture/VideoSources.h"
 
+#include "settings/basCommon.h"
 #include "settings/basSettings.h"
 
 #include <algorithm>
@@ -14,14 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string trimSpaces(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(' ');
-    return s.substr(b, e - b + 1);
-}
 
 std::mutex g_listMutex;
 std::vector<VideoSourceEntry> g_list;
@@ -113,7 +106,7 @@ std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
         size_t semi = envValue.find(';', pos);
         if (semi == std::string::npos)
             semi = envValue.size();
-        std::string item = trimSpaces(envValue.substr(pos, semi - pos));
+        std::string item = TrimSpaces(envValue.substr(pos, semi - pos));
         if (!item.empty())
             out.push_back(DescribeSource(item));
         pos = semi + 1;

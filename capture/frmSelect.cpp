@@ -1,21 +1,11 @@
 #include "capture/frmSelect.h"
 
+#include "settings/basCommon.h"
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-// Trims blanks at both ends only (names may carry inner spaces that matter).
-QString trimBlanks(const std::string& s) {
-    size_t b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(' ');
-    return QString::fromStdString(s.substr(b, e - b + 1));
-}
-} // namespace
 
 frmSelect::frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QWidget* parent)
     : QDialog(parent), m_hwnd(hwnd), m_resize(std::move(resizeCaptureWindow)) {
@@ -49,7 +39,7 @@ frmSelect::frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QW
     // The position in the list is the index to connect, so nothing may be skipped or sorted.
     std::string name, version;
     for (int16_t i = 0; capGetDriverDescriptionA(i, name, version); ++i)
-        cmboSource->addItem(trimBlanks(name));
+        cmboSource->addItem(QString::fromStdString(TrimSpaces(name)));
     cmboSource->setCurrentIndex(-1);
 
     CAPDRIVERCAPS caps{};

@@ -2,6 +2,7 @@
 
 #include "mail/MailComposer.h"
 #include "mail/MailTransport.h"
+#include "settings/basCommon.h"
 
 #include <cstdlib>
 
@@ -12,11 +13,9 @@ std::string MailLogPath(const std::string& folder) {
 }
 
 std::optional<long> ReadSettingNumber(const std::string& text) {
-    size_t b = text.find_first_not_of(' ');
-    if (b == std::string::npos)
+    const std::string core = TrimSpaces(text);
+    if (core.empty())
         return std::nullopt;
-    size_t e = text.find_last_not_of(' ');
-    const std::string core = text.substr(b, e - b + 1);
     size_t i = (core[0] == '-' || core[0] == '+') ? 1 : 0;
     if (i == core.size() || core.size() - i > 9)
         return std::nullopt;

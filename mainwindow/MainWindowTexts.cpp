@@ -1,5 +1,7 @@
 #include "mainwindow/MainWindowTexts.h"
 
+#include "settings/basCommon.h"
+
 #include <cmath>
 #include <limits>
 
@@ -46,10 +48,9 @@ std::string AboutVersionText() {
 }
 
 int16_t ThresholdFromText(const std::string& text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
+    const std::string trimmed = TrimSpaces(text);
+    if (trimmed.empty())
         return 100;
-    const std::string trimmed = text.substr(first, text.find_last_not_of(' ') - first + 1);
     double value = 0;
     if (!ReadPlainNumber(trimmed, value))
         return 100;
