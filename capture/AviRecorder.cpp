@@ -35,7 +35,7 @@ struct AviRecorder::Impl {
     // Video
     AVCodecContext* venc = nullptr;
     AVStream* vst = nullptr;
-    SwsContext* sws = nullptr;
+    Scaler scaler;
     AVFrame* yuv = nullptr;
     int width = 0, height = 0;
     std::atomic<int> frames{0};
@@ -70,8 +70,7 @@ struct AviRecorder::Impl {
         if (ain)
             avformat_close_input(&ain);
         swr_free(&swr);
-        sws_freeContext(sws);
-        sws = nullptr;
+        scaler.reset();
         av_frame_free(&yuv);
         if (out) {
             if (out->pb)
@@ -218,9 +217,8 @@ struct AviRecorder::Impl {
             if (engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
                 const uint8_t* src[4] = {bits->data(), nullptr, nullptr, nullptr};
                 int srcStride[4] = {fh.bmWidthBytes, 0, 0, 0};
-                sws = sws_getCachedContext(sws, fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
-                                           height, AV_PIX_FMT_YUVJ420P, SWS_BILINEAR, nullptr,
-                                           nullptr, nullptr);
+                SwsContext* sws = scaler.get(fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
+                                             height, AV_PIX_FMT_YUVJ420P);
                 if (sws && av_frame_make_writable(yuv) >= 0) {
                     sws_scale(sws, src, srcStride, 0, fh.bmHeight, yuv->data, yuv->linesize);
                     yuv->pts = i;

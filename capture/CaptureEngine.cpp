@@ -79,7 +79,7 @@ struct CaptureEngine::Session {
     int stream = -1;
     AVPacket* pkt = nullptr;
     AVFrame* frame = nullptr;
-    SwsContext* sws = nullptr;
+    Scaler scaler;
     // The frame being made, and the buffers it is made in: a buffer is reused only once nobody
     // but this pool holds it any more (readers may keep published frames).
     std::shared_ptr<std::vector<uint8_t>> out;
@@ -113,7 +113,6 @@ struct CaptureEngine::Session {
     ~Session() {
         stopThread();
         closeInput();
-        sws_freeContext(sws);
     }
 
     void stopThread() {
@@ -268,8 +267,7 @@ struct CaptureEngine::Session {
         nativeH = h;
         int tw = wantW > 0 ? wantW.load() : w;
         int th = wantH > 0 ? wantH.load() : h;
-        sws = sws_getCachedContext(sws, w, h, pf, tw, th, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
-                                   nullptr, nullptr);
+        SwsContext* sws = scaler.get(w, h, pf, tw, th, AV_PIX_FMT_BGR0);
         outW = tw;
         outH = th;
         std::vector<uint8_t>& buf = freshBuffer();

@@ -65,4 +65,25 @@ std::string AvError(int code) {
     return buf;
 }
 
+Scaler::~Scaler() {
+    sws_freeContext(m_sws);
+}
+
+SwsContext* Scaler::get(int w, int h, AVPixelFormat from, int tw, int th, AVPixelFormat to) {
+    const Key key{w, h, static_cast<int>(from), tw, th, static_cast<int>(to)};
+    if (m_sws && key == m_key)
+        return m_sws;
+    sws_freeContext(m_sws);
+    m_sws = sws_getContext(w, h, from, tw, th, to, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    m_key = m_sws ? key : Key{};
+    ++m_made;
+    return m_sws;
+}
+
+void Scaler::reset() {
+    sws_freeContext(m_sws);
+    m_sws = nullptr;
+    m_key = Key{};
+}
+
 } // namespace capture_detail

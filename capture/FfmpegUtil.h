@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include <atomic>
@@ -40,5 +41,32 @@ struct InputSpec {
 InputSpec ParseInputSpec(const std::string& spec);
 
 std::string AvError(int code);
+
+// A picture converter kept for as long as the sizes and formats stay the same. It stands in for
+// sws_getCachedContext, which builds a new context for every frame when either side is one of
+// the JPEG-range formats (it compares them after rewriting them), and MJPEG cameras and clips
+// are exactly that.
+class Scaler {
+public:
+    Scaler() = default;
+    Scaler(const Scaler&) = delete;
+    Scaler& operator=(const Scaler&) = delete;
+    ~Scaler();
+
+    // The context for this conversion (SWS_BILINEAR), or nullptr when FFmpeg refuses it.
+    SwsContext* get(int w, int h, AVPixelFormat from, int tw, int th, AVPixelFormat to);
+    void reset();
+    // How many contexts have been made so far.
+    int contextsMade() const { return m_made; }
+
+private:
+    struct Key {
+        int w = 0, h = 0, from = -1, tw = 0, th = 0, to = -1;
+        bool operator==(const Key&) const = default;
+    };
+    SwsContext* m_sws = nullptr;
+    Key m_key;
+    int m_made = 0;
+};
 
 } // namespace capture_detail

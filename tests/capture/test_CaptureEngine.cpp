@@ -1,6 +1,7 @@
 // The camera engine on real FFmpeg sources: bytes and header of a frame, connect failures that
 // keep the running camera, format changes, looping files, the demo camera.
 #include "capture/CaptureEngine.h"
+#include "capture/FfmpegUtil.h"
 
 #include "CaptureTestUtil.h"
 
@@ -242,4 +243,22 @@ TEST(CaptureEngine, NetworkCameraThatGoesAwayFailsGrabsAndComesBackByItself) {
     server = std::make_unique<HttpCamera>(port);
     ASSERT_TRUE(waitFor([&] { return e.latestFrame(f); }, 30000));
     e.close();
+}
+
+// MJPEG cameras deliver JPEG-range pictures and clips are written in them: the converter for
+// such a pair must be made once, not for every frame, and made again only when a size changes.
+TEST(CaptureEngine, ConverterIsKeptWhileSizesAndFormatsStay) {
+    capture_detail::Scaler scaler;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(scaler.get(640, 480, AV_PIX_FMT_YUVJ420P, 640, 480, AV_PIX_FMT_BGR0), nullptr);
+    EXPECT_EQ(scaler.contextsMade(), 1);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(scaler.get(640, 480, AV_PIX_FMT_YUVJ420P, 320, 240, AV_PIX_FMT_BGR0), nullptr);
+    EXPECT_EQ(scaler.contextsMade(), 2);
+
+    capture_detail::Scaler clip;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(clip.get(320, 240, AV_PIX_FMT_BGR0, 320, 240, AV_PIX_FMT_YUVJ420P), nullptr);
+    EXPECT_EQ(clip.contextsMade(), 1);
+    EXPECT_EQ(clip.get(0, 240, AV_PIX_FMT_BGR0, 320, 240, AV_PIX_FMT_YUVJ420P), nullptr);
 }
