@@ -83,6 +83,9 @@ struct CaptureEngine::Session {
     // The frame being made, and the buffers it is made in: a buffer is reused only once nobody
     // but this pool holds it any more (readers may keep published frames).
     std::shared_ptr<std::vector<uint8_t>> out;
+    // Enough for the frame being made, the latest one, the one on screen, the detector's
+    // reference and the alarm picture, with room to spare while they change hands.
+    static constexpr size_t kPoolSize = 8;
     std::vector<std::shared_ptr<std::vector<uint8_t>>> pool;
     int outW = 0, outH = 0;
     std::atomic<int> wantW{0}, wantH{0};
@@ -293,7 +296,7 @@ struct CaptureEngine::Session {
                 return *out;
             }
         out = std::make_shared<std::vector<uint8_t>>();
-        if (pool.size() < 4)
+        if (pool.size() < kPoolSize)
             pool.push_back(out);
         return *out;
     }

@@ -54,7 +54,7 @@ public:
     // The same without copying the bits: the buffer is shared and never written again once
     // published (the engine decodes into another one), so readers may keep it as long as they
     // like.
-    using FrameBits = std::shared_ptr<const std::vector<uint8_t>>;
+    using FrameBits = SharedBits;
     bool latestShared(BitmapHeader& header, FrameBits& bits, uint64_t* serial = nullptr) const;
     uint64_t frameSerial() const;
     // Size of the frames handed out (0 x 0 when nothing is open).

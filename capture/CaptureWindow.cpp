@@ -153,23 +153,24 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
 }
 
 bool CaptureWindow::grabFrame() {
-    // The grab slot keeps its buffer between grabs (clear() keeps the capacity), so a grab every
-    // tick copies into memory it already owns instead of mapping a fresh frame-sized block.
-    if (!m_engine->latestFrame(m_grabbed)) {
-        m_grabbed.bits.clear();
-        m_grabbed.header = {};
-        return false;
-    }
-    return true;
+    m_grabbed = {};
+    return m_engine->latestShared(m_grabbed.header, m_grabbed.bits);
 }
 
 bool CaptureWindow::takeGrabbedFrame(Frame& out) {
     if (m_grabbed.empty())
         return false;
-    // A swap, not a move: the caller's previous buffer becomes the slot for the next grab.
-    std::swap(out, m_grabbed);
-    m_grabbed.bits.clear();
-    m_grabbed.header = {};
+    out.header = m_grabbed.header;
+    out.bits.assign(m_grabbed.bits->begin(), m_grabbed.bits->end());
+    m_grabbed = {};
+    return true;
+}
+
+bool CaptureWindow::takeGrabbedFrame(SharedFrame& out) {
+    if (m_grabbed.empty())
+        return false;
+    out = std::move(m_grabbed);
+    m_grabbed = {};
     return true;
 }
 

@@ -38,9 +38,12 @@ public:
     void setScale(bool on);
     bool scale() const { return m_scale; }
 
+    // The grab slot holds the engine's frame itself; taking it as a shared frame copies nothing,
+    // taking it as a Frame copies the bits into the caller's buffer.
     bool grabFrame();
     bool grabbedFrameReady() const { return !m_grabbed.empty(); }
     bool takeGrabbedFrame(Frame& out);
+    bool takeGrabbedFrame(SharedFrame& out);
 
     // The recording set-up block; unset fields hold the engine's defaults.
     CAPTUREPARMS captureSetup() const { return m_setup; }
@@ -85,7 +88,7 @@ private:
     QTimer m_previewTimer;
     QImage m_image;
     uint64_t m_shownSerial = 0;
-    Frame m_grabbed;
+    SharedFrame m_grabbed;
     CAPTUREPARMS m_setup;
     std::string m_captureFile;
     bool m_recording = false;

@@ -149,6 +149,11 @@ bool capTakeGrabbedFrame(HCAPWND hwnd, Frame& out) {
     return w && w->takeGrabbedFrame(out);
 }
 
+bool capTakeGrabbedFrame(HCAPWND hwnd, SharedFrame& out) {
+    auto* w = lookup(hwnd);
+    return w && w->takeGrabbedFrame(out);
+}
+
 bool capDlgVideoFormat(HCAPWND hwnd) {
     auto* w = lookup(hwnd);
     if (!w || !w->connected())

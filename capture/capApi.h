@@ -44,10 +44,12 @@ bool capPreviewScale(HCAPWND hwnd, bool on);
 
 // Frame hand-over to the detector (no clipboard): capGrabFrame takes the engine's latest frame
 // into the window's grab slot; capEditCopy answers whether a grabbed frame is ready;
-// capTakeGrabbedFrame moves it out (BGRX, X = 0, see detection/Frame.h).
+// capTakeGrabbedFrame moves it out (BGRX, X = 0, see detection/Frame.h): shared, or copied into
+// the caller's own buffer.
 bool capGrabFrame(HCAPWND hwnd);
 bool capEditCopy(HCAPWND hwnd);
 bool capTakeGrabbedFrame(HCAPWND hwnd, Frame& out);
+bool capTakeGrabbedFrame(HCAPWND hwnd, SharedFrame& out);
 
 bool capDlgVideoFormat(HCAPWND hwnd);
 bool capDlgVideoSource(HCAPWND hwnd);

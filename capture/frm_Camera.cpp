@@ -27,6 +27,7 @@ public:
     bool editCopy() override { return capEditCopy(hCapWnd); }
     void previewOn() override { capPreview(hCapWnd, true); }
     bool takeFrame(Frame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
+    bool takeSharedFrame(SharedFrame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
 };
 
 class CapClipRecorder final : public ClipRecorder {
@@ -44,26 +45,40 @@ public:
     bool captureStop() override { return capCaptureStop(hCapWnd); }
 };
 
-// A 32-bit bitmap as an image of its own (deep copy). The fourth byte of a pixel carries no
-// colour, which is what RGB32 ignores. Only the pixel part of each row is taken.
-// `img` is reused when it already has the frame's size and nobody else shares it, so the
-// per-tick copies do not allocate (and fault in) a fresh frame-sized block every time.
-void CopyBitsToImage(QImage& img, const BitmapHeader& h, const uint8_t* bits, size_t size) {
+// Checks that a 32-bit bitmap can be shown as an RGB32 image (whose ignored fourth byte is the
+// pixel's unused one) and returns the bytes it needs.
+size_t CheckedImageBytes(const BitmapHeader& h, size_t size) {
     if (h.bmWidth <= 0 || h.bmHeight <= 0 || h.bmWidthBytes <= 0)
         throw std::domain_error("frame without pixels");
     if (h.bmBitsPixel != 32)
         throw std::domain_error("unsupported pixel format");
-    if (size < size_t(h.bmWidthBytes) * size_t(h.bmHeight))
+    if (int64_t(h.bmWidthBytes) < int64_t(h.bmWidth) * 4)
+        throw std::length_error("row shorter than its pixels");
+    const size_t bytes = size_t(h.bmWidthBytes) * size_t(h.bmHeight);
+    if (size < bytes)
         throw std::length_error("frame shorter than its header");
-    if (img.isNull() || !img.isDetached() || img.width() != h.bmWidth ||
-        img.height() != h.bmHeight || img.format() != QImage::Format_RGB32) {
-        img = QImage(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
+    return bytes;
+}
+
+// The frame as an image without copying it: the image keeps the shared buffer alive, and the
+// buffer is never written again, so the image stays as grabbed. Rows whose length QImage cannot
+// take as they are (not a whole number of pixels' worth of 32-bit words) are copied instead.
+QImage SharedBitsImage(const SharedFrame& f) {
+    const BitmapHeader& h = f.header;
+    CheckedImageBytes(h, f.bits ? f.bits->size() : 0);
+    if (h.bmWidthBytes % 4 != 0) {
+        QImage img(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
         if (img.isNull())
             throw std::bad_alloc();
+        for (int y = 0; y < h.bmHeight; ++y)
+            std::memcpy(img.scanLine(y), f.bits->data() + size_t(y) * size_t(h.bmWidthBytes),
+                        size_t(h.bmWidth) * 4);
+        return img;
     }
-    const size_t rowBytes = std::min<size_t>(size_t(h.bmWidthBytes), size_t(h.bmWidth) * 4);
-    for (int y = 0; y < h.bmHeight; ++y)
-        std::memcpy(img.scanLine(y), bits + size_t(y) * size_t(h.bmWidthBytes), rowBytes);
+    auto* keep = new SharedBits(f.bits);
+    return QImage(
+        (*keep)->data(), h.bmWidth, h.bmHeight, h.bmWidthBytes, QImage::Format_RGB32,
+        [](void* p) { delete static_cast<SharedBits*>(p); }, keep);
 }
 
 } // namespace
@@ -209,29 +224,26 @@ void frm_Camera::tickBody() {
         return;
     QCoreApplication::processEvents();
 
-    // m_frame keeps the buffer the comparison handed back (the old reference); taking the next
-    // frame swaps it into the capture window's grab slot, so the buffers go round without
-    // allocating.
-    Frame& frame = m_frame;
-    if (!source.takeFrame(frame) || frame.empty())
+    // The frame is the engine's own buffer, shared: the alarm picture and the detector's
+    // reference both keep it without a copy.
+    SharedFrame frame;
+    if (!source.takeSharedFrame(frame) || frame.empty())
         return;
-    const BitmapHeader header = frame.header;
-    // The alarm picture needs the frame as grabbed; the comparison may take over its buffer.
-    CopyBitsToImage(pic_ViewA, header, frame.bits.data(), frame.bits.size());
+    pic_ViewA = SharedBitsImage(frame);
 
     const CompareResult result =
         CompareFrame(frame, m_detector, SkipNextCompare, AppSettings.Com.Accuracy,
                      AppSettings.Com.Noize, m_diff);
-    if (result.Compared) {
-        CopyBitsToImage(m_picScopeB, header, m_diff.data(), m_diff.size());
-        if (m_scope) {
-            const QSize inner = m_scope->scopeInnerSize();
-            QImage scope;
-            ScalePicture(m_picScopeB, scope, inner.height(), inner.width());
-            m_scope->setScopeImage(scope);
-        }
-    } else {
-        m_picScopeB = pic_ViewA;
+    if (result.Compared && m_scope) {
+        // The difference image is read in place; the scope keeps only its scaled copy.
+        const BitmapHeader& h = frame.header;
+        CheckedImageBytes(h, m_diff.size());
+        const QImage diff(m_diff.data(), h.bmWidth, h.bmHeight, h.bmWidthBytes,
+                          QImage::Format_RGB32);
+        const QSize inner = m_scope->scopeInnerSize();
+        QImage scope;
+        ScalePicture(diff, scope, inner.height(), inner.width());
+        m_scope->setScopeImage(scope);
     }
 
     m_changeLevel = result.ChangeLevel;

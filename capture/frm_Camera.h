@@ -52,7 +52,6 @@ public:
     int32_t ChangeLevel() const { return m_changeLevel; }
     LevelState lastState() const { return m_lastState; }
     const QImage& picViewA() const { return pic_ViewA; }
-    const QImage& picScopeB() const { return m_picScopeB; }
 
 public slots:
     // Timer1's tick.
@@ -82,10 +81,8 @@ private:
 
     DetectorState m_detector;
     std::vector<uint8_t> m_diff;
-    QImage m_picScopeB; // the grabbed frame, then the difference image
-    Frame m_frame;      // the grabbed frame; after the comparison, the old reference's buffer
-    QImage pic_ViewA;   // own copy of the grabbed frame: the alarm picture's source
-    QImage pic_ViewC;   // canvas the alarm picture is scaled into
+    QImage pic_ViewA; // the grabbed frame (sharing its buffer): the alarm picture's source
+    QImage pic_ViewC; // canvas the alarm picture is scaled into
     int32_t m_changeLevel = 0;
     LevelState m_lastState = LevelState::Calm;
 

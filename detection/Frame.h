@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Header of a frame bitmap, the seven values a bitmap-object query returns. A grabbed camera
@@ -23,4 +24,15 @@ struct Frame {
     std::vector<uint8_t> bits; // bmWidthBytes * bmHeight bytes
 
     bool empty() const { return bits.empty(); }
+};
+
+// Frame bits shared instead of copied. Whoever made the buffer never writes it again once it is
+// handed out this way, so any holder may read it for as long as it keeps the pointer.
+using SharedBits = std::shared_ptr<const std::vector<uint8_t>>;
+
+struct SharedFrame {
+    BitmapHeader header;
+    SharedBits bits;
+
+    bool empty() const { return !bits || bits->empty(); }
 };

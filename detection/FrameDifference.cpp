@@ -20,17 +20,16 @@ namespace {
 // Byte count of one frame: bytes per row times rows, which must fit the 32-bit count the
 // level is divided by. Checked before anything of the state is touched, so a bad frame leaves
 // the reference as it was.
-int32_t checkedByteCount(const Frame& cur) {
-    const int64_t count = int64_t(cur.header.bmWidthBytes) * int64_t(cur.header.bmHeight);
+int32_t checkedByteCount(const BitmapHeader& header, size_t size) {
+    const int64_t count = int64_t(header.bmWidthBytes) * int64_t(header.bmHeight);
     if (count > std::numeric_limits<int32_t>::max() || count < std::numeric_limits<int32_t>::min())
         throw std::overflow_error("frame byte count " + std::to_string(count) +
                                   " does not fit 32 bits");
-    if (cur.header.bmWidthBytes <= 0 || cur.header.bmHeight <= 0)
-        throw std::domain_error("frame has no bytes (" + std::to_string(cur.header.bmWidthBytes) +
-                                " bytes per row, " + std::to_string(cur.header.bmHeight) +
-                                " rows)");
-    if (cur.bits.size() < size_t(count))
-        throw std::length_error("frame holds " + std::to_string(cur.bits.size()) +
+    if (header.bmWidthBytes <= 0 || header.bmHeight <= 0)
+        throw std::domain_error("frame has no bytes (" + std::to_string(header.bmWidthBytes) +
+                                " bytes per row, " + std::to_string(header.bmHeight) + " rows)");
+    if (size < size_t(count))
+        throw std::length_error("frame holds " + std::to_string(size) +
                                 " bytes, header says " + std::to_string(count));
     return int32_t(count);
 }
@@ -178,33 +177,55 @@ Kernel pickKernel() {
 const Kernel kernel = pickKernel();
 
 // The steps after the comparison, the same for both implementations: the frame just taken
-// always becomes the next reference. The swap hands the old reference buffer back to the
-// caller, who can reuse its allocation for the next frame.
-CompareResult finish(Frame& cur, DetectorState& state, bool& skipNextCompare, int32_t byteCount,
-                     bool compared, double sum, int accuracy) {
+// always becomes the next reference.
+CompareResult finish(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
+                     int32_t byteCount, bool compared, double sum, int accuracy) {
     const int32_t level = compared ? levelFrom(sum, byteCount, accuracy) : 0;
     skipNextCompare = false;
-    cur.bits.resize(size_t(byteCount));
-    std::swap(state.PrevFrame, cur.bits);
+    state.PrevFrame = cur.bits;
     state.PrevHeader = cur.header;
     return CompareResult{level, compared};
 }
 
 // Common preamble: validates the frame, primes the state on the first frame and says whether a
 // comparison is due. `diff` is shaped like the frame either way.
-bool prepare(const Frame& cur, DetectorState& state, bool skipNextCompare, int32_t& byteCount,
-             std::vector<uint8_t>& diff) {
-    byteCount = checkedByteCount(cur);
-    if (!state.FramesReady) {
-        state.PrevFrame.assign(1, 0);
-        state.FramesReady = true;
-    }
-    const bool compare = !skipNextCompare && sameShape(cur.header, state.PrevHeader) &&
-                         state.PrevFrame.size() == size_t(byteCount);
+bool prepare(const SharedFrame& cur, DetectorState& state, bool skipNextCompare,
+             int32_t& byteCount, std::vector<uint8_t>& diff) {
+    if (!cur.bits)
+        throw std::domain_error("frame has no bits");
+    byteCount = checkedByteCount(cur.header, cur.bits->size());
+    state.FramesReady = true;
+    const bool compare = !skipNextCompare && state.PrevFrame &&
+                         sameShape(cur.header, state.PrevHeader) &&
+                         state.PrevFrame->size() >= size_t(byteCount);
     diff.resize(size_t(byteCount));
     if (!compare)
         std::fill(diff.begin(), diff.end(), uint8_t(0));
     return compare;
+}
+
+using SharedCompare = CompareResult (*)(const SharedFrame&, DetectorState&, bool&, int, bool,
+                                        std::vector<uint8_t>&);
+
+// A frame in its own buffer goes in as the reference without a copy; the old reference's buffer
+// comes back to the caller when nobody else holds it. The buffers were all made writable (they
+// are only shared read-only), so taking one back for writing is sound.
+CompareResult compareOwned(SharedCompare compare, Frame& cur, DetectorState& state,
+                           bool& skipNextCompare, int accuracy, bool noise,
+                           std::vector<uint8_t>& diff) {
+    auto own = std::make_shared<std::vector<uint8_t>>(std::move(cur.bits));
+    cur.bits.clear();
+    SharedBits old = state.PrevFrame;
+    CompareResult r{};
+    try {
+        r = compare(SharedFrame{cur.header, own}, state, skipNextCompare, accuracy, noise, diff);
+    } catch (...) {
+        cur.bits = std::move(*own); // a rejected frame stays the caller's
+        throw;
+    }
+    if (old && old.use_count() == 1)
+        cur.bits = std::move(const_cast<std::vector<uint8_t>&>(*old));
+    return r;
 }
 
 } // namespace
@@ -213,8 +234,8 @@ size_t framediff::availableKernels(NamedKernel* out, size_t capacity) {
     return listKernels(out, capacity);
 }
 
-CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompare, int accuracy,
-                           bool noise, std::vector<uint8_t>& diff) {
+CompareResult CompareFrame(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
+                           int accuracy, bool noise, std::vector<uint8_t>& diff) {
     int32_t byteCount = 0;
     const bool compare = prepare(cur, state, skipNextCompare, byteCount, diff);
     double sum = 0;
@@ -226,15 +247,24 @@ CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompa
         } else {
             // At most 255 * 2^31 < 2^53: exact as an integer and exact again as a double, so the
             // level matches the plain version's double sum bit for bit.
-            sum = double(kernel(state.PrevFrame.data(), cur.bits.data(), diff.data(),
+            sum = double(kernel(state.PrevFrame->data(), cur.bits->data(), diff.data(),
                                 size_t(byteCount), floor));
         }
     }
     return finish(cur, state, skipNextCompare, byteCount, compare, sum, accuracy);
 }
 
-CompareResult CompareFrameReference(Frame& cur, DetectorState& state, bool& skipNextCompare,
-                                    int accuracy, bool noise, std::vector<uint8_t>& diff) {
+CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompare, int accuracy,
+                           bool noise, std::vector<uint8_t>& diff) {
+    return compareOwned(static_cast<SharedCompare>(CompareFrame), cur, state, skipNextCompare,
+                        accuracy, noise, diff);
+}
+
+namespace {
+
+CompareResult compareReference(const SharedFrame& cur, DetectorState& state,
+                               bool& skipNextCompare, int accuracy, bool noise,
+                               std::vector<uint8_t>& diff) {
     int32_t byteCount = 0;
     const bool compare = prepare(cur, state, skipNextCompare, byteCount, diff);
     double sum = 0;
@@ -245,7 +275,7 @@ CompareResult CompareFrameReference(Frame& cur, DetectorState& state, bool& skip
         for (int32_t y = 0; y < rows; ++y) {
             for (int32_t x = 0; x < rowBytes; ++x) {
                 const size_t at = size_t(y) * size_t(rowBytes) + size_t(x);
-                double d = std::fabs(double(state.PrevFrame[at]) - double(cur.bits[at]));
+                double d = std::fabs(double((*state.PrevFrame)[at]) - double((*cur.bits)[at]));
                 if (noise && d < noiseFloor)
                     d = 0;
                 diff[at] = uint8_t(d);
@@ -254,4 +284,11 @@ CompareResult CompareFrameReference(Frame& cur, DetectorState& state, bool& skip
         }
     }
     return finish(cur, state, skipNextCompare, byteCount, compare, sum, accuracy);
+}
+
+} // namespace
+
+CompareResult CompareFrameReference(Frame& cur, DetectorState& state, bool& skipNextCompare,
+                                    int accuracy, bool noise, std::vector<uint8_t>& diff) {
+    return compareOwned(compareReference, cur, state, skipNextCompare, accuracy, noise, diff);
 }

@@ -7,7 +7,7 @@
 
 // Detector state that lives as long as the capture host.
 struct DetectorState {
-    std::vector<uint8_t> PrevFrame; // bits of the reference frame
+    SharedBits PrevFrame;           // bits of the reference frame (null until the first frame)
     BitmapHeader PrevHeader{};      // all zero until the first frame was kept
     bool FramesReady = false;
 };
@@ -24,12 +24,17 @@ struct CompareResult {
 // One comparison step of the detection tick: compares `cur` with the reference in `state` when
 // the headers match (all fields but the width) and `skipNextCompare` is false, fills `diff`
 // with the per-byte absolute differences (zeroed below the bits-per-pixel value when `noise`
-// is on), and makes `cur` the new reference whether or not it compared. `cur.bits` may be moved
-// from (the reference is a buffer swap, not a copy: afterwards it holds the old reference's
-// buffer, ready to be reused). Without a comparison `diff` is shaped like the frame and all zero.
-// Throws std::overflow_error for a frame whose byte count does not fit 32 bits or a level that
-// does not, std::domain_error for a frame without bytes (no rows or no bytes per row), and
-// std::length_error for bits shorter than the header says; the state is then left untouched.
+// is on), and makes `cur` the new reference whether or not it compared. The reference is the
+// shared buffer itself, never a copy. Without a comparison `diff` is shaped like the frame and
+// all zero. Throws std::overflow_error for a frame whose byte count does not fit 32 bits or a
+// level that does not, std::domain_error for a frame without bytes (no rows or no bytes per
+// row), and std::length_error for bits shorter than the header says; the state is then left
+// untouched.
+CompareResult CompareFrame(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
+                           int accuracy, bool noise, std::vector<uint8_t>& diff);
+
+// The same for a frame in a buffer of its own: `cur.bits` is moved into the reference, and gets
+// the old reference's buffer back when nobody else holds it, ready to be reused.
 CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompare, int accuracy,
                            bool noise, std::vector<uint8_t>& diff);
 

@@ -52,7 +52,10 @@ QColor ToColor(Rgb c) {
 // picScope: black box showing the last difference image stretched to its size.
 class ScopeView : public QWidget {
 public:
-    ScopeView(const QImage& image, QWidget* parent) : QWidget(parent), m_image(image) {}
+    ScopeView(const QImage& image, QWidget* parent) : QWidget(parent), m_image(image) {
+        // Paints every pixel itself: the panel need not paint beneath it every tick.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -72,7 +75,9 @@ private:
 // wiping a column never takes a grid line with it.
 class TimelineView : public QWidget {
 public:
-    TimelineView(const TimelineChart& chart, QWidget* parent) : QWidget(parent), m_chart(chart) {}
+    TimelineView(const TimelineChart& chart, QWidget* parent) : QWidget(parent), m_chart(chart) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -96,11 +101,14 @@ private:
 class LampsView : public QWidget {
 public:
     LampsView(const int& lit, const int& stroke, QWidget* parent)
-        : QWidget(parent), m_lit(lit), m_stroke(stroke) {}
+        : QWidget(parent), m_lit(lit), m_stroke(stroke) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
+        p.fillRect(rect(), Qt::black); // the panel's own colour
         p.setRenderHint(QPainter::Antialiasing);
         // Coordinates below are relative to the panel; this widget starts at Shape7.
         p.translate(-P(60), -P(5460));
@@ -198,10 +206,14 @@ void ScopePanel::setScopeImage(const QImage& image) {
 void ScopePanel::showTimelineStep(const TimelineStep& step) {
     m_lblNow->move(step.x - 4, m_lblNow->y());
     m_lblTime->setText(QString::fromStdString(step.timeText));
-    m_picTimeLine->update();
+    // Only the column just drawn changed; the rest of the chart and its legends stay as painted.
+    m_picTimeLine->update(step.x, 0, 1, TimelineChart::kBaseline + 1);
 }
 
 void ScopePanel::setLamps(int litIndex, bool repaintNow) {
+    // Every tick reports its state; the lamps are painted again only when it changes.
+    if (litIndex == m_litLamp && litIndex == m_stroke)
+        return;
     m_litLamp = litIndex;
     m_stroke = litIndex;
     if (repaintNow)

@@ -162,11 +162,12 @@ TEST(FrameDifference, ReprimesOnHeaderChangeAndSkipFlag) {
             EXPECT_EQ(r.ChangeLevel, c.compares ? 25500 : 0);
             EXPECT_FALSE(skip);
             EXPECT_EQ(state.PrevHeader, h2);
-            ASSERT_EQ(state.PrevFrame.size(), size_t(h2.bmWidthBytes) * size_t(h2.bmHeight));
-            EXPECT_EQ(state.PrevFrame.front(), 255);
+            ASSERT_TRUE(state.PrevFrame);
+            ASSERT_EQ(state.PrevFrame->size(), size_t(h2.bmWidthBytes) * size_t(h2.bmHeight));
+            EXPECT_EQ(state.PrevFrame->front(), 255);
             if (!c.compares) {
                 // Shaped like the frame, and black: no stale image from an earlier tick.
-                EXPECT_EQ(diff.size(), state.PrevFrame.size());
+                EXPECT_EQ(diff.size(), state.PrevFrame->size());
                 EXPECT_EQ(std::count(diff.begin(), diff.end(), 0), std::ptrdiff_t(diff.size()));
             }
 
@@ -275,7 +276,7 @@ TEST(FrameDifference, FastMatchesReferenceOnRandomFrames) {
                     ASSERT_EQ(fr.Compared, rr.Compared);
                     ASSERT_EQ(fr.ChangeLevel, rr.ChangeLevel);
                     ASSERT_EQ(fastDiff, refDiff);
-                    ASSERT_EQ(fastState.PrevFrame, refState.PrevFrame);
+                    ASSERT_EQ(*fastState.PrevFrame, *refState.PrevFrame);
                     compared += fr.Compared ? 1 : 0;
                 }
             }
@@ -352,3 +353,44 @@ TEST(FrameDifference, EveryKernelMatchesScalar) {
 }
 
 } // namespace
+
+// A camera frame is shared, not copied: it becomes the reference as it is and is never written.
+// A frame in a buffer of its own goes in as the reference too, and the buffer of the reference
+// it replaces comes back for the next frame unless something else still holds it.
+TEST(FrameDifference, ReferenceIsTheFrameBufferItself) {
+    const BitmapHeader h = header(4, 3, 16, 32);
+    DetectorState state;
+    bool skip = false;
+    std::vector<uint8_t> diff;
+
+    const SharedFrame first{h, std::make_shared<std::vector<uint8_t>>(48, 10)};
+    const SharedFrame second{h, std::make_shared<std::vector<uint8_t>>(48, 30)};
+    CompareFrame(first, state, skip, 100, false, diff);
+    EXPECT_EQ(state.PrevFrame, first.bits);
+    const CompareResult r = CompareFrame(second, state, skip, 100, false, diff);
+    EXPECT_TRUE(r.Compared);
+    EXPECT_EQ(r.ChangeLevel, 2000);
+    EXPECT_EQ(state.PrevFrame, second.bits);
+    EXPECT_EQ(*first.bits, std::vector<uint8_t>(48, 10));
+    EXPECT_EQ(*second.bits, std::vector<uint8_t>(48, 30));
+
+    // Owned frames: the shared reference above is still held by `second`, so nothing comes back.
+    Frame own = filled(h, 31);
+    CompareFrame(own, state, skip, 100, false, diff);
+    EXPECT_TRUE(own.bits.empty());
+    ASSERT_TRUE(state.PrevFrame);
+    EXPECT_EQ(*state.PrevFrame, std::vector<uint8_t>(48, 31));
+    const uint8_t* kept = state.PrevFrame->data();
+    // Now the reference is only the detector's: its buffer is handed back with its bytes.
+    Frame next = filled(h, 33);
+    const CompareResult r2 = CompareFrame(next, state, skip, 100, false, diff);
+    EXPECT_EQ(r2.ChangeLevel, 200);
+    EXPECT_EQ(next.bits.data(), kept);
+    EXPECT_EQ(next.bits, std::vector<uint8_t>(48, 31));
+
+    // A frame the detector refuses stays with its owner.
+    Frame bad{header(4, 3, 16, 32), std::vector<uint8_t>(10, 1)};
+    EXPECT_THROW(CompareFrame(bad, state, skip, 100, false, diff), std::length_error);
+    EXPECT_EQ(bad.bits.size(), 10u);
+    EXPECT_EQ(*state.PrevFrame, std::vector<uint8_t>(48, 33));
+}

@@ -9,32 +9,43 @@
 #include "settings/StatusPanels.h"
 
 #include <QTemporaryDir>
+#include <cstring>
+#include <functional>
 #include <QTimer>
 #include <QtTest>
 
 namespace {
 
 // Hands the tick a frame the engine decoded after the one taken last, so two ticks always
-// compare two different moments of the source.
+// compare two different moments of the source. Shared, as the capture window hands it over.
 class EngineSource final : public FrameSource {
 public:
     explicit EngineSource(CaptureEngine& e) : m_engine(e) {}
     bool grabFrame() override {
         m_engine.waitForFrameAfter(m_serial, 5000);
-        m_ready = m_engine.latestFrame(m_grabbed, &m_serial);
+        m_ready = m_engine.latestShared(m_grabbed.header, m_grabbed.bits, &m_serial);
         return m_ready;
     }
     bool editCopy() override { return m_ready; }
     void previewOn() override {}
     bool takeFrame(Frame& f) override {
+        SharedFrame s;
+        if (!takeSharedFrame(s))
+            return false;
+        f.header = s.header;
+        f.bits.assign(s.bits->begin(), s.bits->end());
+        return true;
+    }
+    bool takeSharedFrame(SharedFrame& f) override {
         f = std::move(m_grabbed);
+        m_grabbed = {};
         m_ready = false;
         return !f.empty();
     }
 
 private:
     CaptureEngine& m_engine;
-    Frame m_grabbed;
+    SharedFrame m_grabbed;
     uint64_t m_serial = 0;
     bool m_ready = false;
 };
@@ -57,7 +68,8 @@ class TestTickOnRealFrames : public QObject {
         int alarms = 0;
     };
 
-    Run runTicks(const std::string& spec, int ticks) {
+    Run runTicks(const std::string& spec, int ticks,
+                 const std::function<void(CaptureEngine&, frm_Camera&)>& after = {}) {
         CaptureEngine engine;
         if (!engine.open(spec, 10000))
             return {};
@@ -88,6 +100,8 @@ class TestTickOnRealFrames : public QObject {
                 ++run.alarms;
         }
         cam.stopTimer1();
+        if (after)
+            after(engine, cam);
         return run;
     }
 
@@ -125,6 +139,27 @@ private slots:
         QCOMPARE(run.alarms, 1);
         QCOMPARE(run.levels[2], 0);
         QCOMPARE(run.states[2], LevelState::Calm);
+    }
+
+    // The alarm picture shares the engine's buffer instead of copying it: however many frames
+    // the engine decodes afterwards, it must still show the frame the tick took.
+    void alarmPictureStaysAsGrabbedWhileTheCameraRunsOn() {
+        bool checked = false;
+        runTicks("lavfi:testsrc2=s=160x120:r=100", 2, [&](CaptureEngine& engine, frm_Camera& cam) {
+            const QImage taken = cam.picViewA().copy();
+            QVERIFY(!taken.isNull());
+            uint64_t serial = engine.frameSerial();
+            for (int i = 0; i < 40; ++i) {
+                QVERIFY(engine.waitForFrameAfter(serial, 5000));
+                serial = engine.frameSerial();
+            }
+            Frame latest;
+            QVERIFY(engine.latestFrame(latest));
+            QVERIFY(std::memcmp(latest.bits.data(), taken.constBits(), latest.bits.size()) != 0);
+            QCOMPARE(cam.picViewA(), taken);
+            checked = true;
+        });
+        QVERIFY(checked);
     }
 };
 
