@@ -100,6 +100,10 @@ int CaptureWindow::connectedIndex() const {
 }
 
 void CaptureWindow::setPreview(bool on) {
+    // The detection tick turns preview on after every grab: while it is on already, that must
+    // not restart the preview timer, or a preview rate slower than the tick would never come.
+    if (on && m_preview && m_previewTimer.isActive())
+        return;
     m_preview = on;
     if (on) {
         m_previewTimer.start(m_previewRate);

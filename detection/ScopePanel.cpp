@@ -49,12 +49,25 @@ QColor ToColor(Rgb c) {
     return QColor(c.r, c.g, c.b);
 }
 
-// picScope: black box showing the last difference image stretched to its size.
+// picScope: black box showing the last difference image stretched to its size, with the
+// yellow mark over it.
 class ScopeView : public QWidget {
 public:
     ScopeView(const QImage& image, QWidget* parent) : QWidget(parent), m_image(image) {
         // Paints every pixel itself: the panel need not paint beneath it every tick.
         setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+    // The mark is a label drawn once into an image: it is painted over every new difference
+    // image, ten times a second, and laying out its text each time would cost more than the
+    // picture.
+    void setMark(QLabel* label) {
+        m_markAt = label->pos();
+        m_mark = QImage(label->size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+        m_mark.setDevicePixelRatio(devicePixelRatioF());
+        m_mark.fill(Qt::transparent);
+        label->render(&m_mark, QPoint(), QRegion(), QWidget::DrawChildren);
+        delete label;
     }
 
 protected:
@@ -65,10 +78,14 @@ protected:
             p.drawImage(0, 0, m_image);
         p.setPen(QColor(128, 128, 128)); // Shape1
         p.drawRect(R(0, -60, 2205, 1485).adjusted(0, 0, -1, -1));
+        if (!m_mark.isNull())
+            p.drawImage(m_markAt, m_mark);
     }
 
 private:
     const QImage& m_image;
+    QImage m_mark;
+    QPoint m_markAt;
 };
 
 // picTimeLine: the chart's bars with the fixed frame, grid and legends drawn over them, so
@@ -151,10 +168,12 @@ ScopePanel::ScopePanel(QWidget* parent) : QWidget(parent) {
     MakeLabel(this, QStringLiteral("ｽｺｰﾌﾟ"), R(120, 420, 1965, 255), 9, Qt::white,
               Qt::AlignHCenter | Qt::AlignTop);
 
-    m_picScope = new ScopeView(m_scopeImage, this);
+    auto* scope = new ScopeView(m_scopeImage, this);
+    m_picScope = scope;
     m_picScope->setObjectName(QStringLiteral("picScope"));
     m_picScope->setGeometry(R(15, 720, 2190, 1425));
-    MakeLabel(m_picScope, QStringLiteral("▲"), R(1020, 630, 165, 165), 8.25, Qt::yellow);
+    scope->setMark(
+        MakeLabel(m_picScope, QStringLiteral("▲"), R(1020, 630, 165, 165), 8.25, Qt::yellow));
 
     MakeLabel(this, QStringLiteral("検知数"), R(90, 2220, 555, 165), 9);
     m_lblCount = MakeLabel(this, QStringLiteral("0"), R(750, 2220, 1365, 195), 9, Qt::yellow,

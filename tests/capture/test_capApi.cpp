@@ -7,6 +7,7 @@
 #include "CaptureTestUtil.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
@@ -170,6 +171,39 @@ private slots:
         capPreview(m_hwnd, true);
         QTRY_VERIFY_WITH_TIMEOUT(w->grab().toImage() != frozen, 5000);
         capPreview(m_hwnd, false);
+    }
+
+    // The tick turns preview on after each grab; that must leave the preview at its own rate,
+    // neither restarting its timer nor painting on every call.
+    void previewKeepsItsRateWhenTurnedOnAgain() {
+        QVERIFY(capDriverConnect(m_hwnd, 2)); // testsrc2 moves
+        capPreviewScale(m_hwnd, true);
+        capPreviewRate(m_hwnd, 300);
+        capPreview(m_hwnd, true);
+        QWidget* w = capWindowWidget(m_hwnd);
+        m_parent->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_parent));
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint)
+                    ++paints;
+                return false;
+            }
+        } counter;
+        w->installEventFilter(&counter);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 1500) {
+            capPreview(m_hwnd, true);
+            QTest::qWait(50);
+        }
+        w->removeEventFilter(&counter);
+        capPreview(m_hwnd, false);
+        m_parent->hide();
+        // About five refreshes in 1.5 s at 300 ms; one per call would be about thirty.
+        QVERIFY2(counter.paints >= 2 && counter.paints <= 10,
+                 qPrintable(QString::number(counter.paints)));
     }
 
     void clipMatchesTheSetupWithAndWithoutSound() {

@@ -39,9 +39,15 @@ private slots:
         for (const QLabel* l : panel.findChildren<QLabel*>())
             texts << l->text();
         for (const char* fixed :
-             {"ｽｺｰﾌﾟ", "▲", "検知数", "時間変化", "MAX", "MIN", "  0    6   12   18   24",
+             {"ｽｺｰﾌﾟ", "検知数", "時間変化", "MAX", "MIN", "  0    6   12   18   24",
               "Now :", "録画中に「ESCキー」を押すと処理を中断できます。"})
             QVERIFY2(texts.contains(QString::fromUtf8(fixed)), fixed);
+        // The scope's yellow mark is painted into the scope itself.
+        int yellow = 0;
+        for (int y = (720 + 630) / 15; y < (720 + 630 + 165) / 15; ++y)
+            for (int x = (15 + 1020) / 15; x < (15 + 1020 + 165) / 15; ++x)
+                yellow += At(img, QPoint(x, y)) == QColor(255, 255, 0) ? 1 : 0;
+        QVERIFY2(yellow >= 8, qPrintable(QString::number(yellow)));
     }
 
     // Exactly one lamp shows its bright colour per state.
