@@ -3,6 +3,7 @@
 #include "capture/DemoRoom.h"
 #include "capture/FfmpegUtil.h"
 #include "capture/V4l2Device.h"
+#include "mail/basPicture.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -80,6 +81,10 @@ struct CaptureEngine::Session {
     AVPacket* pkt = nullptr;
     AVFrame* frame = nullptr;
     Scaler scaler;
+    // Motion-JPEG sources (most webcams and many network cameras): TurboJPEG decodes their
+    // pictures straight into the 32-bit frame, a good deal cheaper than FFmpeg's decoder
+    // followed by the colour conversion.
+    std::unique_ptr<JpegFrameDecoder> jpeg;
     // The frame being made, and the buffers it is made in: a buffer is reused only once nobody
     // but this pool holds it any more (readers may keep published frames).
     std::shared_ptr<std::vector<uint8_t>> out;
@@ -190,6 +195,8 @@ struct CaptureEngine::Session {
         }
         pkt = av_packet_alloc();
         frame = av_frame_alloc();
+        if (codec->id == AV_CODEC_ID_MJPEG && DecodeJpegDirectly)
+            jpeg = std::make_unique<JpegFrameDecoder>();
         paced = !input.device && !input.network;
         haveBase = false;
         AVRational rate = fmt->streams[stream]->avg_frame_rate;
@@ -208,6 +215,7 @@ struct CaptureEngine::Session {
             avformat_close_input(&fmt);
         stream = -1;
         demo.reset();
+        jpeg.reset();
     }
 
     // Decodes the next frame into `frame`. The deadline covers the whole search for a frame, so
@@ -327,19 +335,93 @@ struct CaptureEngine::Session {
             }
             return Status::Frame;
         }
-        Status s = decodeNext(kReadTimeoutMs);
+        return decodePicture(kReadTimeoutMs, paced);
+    }
+
+    // Decodes the source's next picture into `out`, waiting for its time when `withPacing`.
+    Status decodePicture(int timeoutMs, bool withPacing) {
+        if (jpeg)
+            return decodeJpegPicture(timeoutMs, withPacing);
+        Status s = decodeNext(timeoutMs);
         if (s != Status::Frame)
             return s;
-        if (paced)
-            pace();
-        convert(frame->data, frame->linesize, frame->width, frame->height,
-                static_cast<AVPixelFormat>(frame->format));
-        av_frame_unref(frame);
+        convertDecoded(withPacing);
         return Status::Frame;
     }
 
-    void pace() {
-        int64_t ts = frame->best_effort_timestamp;
+    void convertDecoded(bool withPacing) {
+        if (withPacing)
+            pace(frame->best_effort_timestamp);
+        convert(frame->data, frame->linesize, frame->width, frame->height,
+                static_cast<AVPixelFormat>(frame->format));
+        av_frame_unref(frame);
+    }
+
+    // The Motion-JPEG way: each packet is one picture for TurboJPEG. A picture it cannot take
+    // (a size the stream did not announce, a pair of interlaced fields, damage beyond repair,
+    // or another output size chosen) goes to FFmpeg's decoder instead, so nothing shows
+    // differently from the plain way but the cost.
+    Status decodeJpegPicture(int timeoutMs, bool withPacing) {
+        intr.arm(timeoutMs);
+        struct Disarm {
+            Interrupter& i;
+            ~Disarm() { i.disarm(); }
+        } disarm{intr};
+        for (;;) {
+            if (intr.stop)
+                return Status::Error;
+            int r = avcodec_receive_frame(dec, frame);
+            if (r == 0) {
+                convertDecoded(withPacing);
+                return Status::Frame;
+            }
+            if (r != AVERROR(EAGAIN))
+                return Status::Error;
+            r = av_read_frame(fmt, pkt);
+            if (r == AVERROR_EOF)
+                return Status::End;
+            if (r == AVERROR(EAGAIN)) {
+                if (intr.expired())
+                    return Status::Error;
+                std::this_thread::sleep_for(std::chrono::milliseconds(4));
+                continue;
+            }
+            if (r < 0)
+                return Status::Error;
+            if (pkt->stream_index != stream) {
+                av_packet_unref(pkt);
+                continue;
+            }
+            int w = 0, h = 0;
+            const int tw = wantW.load(), th = wantH.load();
+            if (jpeg->size(pkt->data, size_t(pkt->size), w, h) &&
+                (dec->width <= 0 || (w == dec->width && h == dec->height)) &&
+                (tw <= 0 || (tw == w && th == h))) {
+                const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+                std::vector<uint8_t>& buf = freshBuffer();
+                buf.resize(size_t(w) * size_t(h) * 4);
+                if (jpeg->decode(pkt->data, size_t(pkt->size), buf.data(), w, h)) {
+                    av_packet_unref(pkt);
+                    if (withPacing)
+                        pace(ts);
+                    ClearUnusedPixelBytes(buf.data(), buf.size());
+                    nativeW = w;
+                    nativeH = h;
+                    outW = w;
+                    outH = h;
+                    return Status::Frame;
+                }
+            }
+            const int s = avcodec_send_packet(dec, pkt);
+            av_packet_unref(pkt);
+            // A damaged packet costs one frame, not the source.
+            if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
+                return Status::Error;
+        }
+    }
+
+    // Waits until the picture stamped `ts` (in the stream's time base) is due.
+    void pace(int64_t ts) {
         Clock::time_point now = Clock::now();
         auto asDur = [](double s) {
             return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
@@ -408,24 +490,13 @@ struct CaptureEngine::Session {
         auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         if (!openInput(timeoutMs))
             return false;
-        for (;;) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count());
-            if (left <= 0)
-                return false;
-            if (demo)
-                return produce() == Status::Frame;
-            Status s = decodeNext(left);
-            if (s == Status::Frame) {
-                convert(frame->data, frame->linesize, frame->width, frame->height,
-                        static_cast<AVPixelFormat>(frame->format));
-                av_frame_unref(frame);
-                return true;
-            }
-            // A file too short to show a picture, or a source that refuses to deliver.
-            return false;
-        }
+        if (demo)
+            return produce() == Status::Frame;
+        const int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                .count());
+        // False for a file too short to show a picture, or a source that refuses to deliver.
+        return left > 0 && decodePicture(left, false) == Status::Frame;
     }
 
     void launch() {

@@ -14,6 +14,10 @@ extern "C" {
 
 namespace capture_detail {
 
+// Whether Motion-JPEG pictures go straight to TurboJPEG (on unless a test compares the two
+// decoders); FFmpeg's decoder takes every picture TurboJPEG cannot.
+inline std::atomic<bool> DecodeJpegDirectly{true};
+
 // Registers the devices once and quiets FFmpeg's console chatter.
 void InitFfmpeg();
 

@@ -296,3 +296,53 @@ TEST_F(JpegFile, TruncatedWriteRemovesPartialFile) {
 }
 
 } // namespace
+
+// Camera frames: a JPEG decodes straight into BGRX with its colours, a Motion-JPEG frame that
+// leaves out its Huffman tables (as USB cameras send them) decodes all the same, and a picture
+// cut short or anything that is not a JPEG is refused rather than shown as a whole picture.
+TEST_F(JpegFile, FrameDecoderReadsCameraPictures) {
+    const std::string file = path("frame.jpg");
+    ASSERT_EQ(DCSavetoJPEG(quadrants(64, 48), 64, 48, file, 90, 0), 0);
+    const std::vector<unsigned char> jpeg = readFile(file);
+
+    // The same picture without its DHT segments.
+    std::vector<unsigned char> bare(jpeg.begin(), jpeg.begin() + 2);
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        const size_t length = (size_t(jpeg[at + 2]) << 8 | jpeg[at + 3]) + 2;
+        if (jpeg[at + 1] != 0xC4)
+            bare.insert(bare.end(), jpeg.begin() + long(at), jpeg.begin() + long(at + length));
+        at += length;
+    }
+    bare.insert(bare.end(), jpeg.begin() + long(at), jpeg.end());
+    ASSERT_LT(bare.size(), jpeg.size());
+
+    JpegFrameDecoder decoder;
+    for (const std::vector<unsigned char>* bytes : {&jpeg, static_cast<const std::vector<unsigned char>*>(&bare)}) {
+        int w = 0, h = 0;
+        ASSERT_TRUE(decoder.size(bytes->data(), bytes->size(), w, h));
+        ASSERT_EQ(w, 64);
+        ASSERT_EQ(h, 48);
+        std::vector<uint8_t> bgrx(size_t(w) * size_t(h) * 4);
+        ASSERT_TRUE(decoder.decode(bytes->data(), bytes->size(), bgrx.data(), w, h));
+        auto at = [&](int x, int y) {
+            const uint8_t* p = &bgrx[(size_t(y) * size_t(w) + size_t(x)) * 4];
+            return qRgb(p[2], p[1], p[0]);
+        };
+        EXPECT_TRUE(near(at(16, 12), qRgb(200, 20, 20), 16));
+        EXPECT_TRUE(near(at(48, 12), qRgb(20, 200, 20), 16));
+        EXPECT_TRUE(near(at(16, 36), qRgb(20, 20, 200), 16));
+        EXPECT_TRUE(near(at(48, 36), qRgb(240, 240, 240), 16));
+    }
+
+    const std::vector<unsigned char> junk = {0xFF, 0xD8, 0x12, 0x34, 0x56, 0xFF, 0xD9};
+    std::vector<uint8_t> bgrx(64 * 48 * 4);
+    int w = 0, h = 0;
+    // Cut halfway through the picture data, after the headers.
+    std::vector<unsigned char> cut(jpeg.begin(), jpeg.begin() + long(at + (jpeg.size() - at) / 2));
+    cut.insert(cut.end(), {0xFF, 0xD9});
+    ASSERT_TRUE(decoder.size(cut.data(), cut.size(), w, h));
+    EXPECT_FALSE(decoder.decode(cut.data(), cut.size(), bgrx.data(), 64, 48));
+    EXPECT_FALSE(decoder.decode(junk.data(), junk.size(), bgrx.data(), 64, 48));
+    EXPECT_FALSE(decoder.size(nullptr, 0, w, h));
+}
