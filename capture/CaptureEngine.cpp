@@ -493,8 +493,7 @@ struct CaptureEngine::Session {
         if (demo)
             return produce() == Status::Frame;
         const int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         // False for a file too short to show a picture, or a source that refuses to deliver.
         return left > 0 && decodePicture(left, false) == Status::Frame;
     }

@@ -12,11 +12,50 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 constexpr uint32_t kVkEscape = 0x1B;
 constexpr int kConnectTimeoutMs = 5000;
+
+// Checks that a 32-bit bitmap can be shown as an RGB32 image (whose ignored fourth byte is the
+// pixel's unused one) and returns the bytes it needs.
+size_t CheckedImageBytes(const BitmapHeader& h, size_t size) {
+    if (h.bmWidth <= 0 || h.bmHeight <= 0 || h.bmWidthBytes <= 0)
+        throw std::domain_error("frame without pixels");
+    if (h.bmBitsPixel != 32)
+        throw std::domain_error("unsupported pixel format");
+    if (int64_t(h.bmWidthBytes) < int64_t(h.bmWidth) * 4)
+        throw std::length_error("row shorter than its pixels");
+    const size_t bytes = size_t(h.bmWidthBytes) * size_t(h.bmHeight);
+    if (size < bytes)
+        throw std::length_error("frame shorter than its header");
+    return bytes;
+}
+
 } // namespace
+
+QImage SharedFrameImage(const SharedFrame& f) {
+    const BitmapHeader& h = f.header;
+    CheckedImageBytes(h, f.bits ? f.bits->size() : 0);
+    if (h.bmWidthBytes % 4 != 0) {
+        QImage img(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
+        if (img.isNull())
+            throw std::bad_alloc();
+        for (int y = 0; y < h.bmHeight; ++y)
+            std::memcpy(img.scanLine(y), f.bits->data() + size_t(y) * size_t(h.bmWidthBytes),
+                        size_t(h.bmWidth) * 4);
+        return img;
+    }
+    auto* keep = new SharedBits(f.bits);
+    QImage img((*keep)->data(), h.bmWidth, h.bmHeight, h.bmWidthBytes, QImage::Format_RGB32,
+               [](void* p) { delete static_cast<SharedBits*>(p); }, keep);
+    if (img.isNull()) { // an image that was never made never lets go of the buffer itself
+        delete keep;
+        throw std::bad_alloc();
+    }
+    return img;
+}
 
 CaptureWindow::CaptureWindow(QWidget* parent)
     : QWidget(parent), m_engine(std::make_unique<CaptureEngine>()), m_setup(defaultCaptureSetup()) {
@@ -132,9 +171,11 @@ void CaptureWindow::refreshPreview() {
         return;
     m_shownSerial = serial;
     // Painted straight from the engine's buffer; the image keeps the buffer alive.
-    auto* keep = new CaptureEngine::FrameBits(std::move(bits));
-    m_image = QImage((*keep)->data(), h.bmWidth, h.bmHeight, h.bmWidthBytes, QImage::Format_RGB32,
-                     [](void* p) { delete static_cast<CaptureEngine::FrameBits*>(p); }, keep);
+    try {
+        m_image = SharedFrameImage(SharedFrame{h, std::move(bits)});
+    } catch (const std::exception&) {
+        return; // nothing the engine hands out, but a picture that cannot be shown is skipped
+    }
     update();
 }
 

@@ -12,6 +12,12 @@
 #include <memory>
 #include <string>
 
+// A frame as an image that shares its buffer instead of copying it: the image keeps the buffer
+// alive, and the buffer is never written again, so the image stays as the frame was. Throws
+// std::domain_error / std::length_error for a header that does not describe a 32-bit picture
+// within the bits.
+QImage SharedFrameImage(const SharedFrame& frame);
+
 // The capture window: the live picture of the connected camera, and the owner of the camera
 // engine and the clip recorder behind the capture wrappers. Preview repaints at the preview
 // rate; with preview off the picture on screen freezes while the engine keeps decoding, so a

@@ -1,5 +1,6 @@
 #include "capture/frm_Camera.h"
 
+#include "capture/CaptureWindow.h"
 #include "detection/AlarmPortsLive.h"
 #include "detection/DetectionHost.h"
 #include "detection/LevelState.h"
@@ -44,42 +45,6 @@ public:
     bool captureSequence() override { return capCaptureSequence(hCapWnd); }
     bool captureStop() override { return capCaptureStop(hCapWnd); }
 };
-
-// Checks that a 32-bit bitmap can be shown as an RGB32 image (whose ignored fourth byte is the
-// pixel's unused one) and returns the bytes it needs.
-size_t CheckedImageBytes(const BitmapHeader& h, size_t size) {
-    if (h.bmWidth <= 0 || h.bmHeight <= 0 || h.bmWidthBytes <= 0)
-        throw std::domain_error("frame without pixels");
-    if (h.bmBitsPixel != 32)
-        throw std::domain_error("unsupported pixel format");
-    if (int64_t(h.bmWidthBytes) < int64_t(h.bmWidth) * 4)
-        throw std::length_error("row shorter than its pixels");
-    const size_t bytes = size_t(h.bmWidthBytes) * size_t(h.bmHeight);
-    if (size < bytes)
-        throw std::length_error("frame shorter than its header");
-    return bytes;
-}
-
-// The frame as an image without copying it: the image keeps the shared buffer alive, and the
-// buffer is never written again, so the image stays as grabbed. Rows whose length QImage cannot
-// take as they are (not a whole number of pixels' worth of 32-bit words) are copied instead.
-QImage SharedBitsImage(const SharedFrame& f) {
-    const BitmapHeader& h = f.header;
-    CheckedImageBytes(h, f.bits ? f.bits->size() : 0);
-    if (h.bmWidthBytes % 4 != 0) {
-        QImage img(h.bmWidth, h.bmHeight, QImage::Format_RGB32);
-        if (img.isNull())
-            throw std::bad_alloc();
-        for (int y = 0; y < h.bmHeight; ++y)
-            std::memcpy(img.scanLine(y), f.bits->data() + size_t(y) * size_t(h.bmWidthBytes),
-                        size_t(h.bmWidth) * 4);
-        return img;
-    }
-    auto* keep = new SharedBits(f.bits);
-    return QImage(
-        (*keep)->data(), h.bmWidth, h.bmHeight, h.bmWidthBytes, QImage::Format_RGB32,
-        [](void* p) { delete static_cast<SharedBits*>(p); }, keep);
-}
 
 } // namespace
 
@@ -229,17 +194,16 @@ void frm_Camera::tickBody() {
     SharedFrame frame;
     if (!source.takeSharedFrame(frame) || frame.empty())
         return;
-    pic_ViewA = SharedBitsImage(frame);
+    pic_ViewA = SharedFrameImage(frame);
 
     const CompareResult result =
         CompareFrame(frame, m_detector, SkipNextCompare, AppSettings.Com.Accuracy,
                      AppSettings.Com.Noize, m_diff);
     if (result.Compared && m_scope) {
-        // The difference image is read in place; the scope keeps only its scaled copy.
-        const BitmapHeader& h = frame.header;
-        CheckedImageBytes(h, m_diff.size());
-        const QImage diff(m_diff.data(), h.bmWidth, h.bmHeight, h.bmWidthBytes,
-                          QImage::Format_RGB32);
+        // The difference image is read in place (an alias that owns nothing: the image lives
+        // only for this step); the scope keeps only its scaled copy.
+        const QImage diff =
+            SharedFrameImage(SharedFrame{frame.header, SharedBits(SharedBits(), &m_diff)});
         const QSize inner = m_scope->scopeInnerSize();
         QImage scope;
         ScalePicture(diff, scope, inner.height(), inner.width());

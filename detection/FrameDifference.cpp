@@ -29,8 +29,8 @@ int32_t checkedByteCount(const BitmapHeader& header, size_t size) {
         throw std::domain_error("frame has no bytes (" + std::to_string(header.bmWidthBytes) +
                                 " bytes per row, " + std::to_string(header.bmHeight) + " rows)");
     if (size < size_t(count))
-        throw std::length_error("frame holds " + std::to_string(size) +
-                                " bytes, header says " + std::to_string(count));
+        throw std::length_error("frame holds " + std::to_string(size) + " bytes, header says " +
+                                std::to_string(count));
     return int32_t(count);
 }
 
@@ -189,8 +189,8 @@ CompareResult finish(const SharedFrame& cur, DetectorState& state, bool& skipNex
 
 // Common preamble: validates the frame, primes the state on the first frame and says whether a
 // comparison is due. `diff` is shaped like the frame either way.
-bool prepare(const SharedFrame& cur, DetectorState& state, bool skipNextCompare,
-             int32_t& byteCount, std::vector<uint8_t>& diff) {
+bool prepare(const SharedFrame& cur, DetectorState& state, bool skipNextCompare, int32_t& byteCount,
+             std::vector<uint8_t>& diff) {
     if (!cur.bits)
         throw std::domain_error("frame has no bits");
     byteCount = checkedByteCount(cur.header, cur.bits->size());
@@ -262,9 +262,8 @@ CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompa
 
 namespace {
 
-CompareResult compareReference(const SharedFrame& cur, DetectorState& state,
-                               bool& skipNextCompare, int accuracy, bool noise,
-                               std::vector<uint8_t>& diff) {
+CompareResult compareReference(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
+                               int accuracy, bool noise, std::vector<uint8_t>& diff) {
     int32_t byteCount = 0;
     const bool compare = prepare(cur, state, skipNextCompare, byteCount, diff);
     double sum = 0;

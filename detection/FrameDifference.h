@@ -7,8 +7,8 @@
 
 // Detector state that lives as long as the capture host.
 struct DetectorState {
-    SharedBits PrevFrame;           // bits of the reference frame (null until the first frame)
-    BitmapHeader PrevHeader{};      // all zero until the first frame was kept
+    SharedBits PrevFrame;      // bits of the reference frame (null until the first frame)
+    BitmapHeader PrevHeader{}; // all zero until the first frame was kept
     bool FramesReady = false;
 };
 

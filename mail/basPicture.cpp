@@ -146,8 +146,7 @@ bool JpegFrameDecoder::decode(const uint8_t* data, size_t bytes, uint8_t* bgrx, 
     // The fast inverse DCT and plain chroma doubling: a live camera picture gains nothing
     // visible from the exact ones, and they cost a fifth of the decoding. Stopping at the first
     // warning keeps a damaged picture from passing as a whole one.
-    return tjDecompress2(m_handle, data, static_cast<unsigned long>(bytes), bgrx, width,
-                         width * 4, height, TJPF_BGRX,
+    return tjDecompress2(m_handle, data, static_cast<unsigned long>(bytes), bgrx, width, width * 4,
+                         height, TJPF_BGRX,
                          TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE | TJFLAG_STOPONWARNING) == 0;
 }
-

@@ -43,4 +43,3 @@ public:
 private:
     void* m_handle;
 };
-

@@ -10,9 +10,9 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>

@@ -9,10 +9,10 @@
 #include "settings/StatusPanels.h"
 
 #include <QTemporaryDir>
-#include <cstring>
-#include <functional>
 #include <QTimer>
 #include <QtTest>
+#include <cstring>
+#include <functional>
 
 namespace {
 

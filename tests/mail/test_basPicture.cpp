@@ -318,7 +318,8 @@ TEST_F(JpegFile, FrameDecoderReadsCameraPictures) {
     ASSERT_LT(bare.size(), jpeg.size());
 
     JpegFrameDecoder decoder;
-    for (const std::vector<unsigned char>* bytes : {&jpeg, static_cast<const std::vector<unsigned char>*>(&bare)}) {
+    for (const std::vector<unsigned char>* bytes :
+         {&jpeg, static_cast<const std::vector<unsigned char>*>(&bare)}) {
         int w = 0, h = 0;
         ASSERT_TRUE(decoder.size(bytes->data(), bytes->size(), w, h));
         ASSERT_EQ(w, 64);
