@@ -73,6 +73,8 @@ CaptureWindow::~CaptureWindow() {
         m_recorder.reset();
     }
     qApp->removeEventFilter(this);
+    if (m_watchedWindow)
+        m_watchedWindow->removeEventFilter(this);
     m_engine->close();
 }
 
@@ -145,6 +147,7 @@ void CaptureWindow::setPreview(bool on) {
         return;
     m_preview = on;
     if (on) {
+        watchWindow();
         m_previewTimer.start(m_previewRate);
         refreshPreview();
     } else {
@@ -163,6 +166,29 @@ void CaptureWindow::setScale(bool on) {
     update();
 }
 
+void CaptureWindow::watchWindow() {
+    QWidget* top = window();
+    if (top == m_watchedWindow)
+        return;
+    if (m_watchedWindow)
+        m_watchedWindow->removeEventFilter(this);
+    m_watchedWindow = top;
+    if (top != this)
+        top->installEventFilter(this);
+}
+
+// The window is about to repaint for some other reason (the detection tick's displays, ten
+// times a second): a newer frame painted in that same pass costs far less than a pass of its
+// own at the next preview tick, which then finds nothing new. Never sooner than half the
+// preview interval after the last picture, so the preview keeps about its rate.
+void CaptureWindow::refreshWithWindow() {
+    if (!m_preview || !m_previewTimer.isActive() || !isVisible())
+        return;
+    if (m_sinceRefresh.isValid() && m_sinceRefresh.elapsed() < m_previewRate / 2)
+        return;
+    refreshPreview();
+}
+
 void CaptureWindow::refreshPreview() {
     BitmapHeader h;
     CaptureEngine::FrameBits bits;
@@ -170,6 +196,7 @@ void CaptureWindow::refreshPreview() {
     if (!m_engine->latestShared(h, bits, &serial) || serial == m_shownSerial)
         return;
     m_shownSerial = serial;
+    m_sinceRefresh.start();
     // Painted straight from the engine's buffer; the image keeps the buffer alive.
     try {
         m_image = SharedFrameImage(SharedFrame{h, std::move(bits)});
@@ -295,6 +322,8 @@ bool CaptureWindow::stopCapture() {
 }
 
 bool CaptureWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_watchedWindow && event->type() == QEvent::UpdateRequest)
+        refreshWithWindow();
     if (m_recording) {
         // Esc (or the abort key set) anywhere in the program ends the recording, as do the mouse
         // buttons when the set-up asks for it. The key is swallowed so no dialog reacts to it.

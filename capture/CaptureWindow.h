@@ -4,7 +4,9 @@
 #include "capture/CaptureEngine.h"
 #include "capture/CaptureRecords.h"
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -83,6 +85,8 @@ protected:
 
 private:
     void refreshPreview();
+    void watchWindow();
+    void refreshWithWindow();
 
     std::unique_ptr<CaptureEngine> m_engine;
     std::unique_ptr<AviRecorder> m_recorder;
@@ -92,6 +96,8 @@ private:
     bool m_scale = false;
     int m_previewRate = 66;
     QTimer m_previewTimer;
+    QElapsedTimer m_sinceRefresh;      // since the picture on screen last changed
+    QPointer<QWidget> m_watchedWindow; // the top-level window whose repaints the preview joins
     QImage m_image;
     uint64_t m_shownSerial = 0;
     SharedFrame m_grabbed;
