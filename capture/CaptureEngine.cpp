@@ -221,11 +221,7 @@ struct CaptureEngine::Session {
     // Decodes the next frame into `frame`. The deadline covers the whole search for a frame, so
     // a camera that keeps the connection busy without pictures counts as silent too.
     Status decodeNext(int timeoutMs) {
-        intr.arm(timeoutMs);
-        struct Disarm {
-            Interrupter& i;
-            ~Disarm() { i.disarm(); }
-        } disarm{intr};
+        ArmedDeadline deadline(intr, timeoutMs);
         for (;;) {
             if (intr.stop)
                 return Status::Error;
@@ -236,11 +232,25 @@ struct CaptureEngine::Session {
                 return Status::End;
             if (r != AVERROR(EAGAIN))
                 return Status::Error;
-            r = av_read_frame(fmt, pkt);
-            if (r == AVERROR_EOF) {
+            const Status s = readPacket();
+            if (s == Status::End) {
                 avcodec_send_packet(dec, nullptr); // drain what the decoder still holds
                 continue;
             }
+            if (s != Status::Frame || !sendPacket())
+                return Status::Error;
+        }
+    }
+
+    // Reads the next packet of the video stream into `pkt` (Frame), or says the input ended or
+    // failed. The caller has armed the deadline.
+    Status readPacket() {
+        for (;;) {
+            if (intr.stop)
+                return Status::Error;
+            const int r = av_read_frame(fmt, pkt);
+            if (r == AVERROR_EOF)
+                return Status::End;
             if (r == AVERROR(EAGAIN)) {
                 // A device opened non-blocking has no frame yet.
                 if (intr.expired())
@@ -250,16 +260,18 @@ struct CaptureEngine::Session {
             }
             if (r < 0)
                 return Status::Error;
-            if (pkt->stream_index == stream) {
-                int s = avcodec_send_packet(dec, pkt);
-                av_packet_unref(pkt);
-                // A damaged packet costs one frame, not the source.
-                if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
-                    return Status::Error;
-            } else {
-                av_packet_unref(pkt);
-            }
+            if (pkt->stream_index == stream)
+                return Status::Frame;
+            av_packet_unref(pkt);
         }
+    }
+
+    // Hands `pkt` to FFmpeg's decoder. A damaged packet costs one frame, not the source: false
+    // only when the decoder itself fails.
+    bool sendPacket() {
+        const int s = avcodec_send_packet(dec, pkt);
+        av_packet_unref(pkt);
+        return s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_INVALIDDATA;
     }
 
     bool rewind() {
@@ -362,36 +374,20 @@ struct CaptureEngine::Session {
     // or another output size chosen) goes to FFmpeg's decoder instead, so nothing shows
     // differently from the plain way but the cost.
     Status decodeJpegPicture(int timeoutMs, bool withPacing) {
-        intr.arm(timeoutMs);
-        struct Disarm {
-            Interrupter& i;
-            ~Disarm() { i.disarm(); }
-        } disarm{intr};
+        ArmedDeadline deadline(intr, timeoutMs);
         for (;;) {
             if (intr.stop)
                 return Status::Error;
-            int r = avcodec_receive_frame(dec, frame);
+            const int r = avcodec_receive_frame(dec, frame);
             if (r == 0) {
                 convertDecoded(withPacing);
                 return Status::Frame;
             }
             if (r != AVERROR(EAGAIN))
                 return Status::Error;
-            r = av_read_frame(fmt, pkt);
-            if (r == AVERROR_EOF)
-                return Status::End;
-            if (r == AVERROR(EAGAIN)) {
-                if (intr.expired())
-                    return Status::Error;
-                std::this_thread::sleep_for(std::chrono::milliseconds(4));
-                continue;
-            }
-            if (r < 0)
-                return Status::Error;
-            if (pkt->stream_index != stream) {
-                av_packet_unref(pkt);
-                continue;
-            }
+            const Status read = readPacket();
+            if (read != Status::Frame)
+                return read;
             int w = 0, h = 0;
             const int tw = wantW.load(), th = wantH.load();
             if (jpeg->size(pkt->data, size_t(pkt->size), w, h) &&
@@ -412,10 +408,7 @@ struct CaptureEngine::Session {
                     return Status::Frame;
                 }
             }
-            const int s = avcodec_send_packet(dec, pkt);
-            av_packet_unref(pkt);
-            // A damaged packet costs one frame, not the source.
-            if (s < 0 && s != AVERROR(EAGAIN) && s != AVERROR_INVALIDDATA)
+            if (!sendPacket())
                 return Status::Error;
         }
     }

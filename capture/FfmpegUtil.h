@@ -33,6 +33,18 @@ struct Interrupter {
     static int callback(void* self);
 };
 
+// Arms an Interrupter's deadline for as long as it lives.
+class ArmedDeadline {
+public:
+    ArmedDeadline(Interrupter& i, int milliseconds) : m_i(i) { m_i.arm(milliseconds); }
+    ~ArmedDeadline() { m_i.disarm(); }
+    ArmedDeadline(const ArmedDeadline&) = delete;
+    ArmedDeadline& operator=(const ArmedDeadline&) = delete;
+
+private:
+    Interrupter& m_i;
+};
+
 // Splits an input spec into an FFmpeg input format and the URL it opens. "lavfi:GRAPH" and any
 // "<registered input format>:<url>" name their format; "/dev/videoN" is a V4L2 device; anything
 // with "://" is a network URL; the rest is a file path.
