@@ -142,7 +142,8 @@ struct AviRecorder::Impl {
         AVDictionary* opts = nullptr;
         ain = avformat_alloc_context();
         ain->interrupt_callback = {&Interrupter::callback, &audioIntr};
-        audioIntr.arm(3000);
+        // Every way out below, the failures included, leaves the deadline disarmed.
+        ArmedDeadline deadline(audioIntr, 3000);
         int r = avformat_open_input(&ain, in.url.c_str(), in.format, &opts);
         av_dict_free(&opts);
         if (r < 0) {
@@ -182,7 +183,6 @@ struct AviRecorder::Impl {
         ast->time_base = aenc->time_base;
         // A filter graph produces sound as fast as it is read; a device delivers it in real time.
         audioLive = !(in.format && std::string(in.format->name) == "lavfi");
-        audioIntr.disarm();
     }
 
     void closeAudio() {
@@ -265,9 +265,11 @@ struct AviRecorder::Impl {
                 if (!videoDone && !sleepUntil(due) && !videoDone)
                     break;
             }
-            audioIntr.arm(2000);
-            int r = av_read_frame(ain, pkt);
-            audioIntr.disarm();
+            int r = 0;
+            {
+                ArmedDeadline deadline(audioIntr, 2000);
+                r = av_read_frame(ain, pkt);
+            }
             if (r < 0)
                 break;
             if (pkt->stream_index != astream) {

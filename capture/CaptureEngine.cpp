@@ -168,12 +168,12 @@ struct CaptureEngine::Session {
         // delivering would hang the decoding thread and with it closing the program.
         if (input.device)
             fmt->flags |= AVFMT_FLAG_NONBLOCK;
-        intr.arm(timeoutMs);
+        // Opening and probing the stream share the deadline.
+        ArmedDeadline deadline(intr, timeoutMs);
         int r = avformat_open_input(&fmt, input.url.c_str(), input.format, &opts);
         av_dict_free(&opts);
         if (r < 0) {
             fmt = nullptr; // freed by avformat_open_input on failure
-            intr.disarm();
             return false;
         }
         if (avformat_find_stream_info(fmt, nullptr) < 0) {

@@ -66,7 +66,7 @@ std::string AvError(int code) {
 }
 
 Scaler::~Scaler() {
-    sws_freeContext(m_sws);
+    reset();
 }
 
 SwsContext* Scaler::get(int w, int h, AVPixelFormat from, int tw, int th, AVPixelFormat to) {
