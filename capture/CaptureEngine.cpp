@@ -218,30 +218,6 @@ struct CaptureEngine::Session {
         jpeg.reset();
     }
 
-    // Decodes the next frame into `frame`. The deadline covers the whole search for a frame, so
-    // a camera that keeps the connection busy without pictures counts as silent too.
-    Status decodeNext(int timeoutMs) {
-        ArmedDeadline deadline(intr, timeoutMs);
-        for (;;) {
-            if (intr.stop)
-                return Status::Error;
-            int r = avcodec_receive_frame(dec, frame);
-            if (r == 0)
-                return Status::Frame;
-            if (r == AVERROR_EOF)
-                return Status::End;
-            if (r != AVERROR(EAGAIN))
-                return Status::Error;
-            const Status s = readPacket();
-            if (s == Status::End) {
-                avcodec_send_packet(dec, nullptr); // drain what the decoder still holds
-                continue;
-            }
-            if (s != Status::Frame || !sendPacket())
-                return Status::Error;
-        }
-    }
-
     // Reads the next packet of the video stream into `pkt` (Frame), or says the input ended or
     // failed. The caller has armed the deadline.
     Status readPacket() {
@@ -351,14 +327,34 @@ struct CaptureEngine::Session {
     }
 
     // Decodes the source's next picture into `out`, waiting for its time when `withPacing`.
+    // The deadline covers the whole search for a picture, so a camera that keeps the connection
+    // busy without pictures counts as silent too.
     Status decodePicture(int timeoutMs, bool withPacing) {
-        if (jpeg)
-            return decodeJpegPicture(timeoutMs, withPacing);
-        Status s = decodeNext(timeoutMs);
-        if (s != Status::Frame)
-            return s;
-        convertDecoded(withPacing);
-        return Status::Frame;
+        ArmedDeadline deadline(intr, timeoutMs);
+        for (;;) {
+            if (intr.stop)
+                return Status::Error;
+            const int r = avcodec_receive_frame(dec, frame);
+            if (r == 0) {
+                convertDecoded(withPacing);
+                return Status::Frame;
+            }
+            if (r == AVERROR_EOF)
+                return Status::End;
+            if (r != AVERROR(EAGAIN))
+                return Status::Error;
+            const Status read = readPacket();
+            if (read == Status::End) {
+                avcodec_send_packet(dec, nullptr); // drain what the decoder still holds
+                continue;
+            }
+            if (read != Status::Frame)
+                return read;
+            if (jpeg && decodeJpegPacket(withPacing))
+                return Status::Frame;
+            if (!sendPacket())
+                return Status::Error;
+        }
     }
 
     void convertDecoded(bool withPacing) {
@@ -371,46 +367,29 @@ struct CaptureEngine::Session {
 
     // The Motion-JPEG way: each packet is one picture for TurboJPEG. A picture it cannot take
     // (a size the stream did not announce, a pair of interlaced fields, damage beyond repair,
-    // or another output size chosen) goes to FFmpeg's decoder instead, so nothing shows
+    // or another output size chosen) is left in `pkt` for FFmpeg's decoder, so nothing shows
     // differently from the plain way but the cost.
-    Status decodeJpegPicture(int timeoutMs, bool withPacing) {
-        ArmedDeadline deadline(intr, timeoutMs);
-        for (;;) {
-            if (intr.stop)
-                return Status::Error;
-            const int r = avcodec_receive_frame(dec, frame);
-            if (r == 0) {
-                convertDecoded(withPacing);
-                return Status::Frame;
-            }
-            if (r != AVERROR(EAGAIN))
-                return Status::Error;
-            const Status read = readPacket();
-            if (read != Status::Frame)
-                return read;
-            int w = 0, h = 0;
-            const int tw = wantW.load(), th = wantH.load();
-            if (jpeg->size(pkt->data, size_t(pkt->size), w, h) &&
-                (dec->width <= 0 || (w == dec->width && h == dec->height)) &&
-                (tw <= 0 || (tw == w && th == h))) {
-                const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-                std::vector<uint8_t>& buf = freshBuffer();
-                buf.resize(size_t(w) * size_t(h) * 4);
-                if (jpeg->decode(pkt->data, size_t(pkt->size), buf.data(), w, h)) {
-                    av_packet_unref(pkt);
-                    if (withPacing)
-                        pace(ts);
-                    ClearUnusedPixelBytes(buf.data(), buf.size());
-                    nativeW = w;
-                    nativeH = h;
-                    outW = w;
-                    outH = h;
-                    return Status::Frame;
-                }
-            }
-            if (!sendPacket())
-                return Status::Error;
-        }
+    bool decodeJpegPacket(bool withPacing) {
+        int w = 0, h = 0;
+        const int tw = wantW.load(), th = wantH.load();
+        if (!jpeg->size(pkt->data, size_t(pkt->size), w, h) ||
+            (dec->width > 0 && (w != dec->width || h != dec->height)) ||
+            (tw > 0 && (tw != w || th != h)))
+            return false;
+        const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        std::vector<uint8_t>& buf = freshBuffer();
+        buf.resize(size_t(w) * size_t(h) * 4);
+        if (!jpeg->decode(pkt->data, size_t(pkt->size), buf.data(), w, h))
+            return false;
+        av_packet_unref(pkt);
+        if (withPacing)
+            pace(ts);
+        ClearUnusedPixelBytes(buf.data(), buf.size());
+        nativeW = w;
+        nativeH = h;
+        outW = w;
+        outH = h;
+        return true;
     }
 
     // Waits until the picture stamped `ts` (in the stream's time base) is due.
