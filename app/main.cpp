@@ -8,14 +8,63 @@
 
 #include <QApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool VisibleDisplay() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    // A box on a platform nobody sees would only keep the program from ending.
+    if (platform &&
+        (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
+        return false;
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+// A start from the desktop menu shows no standard error, so the reason also goes into a box. It
+// runs in a child process: a display that cannot be reached aborts inside Qt, and the run must
+// still end with its own exit status, after the line on standard error.
+void ShowStartFailure(int argc, char** argv, const std::string& text) {
+    if (!VisibleDisplay())
+        return;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return;
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        QApplication app(argc, argv);
+        QApplication::setFont(JapaneseFont(9));
+        QtMessageBoxes().showOk(nullptr, MessageBoxes::Icon::Critical, QStringLiteral("Pawlinex"),
+                                QString::fromUtf8(text.c_str()));
+        std::_Exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    // Settings first, before any window (and before a display is even needed): a file that
-    // cannot be read as intended ends the run here, untouched, with the reason on one line.
+    // Settings first, before any window: a file that cannot be read as intended ends the run
+    // here, untouched, with the reason on one line.
     if (!LoadSettings()) {
-        std::fprintf(stderr, "%s\n", LastSettingsError().c_str());
+        const std::string reason = LastSettingsError();
+        std::fprintf(stderr, "%s\n", reason.c_str());
+        ShowStartFailure(argc, argv, reason);
         return 2;
     }
 

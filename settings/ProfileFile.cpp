@@ -78,13 +78,6 @@ std::string lossyFromUtf8(std::string_view bytes) {
     return out;
 }
 
-bool hasHighBytes(std::string_view bytes) {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return true;
-    return false;
-}
-
 std::vector<std::string_view> splitLines(std::string_view body) {
     std::vector<std::string_view> lines;
     size_t start = 0;
@@ -105,14 +98,36 @@ std::string errnoText(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 
+// Far beyond any settings file; a bound so that a huge file in its place cannot exhaust memory.
+constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
+
 } // namespace
 
-ProfileFile::LoadResult ProfileFile::load(const std::string& path) {
+ProfileFile::LoadResult ProfileFile::load(const std::string& path, std::string* error) {
     m_lines.clear();
     m_source = Encoding::Cp932;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto unreadable = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        return LoadResult::Unreadable;
+    };
+    // A pipe would wait for a writer, a device might never end or react to being opened: only a
+    // regular file is opened, and non-blocking in case it was swapped for a pipe meanwhile.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return LoadResult::Missing;
+        return unreadable(errnoText("cannot be read", errno));
+    }
+    if (!S_ISREG(st.st_mode))
+        return unreadable("is not a regular file (a folder, pipe or device)");
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
+        return unreadable(errnoText("cannot be read", errno));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return unreadable("is not a regular file (a folder, pipe or device)");
+    }
     std::string bytes;
     char buffer[65536];
     for (;;) {
@@ -122,52 +137,82 @@ ProfileFile::LoadResult ProfileFile::load(const std::string& path) {
         if (n < 0) {
             int err = errno;
             ::close(fd);
-            errno = err; // callers report it
-            return LoadResult::Unreadable;
+            return unreadable(errnoText("cannot be read", err));
         }
         if (n == 0)
             break;
         bytes.append(buffer, static_cast<size_t>(n));
+        if (bytes.size() > kMaxFileSize) {
+            ::close(fd);
+            return unreadable("is too large for a settings file");
+        }
     }
     ::close(fd);
-    parse(bytes);
-    return LoadResult::Loaded;
+    return parse(bytes, error) ? LoadResult::Loaded : LoadResult::Unreadable;
 }
 
-void ProfileFile::parse(std::string_view bytes) {
+bool ProfileFile::looksLikeUtf8(std::string_view bytes) {
+    if (!TextCodec::isValidUtf8(bytes))
+        return false;
+    // In valid UTF-8 every byte from 0xE0 up leads a sequence of three or four bytes.
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0xE0)
+            return true;
+    return false;
+}
+
+bool ProfileFile::parse(std::string_view bytes, std::string* error) {
     m_lines.clear();
+    m_source = Encoding::Cp932;
+    auto fail = [&](const std::string& why) {
+        m_lines.clear();
+        if (error)
+            *error = why;
+        return false;
+    };
+    constexpr std::string_view utf8Bom = "\xEF\xBB\xBF";
     std::string utf16Text;
     std::string_view body = bytes;
-    if (body.starts_with("\xEF\xBB\xBF")) {
+    // UTF-32LE's mark begins with UTF-16LE's, so it is looked for first.
+    if (body.starts_with(std::string_view("\xFF\xFE\0\0", 4)) ||
+        body.starts_with(std::string_view("\0\0\xFE\xFF", 4)))
+        return fail("is UTF-32 text, which is not read; save it as UTF-8 or Shift-JIS");
+    if (body.starts_with(utf8Bom)) {
         m_source = Encoding::Utf8Bom;
-        body.remove_prefix(3);
-    } else if (body.starts_with("\xFF\xFE")) {
-        m_source = Encoding::Utf16LeBom;
-        body.remove_prefix(2);
-        if (body.size() % 2 != 0)
-            body.remove_suffix(1);
-        if (!TextCodec::fromUtf16le(body, utf16Text))
-            utf16Text.clear();
+    } else if (body.starts_with("\xFF\xFE") || body.starts_with("\xFE\xFF")) {
+        const bool bigEndian = body[0] == '\xFE';
+        m_source = bigEndian ? Encoding::Utf16BeBom : Encoding::Utf16LeBom;
+        if (!TextCodec::fromUtf16(body.substr(2), bigEndian, utf16Text))
+            return fail("is broken UTF-16 text (an odd byte or an unpaired surrogate)");
         body = utf16Text;
-    } else if (hasHighBytes(body) && TextCodec::isValidUtf8(body)) {
-        // A file saved by a Linux editor without a byte-order mark. Real CP932 text with kana
-        // is practically never valid UTF-8, so this does not misread Windows files.
+    } else if (looksLikeUtf8(body)) {
         m_source = Encoding::Utf8;
-    } else {
-        m_source = Encoding::Cp932;
     }
+    // Editors that add a mark to a file that has one leave a second one behind; it is not text.
+    while (m_source != Encoding::Cp932 && body.starts_with(utf8Bom))
+        body.remove_prefix(utf8Bom.size());
 
+    size_t number = 0;
     for (std::string_view rawLine : splitLines(body)) {
+        ++number;
         Line line;
         line.raw = std::string(rawLine);
         if (m_source == Encoding::Cp932) {
-            if (!TextCodec::fromCp932(rawLine, line.text))
+            line.undecodable = !TextCodec::fromCp932(rawLine, line.text);
+            if (line.undecodable)
                 line.text = lossyFromCp932(rawLine);
         } else {
-            line.text = lossyFromUtf8(rawLine);
+            line.undecodable = !TextCodec::isValidUtf8(rawLine);
+            line.text = line.undecodable ? lossyFromUtf8(rawLine) : line.raw;
         }
+        // A garbled name or value would be read as something else, and the next save would make
+        // that permanent.
+        if (line.undecodable && (sectionName(line.text) || keyName(line.text)))
+            return fail("line " + std::to_string(number) + " is not valid " +
+                        (m_source == Encoding::Cp932 ? "Shift-JIS (CP932)" : "UTF-8") + " text");
         m_lines.push_back(std::move(line));
     }
+    return true;
 }
 
 std::optional<std::string> ProfileFile::sectionName(const std::string& text) {
@@ -274,7 +319,7 @@ std::string ProfileFile::serialize(Encoding* used) const {
     bool cp932 = true;
     std::string encoded;
     for (const Line& line : m_lines) {
-        if (!line.dirty && m_source == Encoding::Cp932) {
+        if (line.undecodable || (!line.dirty && m_source == Encoding::Cp932)) {
             out += line.raw;
         } else if (TextCodec::toCp932(line.text, encoded)) {
             out += encoded;
@@ -284,16 +329,16 @@ std::string ProfileFile::serialize(Encoding* used) const {
         }
         out += "\r\n";
     }
-    if (cp932) {
+    // CP932 bytes that would be taken for UTF-8 on reading go out as UTF-8 with a mark instead.
+    if (cp932 && !looksLikeUtf8(out)) {
         if (used)
             *used = Encoding::Cp932;
         return out;
     }
 
     out = "\xEF\xBB\xBF";
-    const bool sourceIsUtf8 = m_source == Encoding::Utf8 || m_source == Encoding::Utf8Bom;
     for (const Line& line : m_lines) {
-        out += (!line.dirty && sourceIsUtf8) ? line.raw : line.text;
+        out += line.undecodable ? line.raw : line.text;
         out += "\r\n";
     }
     if (used)
@@ -308,6 +353,21 @@ bool ProfileFile::save(const std::string& requestedPath, std::string* error) con
     if (char* real = ::realpath(requestedPath.c_str(), nullptr)) {
         path = real;
         std::free(real);
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            if (error)
+                *error = path + " is not a regular file; not replacing it";
+            return false;
+        }
+        // The rename would succeed in a writable folder, so the file's own permission is asked
+        // for explicitly. No write bit at all counts even for root, who passes access().
+        if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+            if (error)
+                *error = path + " is read-only; not replacing it";
+            return false;
+        }
     }
     std::string tempPath = path + ".XXXXXX";
     int fd = ::mkstemp(tempPath.data());

@@ -61,12 +61,33 @@ bool fromCp932(std::string_view bytes, std::string& out) {
     return convert("UTF-8", "CP932", bytes, out);
 }
 
-bool fromUtf16le(std::string_view bytes, std::string& out) {
-    if (bytes.size() % 2 != 0) {
-        out.clear();
+bool fromUtf16(std::string_view bytes, bool bigEndian, std::string& out) {
+    out.clear();
+    if (bytes.size() % 2 != 0)
         return false;
+    auto unit = [&](size_t i) -> char32_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    std::u32string codePoints;
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xDC00 && c <= 0xDFFF)
+            return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 2 >= bytes.size())
+                return false;
+            const char32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        codePoints.push_back(c);
     }
-    return convert("UTF-8", "UTF-16LE", bytes, out);
+    out = fromCodePoints(codePoints);
+    return true;
 }
 
 bool isValidUtf8(std::string_view bytes) {

@@ -16,8 +16,9 @@ bool toCp932(std::string_view utf8, std::string& out);
 // CP932 -> UTF-8. Fails on bytes that are not a CP932 character.
 bool fromCp932(std::string_view bytes, std::string& out);
 
-// UTF-16LE (no byte-order mark) -> UTF-8.
-bool fromUtf16le(std::string_view bytes, std::string& out);
+// UTF-16 (little- or big-endian, no byte-order mark) -> UTF-8. Fails on an odd byte count and
+// on a surrogate without its partner.
+bool fromUtf16(std::string_view bytes, bool bigEndian, std::string& out);
 
 bool isValidUtf8(std::string_view bytes);
 

@@ -4,9 +4,8 @@
 #include "settings/TextCodec.h"
 #include "settings/basCommon.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -378,8 +377,9 @@ bool LoadSettings() {
     AppSettings = AppSettingsRecord{};
     ProfileFile file;
     const std::string path = SettingsFilePath();
-    if (file.load(path) == ProfileFile::LoadResult::Unreadable) {
-        g_lastError = "Settings file " + path + " cannot be read: " + std::strerror(errno);
+    std::string error;
+    if (file.load(path, &error) == ProfileFile::LoadResult::Unreadable) {
+        g_lastError = "Settings file " + path + " " + error;
         g_loadFailed = true;
         return false;
     }
@@ -389,21 +389,21 @@ bool LoadSettings() {
 
 bool SaveSettings() {
     const std::string path = SettingsFilePath();
-    if (g_loadFailed) {
-        g_lastError = "Settings file " + path + " was not loaded; not overwriting it";
+    // Nobody else looks at the result, so the reason goes to standard error as well.
+    auto fail = [](std::string why) {
+        g_lastError = std::move(why);
+        std::fprintf(stderr, "%s\n", g_lastError.c_str());
         return false;
-    }
+    };
+    if (g_loadFailed)
+        return fail("Settings file " + path + " was not loaded; not overwriting it");
     ProfileFile file;
-    if (file.load(path) == ProfileFile::LoadResult::Unreadable) {
-        g_lastError = "Settings file " + path + " cannot be read: " + std::strerror(errno);
-        return false;
-    }
-    writeAll(file);
     std::string error;
-    if (!file.save(path, &error)) {
-        g_lastError = "Settings file " + error;
-        return false;
-    }
+    if (file.load(path, &error) == ProfileFile::LoadResult::Unreadable)
+        return fail("Settings file " + path + " " + error + "; not overwriting it");
+    writeAll(file);
+    if (!file.save(path, &error))
+        return fail("Settings file " + error);
     return true;
 }
 

@@ -8,15 +8,18 @@
 // Path of pawlinex.ini inside the program folder.
 std::string SettingsFilePath();
 
-// Fills AppSettings from pawlinex.ini. Returns false when a number key holds text that is not a
-// 16-bit number; the keys after it are not read and the file is left untouched. The failing
-// section, key and value are available from LastSettingsError() for the one-line message that
-// start-up prints before it exits.
+// Fills AppSettings from pawlinex.ini. Returns false when the file cannot be read as a whole (not
+// a regular file, undecodable text, see ProfileFile) or a number key holds text that is not a
+// 16-bit number; the keys after it are not read, the file is left untouched and saves are refused
+// until a load succeeds. LastSettingsError() gives the reason in one line (for a number: section,
+// key and value) for the message that start-up shows before it exits.
 bool LoadSettings();
 std::string LastSettingsError();
 
 // Writes every key of AppSettings to pawlinex.ini (atomically: temporary file + rename, mode
-// 0600). Returns false when the file could not be written; the in-memory settings stay.
+// 0600). Returns false, with the reason on standard error and in LastSettingsError(), when the
+// file could not or may not be written (read-only, not a regular file, unreadable); the file and
+// the in-memory settings then stay as they were.
 bool SaveSettings();
 
 // The password scrambling of the file: every CP932 code (lead byte * 256 + trail byte for a

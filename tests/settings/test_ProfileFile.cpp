@@ -1,10 +1,14 @@
 #include "settings/ProfileFile.h"
 
+#include "settings/TextCodec.h"
+
 #include "SettingsTestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -123,27 +127,121 @@ TEST(ProfileFile, ChoosesTheEncodingOnDisk) {
     }
 }
 
-// The same content read from each encoding a settings file may come in.
+std::string utf16be(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(c & 0xFF));
+    }
+    return bytes;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string bytes;
+    std::optional<std::string> expected; // value of [S] K; nullopt: the load fails
+};
+
+// Which encoding a file is read in, and which files are refused rather than read in part.
 TEST(ProfileFile, ReadsEveryEncoding) {
-    const std::string expected = "\xe8\xad\xa6\xe5\xa0\xb1\\"; // 警報 and a backslash
-    const std::pair<const char*, std::string> files[] = {
-        {"cp932", "[S]\r\nK=\x8c\x78\x95\xf1\x5c\r\n"},
-        {"utf-8 bom", "\xef\xbb\xbf[S]\r\nK=\xe8\xad\xa6\xe5\xa0\xb1\\\r\n"},
-        {"utf-8 plain", "[S]\nK=\xe8\xad\xa6\xe5\xa0\xb1\\\n"},
-        {"utf-16le bom", utf16le(u"\ufeff[S]\r\nK=\u8b66\u5831\\\r\n")},
+    const std::string keiho = "\xe8\xad\xa6\xe5\xa0\xb1\\"; // 警報 and a backslash
+    const ReadCase cases[] = {
+        {"cp932", "[S]\r\nK=\x8c\x78\x95\xf1\x5c\r\n", keiho},
+        {"utf-8 bom", "\xef\xbb\xbf[S]\r\nK=\xe8\xad\xa6\xe5\xa0\xb1\\\r\n", keiho},
+        {"utf-8 plain", "[S]\nK=\xe8\xad\xa6\xe5\xa0\xb1\\\n", keiho},
+        {"utf-16le bom", utf16le(u"\ufeff[S]\r\nK=\u8b66\u5831\\\r\n"), keiho},
+        {"utf-16be bom", utf16be(u"\ufeff[S]\r\nK=\u8b66\u5831\\\r\n"), keiho},
+        {"utf-16le surrogate pair", utf16le(u"\ufeff[S]\r\nK=\U0001F436\r\n"), "\xf0\x9f\x90\xb6"},
+        {"doubled utf-8 bom", "\xef\xbb\xbf\xef\xbb\xbf[S]\r\nK=\xe8\xad\xa6\xe5\xa0\xb1\\\r\n",
+         keiho},
+        {"doubled utf-16le bom", utf16le(u"\ufeff\ufeff[S]\r\nK=\u8b66\u5831\\\r\n"), keiho},
+        // ﾃｽ in CP932 is C3 BD, which is also "ý" in UTF-8.
+        {"cp932 kana pair valid as utf-8", "[S]\r\nK=\xc3\xbd\r\n", "\xef\xbe\x83\xef\xbd\xbd"},
+        // A UTF-8 file with two-byte characters only cannot be told apart; it is CP932.
+        {"two-byte utf-8 only", "[S]\r\nK=\xc3\xa9\r\n", "\xef\xbe\x83\xef\xbd\xa9"},
+        {"utf-32le", std::string("\xff\xfe\0\0[\0\0\0", 8), std::nullopt},
+        {"utf-32be", std::string("\0\0\xfe\xff\0\0\0[", 8), std::nullopt},
+        {"utf-16le unpaired high surrogate", utf16le(u"\ufeff[S]\r\nK=") + "\x3d\xd8" + "K\0",
+         std::nullopt},
+        {"utf-16be lone low surrogate", utf16be(u"\ufeff[S]\r\nK=") + "\xdc\x00", std::nullopt},
+        {"utf-16le odd byte count", utf16le(u"\ufeff[S]\r\nK=1\r\n") + "\n", std::nullopt},
+        {"undecodable section line", "[S\xa0]\r\nK=1\r\n", std::nullopt},
+        {"undecodable key line", "[S]\r\nK=\x82\xa0\x82\r\n", std::nullopt},
+        {"undecodable key line, utf-8 bom", "\xef\xbb\xbf[S]\r\nK=\xff\r\n", std::nullopt},
     };
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(parsed(bytes).value("s", "k"), expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProfileFile f;
+        std::string error;
+        EXPECT_EQ(f.parse(c.bytes, &error), c.expected.has_value());
+        if (c.expected) {
+            EXPECT_EQ(f.rawValue("s", "k"), *c.expected);
+        } else {
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(error.find('\n'), std::string::npos);
+            EXPECT_EQ(f.serialize(), ""); // never a partial read
+        }
     }
 }
 
-// A line that is not valid CP932 (a stray byte from some other tool) goes back byte for byte.
+// Comments and other lines that cannot be decoded (a stray byte from some other tool) go back
+// byte for byte, in whichever encoding the rest of the file is written.
 TEST(ProfileFile, KeepsUndecodableLinesAsTheyWere) {
-    const std::string odd = "NOTE=\xa0\x82\r\n";
+    const std::string odd = "; note \xa0\x82\r\n\xa0\x82 without equals\r\n";
     ProfileFile f = parsed("[X]\r\n" + odd + "[COM]\r\nTIMER=1\r\n");
     f.setValue("COM", "TIMER", "2");
     EXPECT_EQ(f.serialize(), "[X]\r\n" + odd + "[COM]\r\nTIMER=2\r\n");
+    f.setValue("COM", "DOG", "\xf0\x9f\x90\xb6");
+    EXPECT_EQ(f.serialize(),
+              "\xef\xbb\xbf[X]\r\n" + odd + "[COM]\r\nTIMER=2\r\nDOG=\xf0\x9f\x90\xb6\r\n");
+}
+
+// Whatever the program saves reads back identical, whatever the bytes happen to look like.
+TEST(ProfileFile, SavedValuesReadBackIdentical) {
+    auto roundTrip = [](const std::string& value, const std::string& before) {
+        ProfileFile f = parsed(before);
+        f.setValue("S", "K", value);
+        ProfileFile::Encoding used;
+        const std::string bytes = f.serialize(&used);
+        ProfileFile back;
+        EXPECT_TRUE(back.parse(bytes));
+        EXPECT_EQ(back.rawValue("S", "K"), value);
+        return used;
+    };
+    // Every pair of half-width katakana (U+FF61 to U+FF9F), alone in a file.
+    size_t pairs = 0;
+    for (char32_t a = 0xFF61; a <= 0xFF9F; ++a)
+        for (char32_t b = 0xFF61; b <= 0xFF9F; ++b) {
+            const std::string value = TextCodec::fromCodePoints(std::u32string{a, b});
+            SCOPED_TRACE(value);
+            EXPECT_EQ(roundTrip(value, ""), ProfileFile::Encoding::Cp932);
+            ++pairs;
+        }
+    EXPECT_EQ(pairs, 63u * 63u);
+
+    const std::string cp932File = "[S]\r\nOTHER=\x83\x65\x83\x58\x83\x67\r\n"; // テスト
+    const std::string utf8File = "\xef\xbb\xbf[S]\r\nOTHER=\xf0\x9f\x90\xb6\r\n";
+    const std::pair<std::string, ProfileFile::Encoding> mixed[] = {
+        {"\xef\xbe\x83\xef\xbd\xbd", ProfileFile::Encoding::Cp932}, // ﾃｽ
+        // 縺 is E3 81 in CP932, so 縺ｱ would be the UTF-8 bytes of ぱ.
+        {"\xe7\xb8\xba\xef\xbd\xb1", ProfileFile::Encoding::Utf8Bom},
+        {"\xe7\xb8\xba\xef\xbd\xb1\xe8\xad\xa6", ProfileFile::Encoding::Cp932},
+        {"\xc3\xa9", ProfileFile::Encoding::Utf8Bom}, // é has no CP932 code
+        {"ab \xef\xbe\x83\xef\xbd\xbd\xe8\xad\xa6\xe5\xa0\xb1 cd", ProfileFile::Encoding::Cp932},
+        {"\xef\xbd\xb1\xf0\x9f\x90\xb6", ProfileFile::Encoding::Utf8Bom},
+        {" spaced \t", ProfileFile::Encoding::Cp932},
+        // F0 9F 90 B6 in CP932 (a private-use character and 生) is the UTF-8 of a dog emoji.
+        {"\xee\x81\x9e\xe7\x94\x9f", ProfileFile::Encoding::Utf8Bom},
+        {"\xef\xbb\xbf"
+         "x",
+         ProfileFile::Encoding::Utf8Bom}, // U+FEFF inside a value
+    };
+    for (const auto& [value, encoding] : mixed) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(roundTrip(value, ""), encoding);
+        roundTrip(value, cp932File);
+        EXPECT_EQ(roundTrip(value, utf8File), ProfileFile::Encoding::Utf8Bom);
+    }
 }
 
 TEST(ProfileFile, SaveIsAtomicWithMode0600) {
@@ -178,6 +276,52 @@ TEST(ProfileFile, SaveFollowsASymbolicLink) {
     ASSERT_TRUE(f.save(folder.ini()));
     EXPECT_TRUE(std::filesystem::is_symlink(folder.ini()));
     EXPECT_EQ(SettingsTestFolder::readFile(real), "[COM]\r\nTIMER=2\r\n");
+}
+
+// Only a regular file is read: a pipe would wait for a writer, a device might never end. Neither
+// is replaced by a save, and neither is a file without write permission.
+TEST(ProfileFile, OnlyRegularWritableFilesAreReadAndReplaced) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, false},
+        {"/dev/zero via a symbolic link",
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }, false},
+        {"directory", [](const std::string& p) { std::filesystem::create_directory(p); }, false},
+        {"read-only file",
+         [](const std::string& p) {
+             SettingsTestFolder::writeFile(p, "[COM]\r\nTIMER=1\r\n");
+             ::chmod(p.c_str(), 0444);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SettingsTestFolder folder;
+        c.make(folder.ini());
+        struct stat before;
+        ASSERT_EQ(::lstat(folder.ini().c_str(), &before), 0);
+        ProfileFile f;
+        std::string error;
+        EXPECT_EQ(f.load(folder.ini(), &error),
+                  c.loads ? ProfileFile::LoadResult::Loaded : ProfileFile::LoadResult::Unreadable);
+        if (!c.loads) {
+            EXPECT_NE(error.find("regular file"), std::string::npos) << error;
+        }
+        f.setValue("COM", "TIMER", "2");
+        EXPECT_FALSE(f.save(folder.ini(), &error));
+        EXPECT_NE(error.find(c.loads ? "read-only" : "regular file"), std::string::npos) << error;
+        struct stat after;
+        ASSERT_EQ(::lstat(folder.ini().c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (c.loads) {
+            EXPECT_EQ(folder.read(), "[COM]\r\nTIMER=1\r\n");
+        }
+    }
 }
 
 // When the new file cannot replace the old one, nothing is left behind and the error says so.

@@ -332,13 +332,77 @@ TEST_F(Settings, FileEncodingFollowsTheValues) {
 
 TEST_F(Settings, ReadsUtf16File) {
     std::u16string text = u"\ufeff[0TRG]\r\nSUBJECT=\u8b66\u5831\r\n[COM]\r\nTIMER=9\r\n";
-    std::string bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
+        std::string bytes;
+        for (char16_t c : text) {
+            bytes.push_back(static_cast<char>(bigEndian ? c >> 8 : c & 0xFF));
+            bytes.push_back(static_cast<char>(bigEndian ? c & 0xFF : c >> 8));
+        }
+        ASSERT_TRUE(loadText(bytes));
+        EXPECT_EQ(AppSettings.Trg[0].Subject, "\xe8\xad\xa6\xe5\xa0\xb1");
+        EXPECT_EQ(AppSettings.Com.Timer, 9);
     }
-    ASSERT_TRUE(loadText(bytes));
-    EXPECT_EQ(AppSettings.Trg[0].Subject, "\xe8\xad\xa6\xe5\xa0\xb1");
+}
+
+// A file that cannot be read as a whole stops the load with one line and is never saved over:
+// neither with defaults nor with what could be read of it.
+TEST_F(Settings, UnreadableFileFailsTheLoadAndIsKept) {
+    const std::pair<const char*, std::function<void(const std::string&)>> cases[] = {
+        {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"/dev/zero",
+         [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+        {"directory", [](const std::string& p) { std::filesystem::create_directory(p); }},
+        {"utf-32",
+         [](const std::string& p) {
+             SettingsTestFolder::writeFile(p, std::string("\xff\xfe\0\0[\0\0\0", 8));
+         }},
+        {"broken surrogate",
+         [](const std::string& p) {
+             SettingsTestFolder::writeFile(p, std::string("\xff\xfe[\0C\0O\0M\0]\0\x3d\xd8", 14));
+         }},
+        {"undecodable key",
+         [](const std::string& p) {
+             SettingsTestFolder::writeFile(p, "[COM]\r\nTIMER=5\r\n[MAIL]\r\nUSER=\xa0\r\n");
+         }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove_all(folder.ini());
+        make(folder.ini());
+        struct stat before;
+        ASSERT_EQ(::lstat(folder.ini().c_str(), &before), 0);
+        const std::string bytes = S_ISREG(before.st_mode) ? folder.read() : "";
+        EXPECT_FALSE(LoadSettings());
+        const std::string error = LastSettingsError();
+        EXPECT_NE(error.find(folder.ini()), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        EXPECT_FALSE(SaveSettings());
+        struct stat after;
+        ASSERT_EQ(::lstat(folder.ini().c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mtime, before.st_mtime);
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(folder.read(), bytes);
+        }
+    }
+}
+
+// A file without write permission is not replaced, even in a writable folder and even by root.
+TEST_F(Settings, ReadOnlyFileIsNotReplaced) {
+    const std::string text = "[COM]\r\nTIMER=7\r\n";
+    folder.write(text);
+    ::chmod(folder.ini().c_str(), 0444);
+    ASSERT_TRUE(LoadSettings());
+    AppSettings.Com.Timer = 9;
+    EXPECT_FALSE(SaveSettings());
+    EXPECT_NE(LastSettingsError().find("read-only"), std::string::npos) << LastSettingsError();
+    EXPECT_EQ(folder.read(), text);
+    EXPECT_EQ(AppSettings.Com.Timer, 9);
+    // Once writable again, the next save goes through.
+    ::chmod(folder.ini().c_str(), 0644);
+    ASSERT_TRUE(SaveSettings());
+    ASSERT_TRUE(LoadSettings());
     EXPECT_EQ(AppSettings.Com.Timer, 9);
 }
 
