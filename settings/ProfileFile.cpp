@@ -208,8 +208,9 @@ bool ProfileFile::parse(std::string_view bytes, std::string* error) {
         // A garbled name or value would be read as something else, and the next save would make
         // that permanent.
         if (line.undecodable && (sectionName(line.text) || keyName(line.text)))
-            return fail("line " + std::to_string(number) + " is not valid " +
-                        (m_source == Encoding::Cp932 ? "Shift-JIS (CP932)" : "UTF-8") + " text");
+            return fail(std::string("has text that is not valid ") +
+                        (m_source == Encoding::Cp932 ? "Shift-JIS (CP932)" : "UTF-8") +
+                        " on line " + std::to_string(number));
         m_lines.push_back(std::move(line));
     }
     return true;
