@@ -352,11 +352,6 @@ TEST_F(Settings, UnreadableFileFailsTheLoadAndIsKept) {
         {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
         {"/dev/zero",
          [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); }},
-        {"directory", [](const std::string& p) { std::filesystem::create_directory(p); }},
-        {"utf-32",
-         [](const std::string& p) {
-             SettingsTestFolder::writeFile(p, std::string("\xff\xfe\0\0[\0\0\0", 8));
-         }},
         {"broken surrogate",
          [](const std::string& p) {
              SettingsTestFolder::writeFile(p, std::string("\xff\xfe[\0C\0O\0M\0]\0\x3d\xd8", 14));
