@@ -3,6 +3,7 @@
 #include "settings/TextCodec.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -349,11 +350,20 @@ std::string ProfileFile::serialize(Encoding* used) const {
 
 bool ProfileFile::save(const std::string& requestedPath, std::string* error) const {
     const std::string bytes = serialize();
-    // Replace the file a symbolic link points to, not the link itself.
+    // Replace the file a symbolic link points to, not the link itself; also when the target
+    // does not exist yet, so a link into a folder that is missing fails instead of being
+    // replaced by a file of its own.
     std::string path = requestedPath;
-    if (char* real = ::realpath(requestedPath.c_str(), nullptr)) {
-        path = real;
-        std::free(real);
+    char target[PATH_MAX];
+    for (int hops = 0; hops < 40; ++hops) {
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0)
+            break;
+        std::string next(target, static_cast<size_t>(n));
+        const size_t slash = path.find_last_of('/');
+        if (!next.starts_with('/') && slash != std::string::npos)
+            next = path.substr(0, slash + 1) + next;
+        path = std::move(next);
     }
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {

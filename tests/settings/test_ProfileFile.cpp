@@ -276,6 +276,19 @@ TEST(ProfileFile, SaveFollowsASymbolicLink) {
     ASSERT_TRUE(f.save(folder.ini()));
     EXPECT_TRUE(std::filesystem::is_symlink(folder.ini()));
     EXPECT_EQ(SettingsTestFolder::readFile(real), "[COM]\r\nTIMER=2\r\n");
+
+    // A link to a file not there yet, by a relative name through a second link: the first save
+    // creates the target. A target folder that is missing (a drive not mounted) fails the save.
+    std::filesystem::remove(folder.ini());
+    std::filesystem::create_directory(folder.path() + "/sub");
+    std::filesystem::create_symlink("sub/hop", folder.ini());
+    std::filesystem::create_symlink("new.ini", folder.path() + "/sub/hop");
+    ASSERT_TRUE(f.save(folder.ini()));
+    EXPECT_EQ(SettingsTestFolder::readFile(folder.path() + "/sub/new.ini"), "[COM]\r\nTIMER=2\r\n");
+    std::filesystem::remove(folder.path() + "/sub/hop");
+    std::filesystem::create_symlink("/nonexistent-drive/pawlinex.ini", folder.path() + "/sub/hop");
+    EXPECT_FALSE(f.save(folder.ini()));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.ini()));
 }
 
 // Only a regular file is read: a pipe would wait for a writer, a device might never end. Neither
