@@ -57,3 +57,6 @@ string(CONFIGURE [[
         DESTINATION "${CMAKE_INSTALL_PREFIX}/@PAWLINEX_DATADIR@/applications")
 ]] PAWLINEX_DESKTOP_INSTALL_CODE @ONLY)
 install(CODE "${PAWLINEX_DESKTOP_INSTALL_CODE}")
+
+# The same layout as a Debian package.
+include(${CMAKE_CURRENT_LIST_DIR}/PawlinexPackage.cmake)
