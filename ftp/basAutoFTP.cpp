@@ -210,7 +210,6 @@ const char* fieldWithControlCharacter(const std::string& remoteName, const std::
 }
 
 } // namespace
-} // namespace
 
 std::string FtpClientPath() {
     if (!g_clientPath.empty())

@@ -261,7 +261,7 @@ TEST_F(AutoFTPTest, ControlCharactersSkipTheUpload) {
     SetFtpClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     struct Case {
         const char* field;
-        std::string host = "127.0.0.1", user = "alice", pass = "pw", folder, remote = "a.AVI",
+        std::string host = "127.0.0.1", user = "alice", pass = "pw", folder = "", remote = "a.AVI",
                     local = "/x/a.AVI";
     } cases[] = {
         {"host", "127.0.0.1\x0b"},

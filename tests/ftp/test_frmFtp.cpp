@@ -4,7 +4,6 @@
 #include "settings/AppSettings.h"
 #include "settings/basSettings.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -233,13 +232,12 @@ private slots:
         const FtpSettings before = AppSettings.Ftp;
         frmFtp dlg;
         watchErrors(dlg);
-        dlg.show();
         auto* edit = child<QLineEdit>(dlg, field.toLatin1().constData());
         edit->setText(text);
         child<QPushButton>(dlg, "bcmdOK")->click();
         QCOMPARE(m_errors, QStringList{QStringLiteral("FTPと動画設定|") + message});
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
-        QCOMPARE(QApplication::focusWidget(), edit);
+        QCOMPARE(dlg.focusWidget(), edit);
         QCOMPARE(AppSettings.Ftp.Host, before.Host);
         QCOMPARE(AppSettings.Ftp.User, before.User);
         QCOMPARE(AppSettings.Ftp.Pass, before.Pass);
