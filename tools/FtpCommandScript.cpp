@@ -118,8 +118,8 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
             cmd.kind = FtpCommand::Kind::Open;
             const std::optional<FtpHostParts> parts = parseOpen(args, cmd);
             out.push_back(cmd);
-            if (cmd.kind != FtpCommand::Kind::Open)
-                continue;
+            // The login answers follow even a refused open: read as commands, the password
+            // would be echoed in the error about it.
             // The login answers are taken verbatim: a password may begin or end with a space,
             // and an empty line is an empty answer, not a blank to skip.
             for (auto kind : {FtpCommand::Kind::User, FtpCommand::Kind::Pass}) {
@@ -131,7 +131,10 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
                 answer.arg = lines[i];
                 answer.line = static_cast<int>(i + 1);
                 // A login carried by an ftp:// address wins over the answer lines.
-                const auto& given = kind == FtpCommand::Kind::User ? parts->user : parts->pass;
+                const std::optional<std::string> none;
+                const auto& given = !parts                           ? none
+                                    : kind == FtpCommand::Kind::User ? parts->user
+                                                                     : parts->pass;
                 if (given)
                     answer.arg = *given;
                 else if (HasControlCharacter(answer.arg)) {
@@ -141,7 +144,7 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
                 }
                 out.push_back(answer);
             }
-            if (parts->folder) {
+            if (parts && parts->folder) {
                 FtpCommand cd;
                 cd.kind = FtpCommand::Kind::Cd;
                 cd.arg = *parts->folder;

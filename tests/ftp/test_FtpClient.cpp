@@ -131,6 +131,8 @@ TEST_F(FtpClientTest, FailuresAreReportedAndExitNonZero) {
              {open(), "alice", "s3cret pass", "PUT \"" + tmp.path() + "/none.AVI\" x.AVI", "quit"}),
          "cannot open local file"},
         {"no open", crlf({"binary", put, "quit"}), "not connected"},
+        {"bad host form", crlf({"open 127.0.0.1:0", "alice", "s3cret pass", "binary", put, "quit"}),
+         "open: bad port"},
         {"server down",
          crlf({"open 127.0.0.1 " + std::to_string(FreeTcpPort()), "alice", "s3cret pass", "binary",
                put, "quit"}),
