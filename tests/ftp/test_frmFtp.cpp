@@ -95,16 +95,19 @@ private slots:
     // A stored value longer than a field's typing limit is shown whole and stored whole again.
     void longStoredValuesAreNeverCut() {
         AppSettings.Ftp = sample();
+        AppSettings.Ftp.Host = std::string(100, 'h') + " 2121";
         AppSettings.Ftp.User = std::string(81, 'u');
         AppSettings.Ftp.Pass = std::string(120, 'p');
         AppSettings.Ftp.Holder = "/" + std::string(299, 'f');
         frmFtp dlg;
         watchErrors(dlg);
+        QCOMPARE(child<QLineEdit>(dlg, "txtHost")->text().size(), 105);
         QCOMPARE(child<QLineEdit>(dlg, "txtUser")->text().size(), 81);
         QCOMPARE(child<QLineEdit>(dlg, "txtPass")->text().size(), 120);
         QCOMPARE(child<QLineEdit>(dlg, "txtHolder")->text().size(), 300);
         child<QPushButton>(dlg, "bcmdOK")->click();
         QVERIFY(m_errors.isEmpty());
+        QCOMPARE(AppSettings.Ftp.Host, std::string(100, 'h') + " 2121");
         QCOMPARE(AppSettings.Ftp.User, std::string(81, 'u'));
         QCOMPARE(AppSettings.Ftp.Pass, std::string(120, 'p'));
         QCOMPARE(AppSettings.Ftp.Holder, "/" + std::string(299, 'f'));
