@@ -369,6 +369,8 @@ private slots:
     // full disk.
     void fullDiskMidClipKeepsWhatWasRecorded() {
         QVERIFY(capDriverConnect(m_hwnd, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(capGrabFrame(m_hwnd), 10000); // the camera is delivering
+        std::filesystem::create_directories(m_dir / "avi");
         auto path = (m_dir / "avi" / "cut.AVI").string();
         CAPTUREPARMS p = clipSetup(10, false);
         QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
@@ -392,6 +394,8 @@ private slots:
         const std::string frames = Run("ffprobe -v quiet -count_frames -select_streams v "
                                        "-show_entries stream=nb_read_frames -of csv=p=0 '" +
                                        path + "'");
+        qInfo("cut clip: %lld ms, %lld bytes, %d frames", static_cast<long long>(t.elapsed()),
+              static_cast<long long>(std::filesystem::file_size(path)), std::atoi(frames.c_str()));
         QVERIFY2(std::atoi(frames.c_str()) >= 1, frames.c_str());
     }
 
