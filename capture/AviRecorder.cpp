@@ -52,6 +52,7 @@ struct AviRecorder::Impl {
     std::atomic<int64_t> audioCap{INT64_MAX}; // samples the sound may still reach
 
     std::atomic<bool> stopFlag{false};
+    std::atomic<bool> writeFailed{false};
     std::atomic<bool> videoDone{false};
     std::atomic<bool> audioDone{true};
     std::atomic<double> elapsed{0};
@@ -89,7 +90,22 @@ struct AviRecorder::Impl {
         av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
         pkt->stream_index = st->index;
         std::lock_guard lock(writeMutex);
-        av_interleaved_write_frame(out, pkt);
+        if (writeFailed)
+            return;
+        int r = av_interleaved_write_frame(out, pkt);
+        // Each picture goes to the disk at once, so a full disk shows at the frame it cuts and
+        // the frame count says what the file really holds.
+        if (r >= 0 && st == vst)
+            avio_flush(out->pb);
+        if (r < 0 || out->pb->error < 0) {
+            // A full disk: end the recording here and keep what is already written.
+            writeFailed = true;
+            {
+                std::lock_guard stopLock(waitMutex);
+                stopFlag = true;
+            }
+            waitCv.notify_all();
+        }
     }
 
     void encode(AVCodecContext* enc, AVStream* st, AVFrame* f) {
@@ -224,6 +240,8 @@ struct AviRecorder::Impl {
                     yuv->pts = i;
                     yuv->quality = venc->global_quality;
                     encode(venc, vst, yuv);
+                    if (writeFailed)
+                        break;
                     ++frames;
                 }
             }
@@ -349,7 +367,14 @@ bool AviRecorder::start(const AviRecorderSettings& settings) {
         impl->openAudio();
     if (avio_open(&impl->out->pb, settings.path.c_str(), AVIO_FLAG_WRITE) < 0)
         return false;
-    if (avformat_write_header(impl->out, nullptr) < 0) {
+    // The header goes to the disk before anything else, so a disk that is already full
+    // leaves no empty clip behind.
+    bool headerWritten = avformat_write_header(impl->out, nullptr) >= 0;
+    if (headerWritten) {
+        avio_flush(impl->out->pb);
+        headerWritten = impl->out->pb->error >= 0;
+    }
+    if (!headerWritten) {
         impl->release();
         std::remove(settings.path.c_str());
         return false;
@@ -382,11 +407,16 @@ void AviRecorder::finish() {
     if (m_impl->audioThread.joinable())
         m_impl->audioThread.join();
     {
+        // After a write error the trailer cannot land either; the file then ends after its last
+        // whole picture without an index, which players read by scanning.
         std::lock_guard lock(m_impl->writeMutex);
         av_write_trailer(m_impl->out);
     }
     m_impl->release();
     m_impl->finished = true;
+    // A clip without a single picture is no evidence, only a file to stumble over.
+    if (m_impl->frames == 0)
+        std::remove(m_impl->settings.path.c_str());
 }
 
 bool AviRecorder::running() const {

@@ -13,7 +13,9 @@ class CaptureEngine;
 //
 // Lifetime: start() opens the file and returns at once; a worker thread records until the limit
 // or stop(). The file is finished properly (index and trailer written) whichever way the
-// recording ends, including destruction of the recorder.
+// recording ends, including destruction of the recorder. A write error (a full disk) ends the
+// recording at once: the pictures already written stay as a playable file; a clip that holds no
+// picture at all is removed when it is finished.
 
 struct AviRecorderSettings {
     std::string path;
@@ -35,8 +37,9 @@ public:
     AviRecorder& operator=(const AviRecorder&) = delete;
 
     // Opens the output and starts recording. False when nothing could be started: no frame
-    // from the camera, or the file cannot be created (for example a missing folder); then no
-    // file is left behind. An audio input that cannot be opened only drops the sound.
+    // from the camera, or the file cannot be created or its header not written (a missing
+    // folder, a full disk); then no file is left behind. An audio input that cannot be opened only
+    // drops the sound.
     bool start(const AviRecorderSettings& settings);
     // Asks the recording to end early; returns at once.
     void stop();
@@ -46,6 +49,7 @@ public:
 
     double elapsedSeconds() const;
     bool hasAudio() const;
+    // Pictures that reached the file.
     int framesWritten() const;
 
     struct Impl;

@@ -47,17 +47,17 @@ void AlarmActions::sStartAVI() {
     std::string name = AlarmStamp(m_ports.clock->now()) + "ALERT.AVI";
     std::string path = m_programFolder + "/avi/" + name;
     m_ports.recorder->setCaptureFile(path);
-    m_ports.recorder->captureSequence();
+    const bool recorded = m_ports.recorder->captureSequence();
     m_ports.recorder->captureStop();
 
-    if (!ftp.Ftp)
+    // No clip (a missing avi folder, a full disk, a source that cannot record): nothing to
+    // copy or upload; the picture and the mails that follow must still go out.
+    if (!ftp.Ftp || !recorded)
         return;
     Panel1(kUploadingText);
     m_ports.uploader->setLogin(m_programFolder, ftp.Host, ftp.User, ftp.Pass);
 
     if (ftp.FileName) {
-        // No clip (missing avi folder, a source that cannot record) means nothing to upload;
-        // the mails that follow must still go out.
         const std::string copy = m_programFolder + "/avi/ALERT.AVI";
         std::error_code ec;
         std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,

@@ -33,8 +33,9 @@ public:
     AlarmActions(AlarmActionPorts ports, std::string programFolder);
 
     // Records TIME seconds to avi/YYMMDDhhmmss_ALERT.AVI when MOVE is on, then uploads it when FTP
-    // is on (as ALERT.AVI, from a fresh avi/ALERT.AVI copy, when FILENAME is on). A copy that
-    // fails, or an upload that cannot start, skips the upload only.
+    // is on (as ALERT.AVI, from a fresh avi/ALERT.AVI copy, when FILENAME is on). A recording
+    // that kept no clip skips the copy and the upload; a copy that fails, or an upload that
+    // cannot start, skips the upload only.
     void sStartAVI();
 
     // For each enabled trigger in order: its own picture of `picViewA` (the frame that raised the

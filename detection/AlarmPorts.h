@@ -26,15 +26,17 @@ public:
     virtual void repeat(const std::string& path) = 0;
 };
 
-// Clip recording on the capture window. Results are reported but the alarm does not act on
-// them.
+// Clip recording on the capture window. Only the result of captureSequence is acted on: false
+// (no clip with a picture in it) skips the copy and the upload.
 class ClipRecorder {
 public:
     virtual ~ClipRecorder() = default;
     virtual bool getSetup(CAPTUREPARMS& parms) = 0;
     virtual bool setSetup(const CAPTUREPARMS& parms) = 0;
     virtual bool setCaptureFile(const std::string& path) = 0;
-    virtual bool captureSequence() = 0; // returns when the time limit is reached or Esc pressed
+    // Returns when the time limit is reached or Esc pressed; true when a clip with at least one
+    // picture was kept.
+    virtual bool captureSequence() = 0;
     virtual bool captureStop() = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "ftp/basAutoFTP.h"
 
+#include "ftp/FtpHostForm.h"
 #include "ftp/FtpScript.h"
 #include "settings/basCommon.h"
 
@@ -8,9 +9,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -27,6 +32,9 @@ int g_waitLimitMs = kDefaultAutoFTPWaitLimitMs;
 bool g_running = false;
 pid_t g_pid = -1;
 std::string g_scriptPath;
+bool g_aborted = false;
+// Wait status of the client last reaped; -1 while unknown.
+int g_status = -1;
 
 std::string executableFolder() {
     std::vector<char> buf(4096);
@@ -43,8 +51,10 @@ bool reaped(pid_t pid) {
     for (;;) {
         int status = 0;
         pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid)
+        if (r == pid) {
+            g_status = status;
             return true;
+        }
         if (r == 0)
             return false;
         if (errno == EINTR)
@@ -79,8 +89,9 @@ void stopClient(pid_t pid) {
 }
 
 // Starts `client -s:"script"` hidden: no terminal input, output to PAWLINEX_FTP_LOG when set
-// (appended), else discarded. Returns -1 when it cannot be started.
-pid_t startClient(const std::string& client, const std::string& scriptPath) {
+// (appended), else discarded; its error lines to `errFd` when that is open. Returns -1 when it
+// cannot be started.
+pid_t startClient(const std::string& client, const std::string& scriptPath, int errFd) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     posix_spawn_file_actions_init(&actions);
@@ -92,7 +103,7 @@ pid_t startClient(const std::string& client, const std::string& scriptPath) {
         posix_spawn_file_actions_addopen(&actions, 1, log, O_WRONLY | O_CREAT | O_APPEND, 0600);
     else
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_adddup2(&actions, errFd >= 0 ? errFd : 1, 2);
 
     // Signal handlers and masks of the program (its own SIGTERM handling, for one) must not
     // leak into the client, or it could not be stopped with SIGTERM.
@@ -134,6 +145,70 @@ bool waitForClient(pid_t pid, int limitMs) {
     return false;
 }
 
+// The first line the client wrote to its error output, which it keeps for failures.
+std::string firstLine(int fd) {
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        return {};
+    char buf[1024];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0)
+        return {};
+    std::string text(buf, static_cast<size_t>(n));
+    return text.substr(0, text.find('\n'));
+}
+
+std::string clientOutcome(bool ended, int errFd) {
+    if (g_aborted)
+        return "stopped because the program closed";
+    if (!ended)
+        return "no end within " + std::to_string(g_waitLimitMs / 1000) + " s; client stopped";
+    const std::string reason = firstLine(errFd);
+    if (g_status != -1 && WIFEXITED(g_status) && WEXITSTATUS(g_status) == 0)
+        return {};
+    if (!reason.empty())
+        return reason;
+    if (g_status != -1 && WIFSIGNALED(g_status))
+        return "FTP client ended by signal " + std::to_string(WTERMSIG(g_status));
+    if (g_status != -1)
+        return "FTP client ended with status " + std::to_string(WEXITSTATUS(g_status));
+    return "FTP client ended, outcome unknown";
+}
+
+// One line of ftp.log.txt: local time, local file, remote name (after the folder), then "OK" or
+// "NG: reason"; tab-separated like mail.log.txt. Control characters become spaces so nothing
+// can break the line in two. The password is never among the fields. Write failures are
+// ignored: the log must not cost the upload.
+void appendFtpLog(const std::string& local, const std::string& remote, const std::string& error) {
+    auto field = [](std::string s) {
+        for (char& ch : s)
+            if (HasControlCharacter(std::string(1, ch)))
+                ch = ' ';
+        return s;
+    };
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+    std::ofstream out(FtpAppPath + kFtpLogName, std::ios::binary | std::ios::app);
+    if (out)
+        out << when << '\t' << field(local) << '\t' << field(remote) << '\t'
+            << (error.empty() ? std::string("OK") : "NG: " + field(error)) << "\n";
+}
+
+// A hand-edited settings file can hold what the dialog refuses. Returns the first field that
+// carries a control character, or nothing.
+const char* fieldWithControlCharacter(const std::string& remoteName, const std::string& localPath,
+                                      const std::string& remoteFolder) {
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"host", &FtpHost},        {"user", &FtpUser},           {"password", &FtpPass},
+        {"folder", &remoteFolder}, {"remote name", &remoteName}, {"local file", &localPath}};
+    for (const auto& [name, text] : fields)
+        if (HasControlCharacter(*text))
+            return name;
+    return nullptr;
+}
+
 } // namespace
 
 std::string FtpClientPath() {
@@ -160,6 +235,7 @@ bool AutoFTPRunning() {
 void AbortAutoFTP() {
     if (!g_running)
         return;
+    g_aborted = true;
     if (g_pid > 0) {
         stopClient(g_pid);
         g_pid = -1;
@@ -176,28 +252,61 @@ void AutoFTP(std::string& remoteName, std::string& localPath, const std::string&
         mode = "ascii";
     if (FtpAppPath.empty() || FtpAppPath.back() != '/')
         FtpAppPath += '/';
+    std::string folder = remoteFolder;
+    const auto remoteShown = [&] {
+        return folder.empty() ? remoteName : folder + "/" + remoteName;
+    };
     if (g_running)
         return;
 
-    const std::string scriptPath = FtpAppPath + kFtpScriptName;
-    FtpScriptInput in{FtpHost, FtpUser, FtpPass, remoteFolder, mode, localPath, remoteName};
-    if (!WriteFtpScript(scriptPath, ComposeFtpScript(in)))
-        return;
+    if (const char* field = fieldWithControlCharacter(remoteName, localPath, remoteFolder)) {
+        const std::string why = std::string("control character in the ") + field;
+        std::fprintf(stderr, "pawlinex: FTP upload skipped: %s\n", why.c_str());
+        return appendFtpLog(localPath, remoteShown(), why);
+    }
+    // The stored host is "host" or "host port", but a hand-edited file may hold "host:port" or a
+    // whole ftp:// address; the script gets the stored form and the login the address carries.
+    std::string why;
+    const std::optional<FtpHostParts> host = ParseFtpHost(FtpHost, &why);
+    if (!host)
+        return appendFtpLog(localPath, remoteShown(), "FTP host: " + why);
+    FtpScriptInput in{FtpHostStoredForm(*host),
+                      host->user.value_or(FtpUser),
+                      host->pass.value_or(FtpPass),
+                      host->folder.value_or(folder),
+                      mode,
+                      localPath,
+                      remoteName};
+    folder = in.remoteFolder;
 
-    const pid_t pid = startClient(FtpClientPath(), scriptPath);
+    const std::string scriptPath = FtpAppPath + kFtpScriptName;
+    if (!WriteFtpScript(scriptPath, ComposeFtpScript(in)))
+        return appendFtpLog(localPath, remoteShown(), "cannot write " + scriptPath);
+
+    const int errFd = ::memfd_create("pawlinex-ftp-errors", MFD_CLOEXEC);
+    const std::string client = FtpClientPath();
+    const pid_t pid = startClient(client, scriptPath, errFd);
     if (pid < 0) {
         ::unlink(scriptPath.c_str());
-        return;
+        if (errFd >= 0)
+            ::close(errFd);
+        return appendFtpLog(localPath, remoteShown(), "cannot start the FTP client " + client);
     }
     g_running = true;
+    g_aborted = false;
+    g_status = -1;
     g_pid = pid;
     g_scriptPath = scriptPath;
 
     // A hung server or client must not hold up detection for ever.
-    if (!waitForClient(pid, g_waitLimitMs) && g_pid == pid)
+    const bool ended = waitForClient(pid, g_waitLimitMs);
+    if (!ended && g_pid == pid)
         stopClient(pid);
 
     ::unlink(scriptPath.c_str());
+    appendFtpLog(localPath, remoteShown(), clientOutcome(ended, errFd));
+    if (errFd >= 0)
+        ::close(errFd);
     g_running = false;
     g_pid = -1;
     g_scriptPath.clear();

@@ -8,16 +8,24 @@ inline std::string FtpHost;
 inline std::string FtpUser;
 inline std::string FtpPass;
 
+// The record of uploads in FtpAppPath: one line per upload, good or bad.
+inline constexpr const char* kFtpLogName = "ftp.log.txt";
+
 // Uploads one file with the pawlinex-ftp client: writes FTP_PUT.txt (mode 0600) in FtpAppPath,
 // starts the client beside the program, waits for it with a bounded WaitProcess (the windows
 // keep painting) and deletes the script. An empty local path takes the remote name, an empty
 // mode becomes "ascii"; both defaults are written back into the caller's variables.
+// FtpHost may be "host", "host port", "host:port", "[v6]:port" or an ftp:// address whose login
+// and folder then take the place of FtpUser, FtpPass and `remoteFolder`. Every upload appends
+// one line to ftp.log.txt: time, local file, remote name, "OK" or "NG: " and the reason (the
+// client's first error line, or how it ended). A control character in any of the texts skips
+// the upload with one line on standard error and an NG line in the log.
 void AutoFTP(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
              std::string& mode);
 
-// The upload is skipped quietly, with no script left behind, when the script cannot be written
-// or the client cannot be started. While an upload runs (AutoFTP waits inside a local event
-// loop) a second AutoFTP returns at once without uploading.
+// The upload is skipped, with no script left behind and only its line in the log, when the
+// script cannot be written or the client cannot be started. While an upload runs (AutoFTP waits
+// inside a local event loop) a second AutoFTP returns at once without uploading.
 
 // Stops a running client (SIGTERM, then SIGKILL after a short grace) and deletes its script.
 // For the close sequence, which can run inside AutoFTP's wait; AutoFTP then returns as soon as

@@ -1,5 +1,6 @@
 #include "ftp/frmFtp.h"
 
+#include "ftp/FtpHostForm.h"
 #include "settings/AppSettings.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
@@ -15,9 +16,13 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const char* const kCaption = "FTPと動画設定";
+const int kLoginLength = 80;
+const int kFolderLength = 220;
 
 QString trimmed(const QLineEdit* edit) {
     return QString::fromStdString(TrimSpaces(edit->text().toStdString()));
@@ -35,6 +40,13 @@ QLineEdit* asciiEdit(const char* name, int maxLength, QWidget* parent) {
     edit->setAttribute(Qt::WA_InputMethodEnabled, false);
     edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
     return edit;
+}
+
+// The length limit is for typing; a longer value set by the program (a stored setting, a part of
+// a pasted address) is shown whole, so that OK never stores it cut.
+void setTextUncut(QLineEdit* edit, int limit, const QString& text) {
+    edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+    edit->setText(text);
 }
 
 QCheckBox* checkBox(const char* name, const QString& caption, QWidget* parent) {
@@ -63,13 +75,13 @@ void frmFtp::setErrorBox(ErrorBox box) {
 void frmFtp::buildControls() {
     ckMakeAvi = checkBox("ckMakeAvi", QStringLiteral("動画保存有効"), this);
     ckFtpExe = checkBox("ckFtpExe", QStringLiteral("FTP有効"), this);
-    txtHost = asciiEdit("txtHost", 80, this);
-    txtUser = asciiEdit("txtUser", 80, this);
-    txtPass = asciiEdit("txtPass", 80, this);
+    txtHost = asciiEdit("txtHost", kLoginLength, this);
+    txtUser = asciiEdit("txtUser", kLoginLength, this);
+    txtPass = asciiEdit("txtPass", kLoginLength, this);
     txtPass->setEchoMode(QLineEdit::Password);
     txtPass->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
     ckanonymous = checkBox("ckanonymous", QStringLiteral("anonymous"), this);
-    txtHolder = asciiEdit("txtHolder", 220, this);
+    txtHolder = asciiEdit("txtHolder", kFolderLength, this);
     ckFileName = checkBox("ckFileName", QStringLiteral("UPLOADﾌｧｲﾙ名の固定 ( ALERT.AVI )"), this);
     SliderTime = new QSlider(Qt::Horizontal, this);
     SliderTime->setObjectName(QStringLiteral("SliderTime"));
@@ -143,6 +155,7 @@ void frmFtp::buildControls() {
     connect(ckFtpExe, &QCheckBox::clicked, this, &frmFtp::onFtpExeClicked);
     connect(ckMakeAvi, &QCheckBox::clicked, this, &frmFtp::onMakeAviClicked);
     connect(ckanonymous, &QCheckBox::clicked, this, &frmFtp::onAnonymousClicked);
+    connect(txtHost, &QLineEdit::editingFinished, this, &frmFtp::splitHost);
     connect(bcmdOK, &QPushButton::clicked, this, &frmFtp::onOk);
     connect(bcmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -151,10 +164,10 @@ void frmFtp::loadSettings() {
     const FtpSettings& ftp = AppSettings.Ftp;
     ckMakeAvi->setChecked(ftp.Move);
     ckFtpExe->setChecked(ftp.Ftp);
-    txtHost->setText(trimmed(ftp.Host));
-    txtUser->setText(trimmed(ftp.User));
-    txtPass->setText(trimmed(ftp.Pass));
-    txtHolder->setText(trimmed(ftp.Holder));
+    setTextUncut(txtHost, kLoginLength, trimmed(ftp.Host));
+    setTextUncut(txtUser, kLoginLength, trimmed(ftp.User));
+    setTextUncut(txtPass, kLoginLength, trimmed(ftp.Pass));
+    setTextUncut(txtHolder, kFolderLength, trimmed(ftp.Holder));
     ckFileName->setChecked(ftp.FileName);
     SliderTime->setValue(ftp.Time < 5 ? 5 : ftp.Time);
     ckAudio->setChecked(ftp.Audio);
@@ -179,12 +192,49 @@ void frmFtp::onAnonymousClicked() {
     txtPass->clear();
 }
 
+bool frmFtp::splitHost() {
+    const std::optional<FtpHostParts> parts = ParseFtpHost(txtHost->text().toStdString());
+    if (!parts)
+        return false;
+    // "host:port" and pasted addresses become the stored "host port"; the login and folder an
+    // address carries go to their own fields.
+    setTextUncut(txtHost, kLoginLength, QString::fromStdString(FtpHostStoredForm(*parts)));
+    if (parts->user)
+        setTextUncut(txtUser, kLoginLength, QString::fromStdString(*parts->user));
+    if (parts->pass)
+        setTextUncut(txtPass, kLoginLength, QString::fromStdString(*parts->pass));
+    if (parts->folder)
+        setTextUncut(txtHolder, kFolderLength, QString::fromStdString(*parts->folder));
+    return true;
+}
+
+bool frmFtp::refuse(QLineEdit* field, const QString& text) {
+    m_errorBox(this, windowTitle(), text);
+    field->setFocus();
+    return false;
+}
+
+bool frmFtp::checkFields() {
+    if (ckFtpExe->isChecked() && trimmed(txtHost).isEmpty())
+        return refuse(txtHost, QStringLiteral("ﾎｽﾄ名を入力して下さい。"));
+    // A control character would end the script line or the FTP command it lands in, and what
+    // follows it would reach the server as a command of its own.
+    const std::pair<QLineEdit*, QString> fields[] = {
+        {txtHost, QStringLiteral("ﾎｽﾄ名に制御文字は使えません。")},
+        {txtUser, QStringLiteral("ﾕｰｻﾞｰ名に制御文字は使えません。")},
+        {txtPass, QStringLiteral("ﾊﾟｽﾜｰﾄﾞに制御文字は使えません。")},
+        {txtHolder, QStringLiteral("ﾎｽﾄの保存先ﾌｫﾙﾀﾞに制御文字は使えません。")}};
+    for (const auto& [edit, message] : fields)
+        if (HasControlCharacter(edit->text().toStdString()))
+            return refuse(edit, message);
+    if (!splitHost() && ckFtpExe->isChecked())
+        return refuse(txtHost, QStringLiteral("ﾎｽﾄ名の形式が正しくありません。"));
+    return true;
+}
+
 void frmFtp::onOk() {
-    if (ckFtpExe->isChecked() && trimmed(txtHost).isEmpty()) {
-        m_errorBox(this, windowTitle(), QStringLiteral("ﾎｽﾄ名を入力して下さい。"));
-        txtHost->setFocus();
+    if (!checkFields())
         return;
-    }
     FtpSettings& ftp = AppSettings.Ftp;
     ftp.Move = ckMakeAvi->isChecked();
     ftp.Ftp = ckFtpExe->isChecked();

@@ -29,6 +29,10 @@ private:
     void onFtpExeClicked();
     void onMakeAviClicked();
     void onAnonymousClicked();
+    // Splits what the host field holds into host, login and folder; false when it is no host form.
+    bool splitHost();
+    bool refuse(QLineEdit* field, const QString& text);
+    bool checkFields();
     void onOk();
 
     ErrorBox m_errorBox;

@@ -1,5 +1,7 @@
 #include "FtpCommandScript.h"
 
+#include "ftp/FtpHostForm.h"
+
 #include <cctype>
 
 namespace {
@@ -41,27 +43,18 @@ std::string unquote(const std::string& s) {
     return s;
 }
 
-void parseOpen(const std::string& args, FtpCommand& cmd) {
-    std::string rest = trimSpaces(args);
-    size_t sp = rest.find(' ');
-    cmd.arg = rest.substr(0, sp);
-    if (cmd.arg.empty()) {
+// The host as the settings may hold it: "host port", "host:port", "[v6]:port" or an ftp:// address.
+std::optional<FtpHostParts> parseOpen(const std::string& args, FtpCommand& cmd) {
+    std::string why;
+    std::optional<FtpHostParts> parts = ParseFtpHost(args, &why);
+    if (!parts) {
         cmd.kind = FtpCommand::Kind::Invalid;
-        cmd.error = "open: no host given";
-        return;
+        cmd.error = "open: " + why;
+        return parts;
     }
-    if (sp == std::string::npos)
-        return;
-    std::string port = trimSpaces(rest.substr(sp + 1));
-    bool digits = !port.empty() && port.size() <= 5 &&
-                  port.find_first_not_of("0123456789") == std::string::npos;
-    int value = digits ? std::stoi(port) : 0;
-    if (value < 1 || value > 65535) {
-        cmd.kind = FtpCommand::Kind::Invalid;
-        cmd.error = "open: bad port \"" + port + "\"";
-        return;
-    }
-    cmd.port = value;
+    cmd.arg = parts->host;
+    cmd.port = parts->port > 0 ? parts->port : 21;
+    return parts;
 }
 
 void parsePut(const std::string& args, FtpCommand& cmd) {
@@ -112,12 +105,21 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
         std::string verb = lower(line.substr(0, sp));
         std::string args = sp == std::string::npos ? std::string() : line.substr(sp + 1);
 
+        // A control character would reach the server inside a command and could end it early,
+        // letting the rest pass as a command of its own.
+        if (HasControlCharacter(raw)) {
+            cmd.kind = FtpCommand::Kind::Invalid;
+            cmd.error = "control character in the line";
+            cmd.stopsTransfers = true;
+            out.push_back(cmd);
+            continue;
+        }
         if (verb == "open") {
             cmd.kind = FtpCommand::Kind::Open;
-            parseOpen(args, cmd);
+            const std::optional<FtpHostParts> parts = parseOpen(args, cmd);
             out.push_back(cmd);
-            if (cmd.kind != FtpCommand::Kind::Open)
-                continue;
+            // The login answers follow even a refused open: read as commands, the password
+            // would be echoed in the error about it.
             // The login answers are taken verbatim: a password may begin or end with a space,
             // and an empty line is an empty answer, not a blank to skip.
             for (auto kind : {FtpCommand::Kind::User, FtpCommand::Kind::Pass}) {
@@ -128,7 +130,26 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
                 answer.kind = kind;
                 answer.arg = lines[i];
                 answer.line = static_cast<int>(i + 1);
+                // A login carried by an ftp:// address wins over the answer lines.
+                const std::optional<std::string> none;
+                const auto& given = !parts                           ? none
+                                    : kind == FtpCommand::Kind::User ? parts->user
+                                                                     : parts->pass;
+                if (given)
+                    answer.arg = *given;
+                else if (HasControlCharacter(answer.arg)) {
+                    answer.kind = FtpCommand::Kind::Invalid;
+                    answer.error = "control character in the login";
+                    answer.stopsTransfers = true;
+                }
                 out.push_back(answer);
+            }
+            if (parts && parts->folder) {
+                FtpCommand cd;
+                cd.kind = FtpCommand::Kind::Cd;
+                cd.arg = *parts->folder;
+                cd.line = cmd.line;
+                out.push_back(cd);
             }
             continue;
         }
@@ -138,6 +159,7 @@ std::vector<FtpCommand> ParseFtpScript(const std::string& text) {
             if (cmd.arg.empty()) {
                 cmd.kind = FtpCommand::Kind::Invalid;
                 cmd.error = "CD: no folder given";
+                cmd.stopsTransfers = true;
             }
         } else if (verb == "binary" || verb == "bin" || verb == "image") {
             cmd.kind = FtpCommand::Kind::Binary;

@@ -13,6 +13,9 @@ struct FtpCommand {
     int port = 21;      // Open
     int line = 0;       // 1-based line in the script, for messages
     std::string error;  // Invalid: why
+    // Invalid: a later PUT would not go where the script meant (a folder that could not be
+    // read, a line with a control character), so the client sends nothing more.
+    bool stopsTransfers = false;
 };
 
 // Splits the script text (LF or CR LF line ends) into commands. Blank lines outside the login

@@ -74,7 +74,8 @@ std::string hostForUrl(const std::string& host) {
 
 } // namespace
 
-FtpSession::FtpSession(Timeouts timeouts, std::FILE* out) : m_timeouts(timeouts), m_out(out) {}
+FtpSession::FtpSession(Timeouts timeouts, std::FILE* out, std::FILE* err)
+    : m_timeouts(timeouts), m_out(out), m_err(err) {}
 
 void FtpSession::say(const char* fmt, ...) {
     va_list ap;
@@ -83,6 +84,19 @@ void FtpSession::say(const char* fmt, ...) {
     va_end(ap);
     std::fputc('\n', m_out);
     std::fflush(m_out);
+}
+
+void FtpSession::failure(const char* fmt, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    say("%s", line);
+    if (m_err) {
+        std::fprintf(m_err, "%s\n", line);
+        std::fflush(m_err);
+    }
 }
 
 int FtpSession::run(const std::vector<FtpCommand>& commands) {
@@ -108,7 +122,7 @@ int FtpSession::run(const std::vector<FtpCommand>& commands) {
             break;
         case FtpCommand::Kind::Cd:
             if (!m_open) {
-                say("CD %s: not connected", cmd.arg.c_str());
+                failure("CD %s: not connected", cmd.arg.c_str());
                 ok = false;
                 break;
             }
@@ -131,7 +145,9 @@ int FtpSession::run(const std::vector<FtpCommand>& commands) {
             say("quit");
             return ok ? 0 : 1;
         case FtpCommand::Kind::Invalid:
-            say("line %d: %s", cmd.line, cmd.error.c_str());
+            failure("line %d: %s", cmd.line, cmd.error.c_str());
+            if (cmd.stopsTransfers && m_stopLine == 0)
+                m_stopLine = cmd.line;
             ok = false;
             break;
         }
@@ -142,17 +158,21 @@ int FtpSession::run(const std::vector<FtpCommand>& commands) {
 bool FtpSession::put(const FtpCommand& cmd) {
     say("PUT \"%s\" as %s", cmd.arg.c_str(), cmd.remote.c_str());
     if (!m_open) {
-        say("PUT failed: not connected");
+        failure("PUT failed: not connected");
+        return false;
+    }
+    if (m_stopLine > 0) {
+        failure("PUT failed: not sent after the refused line %d", m_stopLine);
         return false;
     }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(cmd.arg.c_str(), "rb"));
     if (!file) {
-        say("PUT failed: cannot open local file \"%s\"", cmd.arg.c_str());
+        failure("PUT failed: cannot open local file \"%s\"", cmd.arg.c_str());
         return false;
     }
     std::unique_ptr<CURL, CurlDeleter> h(curl_easy_init());
     if (!h) {
-        say("PUT failed: cannot start a transfer");
+        failure("PUT failed: cannot start a transfer");
         return false;
     }
     char* escaped =
@@ -165,7 +185,7 @@ bool FtpSession::put(const FtpCommand& cmd) {
     for (const std::string& folder : m_folders) {
         curl_slist* next = curl_slist_append(quote.get(), ("CWD " + folder).c_str());
         if (!next) {
-            say("PUT failed: out of memory");
+            failure("PUT failed: out of memory");
             return false;
         }
         quote.release();
@@ -202,12 +222,18 @@ bool FtpSession::put(const FtpCommand& cmd) {
         long code = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
         const char* why = errbuf[0] ? errbuf : curl_easy_strerror(rc);
-        if (rc == CURLE_QUOTE_ERROR)
-            why = "cannot change into the folder given by CD";
+        std::string folders;
+        if (rc == CURLE_QUOTE_ERROR) {
+            // Name the folders: a mistyped one is the usual cause.
+            for (const std::string& folder : m_folders)
+                folders += (folders.empty() ? " \"" : " then \"") + folder + "\"";
+            folders = "cannot change into the folder given by CD" + folders;
+            why = folders.c_str();
+        }
         if (code > 0)
-            say("PUT failed: %s (error %d, server reply %ld)", why, static_cast<int>(rc), code);
+            failure("PUT failed: %s (error %d, server reply %ld)", why, static_cast<int>(rc), code);
         else
-            say("PUT failed: %s (error %d)", why, static_cast<int>(rc));
+            failure("PUT failed: %s (error %d)", why, static_cast<int>(rc));
         return false;
     }
     curl_off_t sent = 0;

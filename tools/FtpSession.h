@@ -17,7 +17,9 @@ public:
         long stallSeconds = 60;   // no progress on the data or control connection
     };
 
-    FtpSession(Timeouts timeouts, std::FILE* out);
+    // Every step goes to `out`; every failure also goes to `err` as one line, the first of which
+    // is what the program records as the reason of a failed upload.
+    FtpSession(Timeouts timeouts, std::FILE* out, std::FILE* err);
 
     // Runs every command in order; a failed command is reported and the rest still run, as
     // an interactive client would. Returns 0 when every command succeeded, 1 otherwise.
@@ -26,9 +28,11 @@ public:
 private:
     bool put(const FtpCommand& cmd);
     void say(const char* fmt, ...);
+    void failure(const char* fmt, ...);
 
     Timeouts m_timeouts;
     std::FILE* m_out;
+    std::FILE* m_err;
     bool m_open = false;
     std::string m_host;
     int m_port = 21;
@@ -36,4 +40,5 @@ private:
     std::string m_pass;
     std::vector<std::string> m_folders;
     bool m_ascii = true; // interactive clients start in ASCII mode
+    int m_stopLine = 0;  // line of a command that stops every later transfer
 };

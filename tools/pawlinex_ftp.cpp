@@ -1,6 +1,7 @@
 // pawlinex-ftp: runs an upload script, started as  pawlinex-ftp -s:"script path".
-// Reports every step and every failure on standard output; exit status 0 when every command
-// succeeded, 1 when one failed, 2 when the script could not be read.
+// Reports every step and every failure on standard output, and every failure once more as one
+// line on standard error (the program records the first as the reason); exit status 0 when
+// every command succeeded, 1 when one failed, 2 when the script could not be read.
 
 #include "FtpCommandScript.h"
 #include "FtpSession.h"
@@ -50,11 +51,13 @@ int main(int argc, char** argv) {
     std::string path = scriptArgument(argc, argv);
     if (path.empty()) {
         std::printf("usage: pawlinex-ftp -s:\"script\"\n");
+        std::fprintf(stderr, "no script given\n");
         return 2;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::printf("cannot read script \"%s\"\n", path.c_str());
+        std::fprintf(stderr, "cannot read script \"%s\"\n", path.c_str());
         return 2;
     }
     std::ostringstream text;
@@ -65,12 +68,13 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         std::printf("cannot initialise libcurl\n");
+        std::fprintf(stderr, "cannot initialise libcurl\n");
         return 2;
     }
     FtpSession::Timeouts timeouts;
     timeouts.connectSeconds = secondsFromEnv("PAWLINEX_FTP_CONNECT_TIMEOUT", 30);
     timeouts.stallSeconds = secondsFromEnv("PAWLINEX_FTP_STALL_TIMEOUT", 60);
-    FtpSession session(timeouts, stdout);
+    FtpSession session(timeouts, stdout, stderr);
     int rc = session.run(ParseFtpScript(text.str()));
     curl_global_cleanup();
     return rc;

@@ -12,7 +12,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <sys/resource.h>
 
 using namespace capture_test;
 
@@ -333,13 +336,22 @@ private slots:
     }
 
     void missingFolderOrSilentInputFailsQuietly() {
+        // A clip that cannot hold a single picture leaves no file: the folder is gone, or the
+        // disk is full from the start (a link to /dev/full, which takes no byte; the link is
+        // what must go, never the device).
         auto missing = (m_dir / "no-such-folder" / "clip.AVI").string();
-        CAPTUREPARMS p = clipSetup(1, true);
-        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
-        QVERIFY(capFileSetCaptureFile(m_hwnd, missing));
-        QVERIFY(!capCaptureSequence(m_hwnd));
-        QVERIFY(!std::filesystem::exists(missing));
+        auto full = (m_dir / "avi" / "full.AVI").string();
+        std::filesystem::create_directories(m_dir / "avi");
+        std::filesystem::create_symlink("/dev/full", full);
+        for (const std::string& path : {missing, full}) {
+            CAPTUREPARMS p = clipSetup(1, true);
+            QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+            QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+            QVERIFY(!capCaptureSequence(m_hwnd));
+            QVERIFY2(!std::filesystem::exists(std::filesystem::symlink_status(path)), path.c_str());
+        }
         QVERIFY(!std::filesystem::exists(m_dir / "no-such-folder"));
+        QVERIFY(std::filesystem::exists("/dev/full"));
 
         // An audio input that cannot be opened: the clip comes without sound.
         qputenv("PAWLINEX_AUDIO_SOURCE", "lavfi:nosuchsource=1");
@@ -350,6 +362,41 @@ private slots:
         ProbeResult r = Probe(path);
         QCOMPARE(r.streams, 1);
         QCOMPARE(QString::fromStdString(r.codecByType["video"]), QString("mjpeg"));
+    }
+
+    // A disk that fills during the clip ends the recording there; the clip is kept as
+    // evidence and its pictures so far can be played. The file size limit stands in for the
+    // full disk.
+    void fullDiskMidClipKeepsWhatWasRecorded() {
+        QVERIFY(capDriverConnect(m_hwnd, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(capGrabFrame(m_hwnd), 10000); // the camera is delivering
+        std::filesystem::create_directories(m_dir / "avi");
+        auto path = (m_dir / "avi" / "cut.AVI").string();
+        CAPTUREPARMS p = clipSetup(10, false);
+        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+        const long limit = 60000;
+        rlimit before{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &before) == 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = before;
+        small.rlim_cur = limit;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        QElapsedTimer t;
+        t.start();
+        const bool kept = capCaptureSequence(m_hwnd);
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(kept);
+        QVERIFY2(t.elapsed() < 9000, "the recording went on after the disk was full");
+        QVERIFY(std::filesystem::file_size(path) > 0);
+        QVERIFY(std::filesystem::file_size(path) <= std::uintmax_t(limit));
+        const std::string frames = Run("ffprobe -v quiet -count_frames -select_streams v "
+                                       "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+                                       path + "'");
+        qInfo("cut clip: %lld ms, %lld bytes, %d frames", static_cast<long long>(t.elapsed()),
+              static_cast<long long>(std::filesystem::file_size(path)), std::atoi(frames.c_str()));
+        QVERIFY2(std::atoi(frames.c_str()) >= 1, frames.c_str());
     }
 
     void setupDefaultsAndShortBlocks() {

@@ -45,6 +45,7 @@ public:
     CAPTUREPARMS written{};
     std::string file;
     std::function<void(const std::string&)> onSequence; // e.g. write the clip file
+    bool recorded = true;                               // what captureSequence answers
     bool getSetup(CAPTUREPARMS& p) override {
         m_log.add("capCaptureGetSetup");
         p = driverBlock;
@@ -64,7 +65,7 @@ public:
         m_log.add("capCaptureSequence");
         if (onSequence)
             onSequence(file);
-        return true;
+        return recorded;
     }
     bool captureStop() override {
         m_log.add("capCaptureStop");

@@ -133,15 +133,6 @@ TEST_F(AlarmActionsTest, FixedNameUploadsAFreshCopy) {
     EXPECT_EQ(ReadFile(folder + "/avi/071009042619_ALERT.AVI"), "clip");
 }
 
-// No clip was recorded: the copy fails and costs the upload, nothing else.
-TEST_F(AlarmActionsTest, FixedNameWithoutClipSkipsTheUploadQuietly) {
-    AppSettings.Ftp = {true, true, "h", "u", "p", "", true, 5, false};
-    recorder.onSequence = nullptr;
-    EXPECT_NO_THROW(actions().sStartAVI());
-    EXPECT_TRUE(uploader.uploads.empty());
-    EXPECT_FALSE(log.has("AutoFTP"));
-}
-
 TEST_F(AlarmActionsTest, UploadThatCannotStartDoesNotEscape) {
     AppSettings.Ftp = {true, true, "h", "u", "p", "", false, 5, false};
     uploader.throwOnUpload = true;
@@ -158,6 +149,39 @@ void Trigger(int i, bool enabled, const char* to, int16_t grp, int16_t minSize, 
     t.Grp = grp;
     t.MinSize = minSize;
     t.Arc = arc;
+}
+
+// No clip kept (a missing or full avi folder), or a recorder that kept none though it said it
+// did: no ALERT.AVI copy, no upload; the earlier copy stays and the mail still goes out.
+TEST_F(AlarmActionsTest, NoClipSkipsCopyAndUploadButNotTheMail) {
+    struct Case {
+        const char* what;
+        bool fileName;
+        bool recorded;
+        bool fileWritten;
+    } cases[] = {
+        {"fixed name, recorder kept nothing", true, false, false},
+        {"stamped name, recorder kept nothing", false, false, false},
+        {"fixed name, recorder said yes but no file", true, true, false},
+    };
+    for (const Case& c : cases) {
+        log.calls.clear();
+        uploader.uploads.clear();
+        mailer.mails.clear();
+        AppSettings.Ftp = {true, true, "h", "u", "p", "", c.fileName, 5, false};
+        std::ofstream(folder + "/avi/ALERT.AVI") << "earlier clip";
+        recorder.recorded = c.recorded;
+        recorder.onSequence = nullptr;
+        if (c.fileWritten)
+            recorder.onSequence = [](const std::string& path) { std::ofstream(path) << "clip"; };
+        Trigger(0, true, "a@x", 1, 0, 50);
+        EXPECT_NO_THROW(actions().sStartAVI()) << c.what;
+        EXPECT_FALSE(log.has("AutoFTP")) << c.what;
+        EXPECT_EQ(ReadFile(folder + "/avi/ALERT.AVI"), "earlier clip") << c.what;
+        actions().sStartMailSend(frame, canvas);
+        ASSERT_EQ(mailer.mails.size(), 1u) << c.what;
+        EXPECT_FALSE(mailer.mails[0].files.empty()) << c.what;
+    }
 }
 
 TEST_F(AlarmActionsTest, EachTriggerGetsItsOwnPictureAndMail) {

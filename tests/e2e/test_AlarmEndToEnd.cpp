@@ -144,6 +144,10 @@ TEST(AlarmEndToEnd, ClipUploadAndTwoMails) {
     ASSERT_TRUE(fs::exists(uploaded));
     EXPECT_EQ(ReadFile(uploaded), ReadFile(clip));
     EXPECT_FALSE(fs::exists(home.path() + "/FTP_PUT.txt"));
+    const std::string ftpLog = ReadFile(home.path() + "/ftp.log.txt");
+    EXPECT_NE(ftpLog.find("\t" + clip + "\tclips/" + fs::path(clip).filename().string() + "\tOK\n"),
+              std::string::npos)
+        << ftpLog;
 
     // Trigger A first, with its 320x240 JPEG; trigger B without an attachment.
     const auto mails = FilesIn(mailOut.path(), ".json");

@@ -1,6 +1,7 @@
 // pawlinex-ftp against a real FTP server on 127.0.0.1.
 
 #include "FtpTestSupport.h"
+#include "ftp/FtpHostForm.h"
 #include "tools/FtpCommandScript.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +131,8 @@ TEST_F(FtpClientTest, FailuresAreReportedAndExitNonZero) {
              {open(), "alice", "s3cret pass", "PUT \"" + tmp.path() + "/none.AVI\" x.AVI", "quit"}),
          "cannot open local file"},
         {"no open", crlf({"binary", put, "quit"}), "not connected"},
+        {"bad host form", crlf({"open 127.0.0.1:0", "alice", "s3cret pass", "binary", put, "quit"}),
+         "open: bad port"},
         {"server down",
          crlf({"open 127.0.0.1 " + std::to_string(FreeTcpPort()), "alice", "s3cret pass", "binary",
                put, "quit"}),
@@ -197,11 +200,130 @@ TEST(FtpScriptParser, LoginAnswersAndArguments) {
     EXPECT_EQ(cmds[6].remote, "q.AVI");
     EXPECT_EQ(cmds[7].kind, FtpCommand::Kind::Quit);
 
-    for (const char* bad : {"open\r\n", "open h 0\r\n", "open h 65536\r\n", "open h 21x\r\n",
-                            "PUT \"/unterminated x\r\n", "CD\r\n", "mput *\r\n"}) {
+    for (const char* bad :
+         {"open\r\n", "open h 0\r\n", "open h 65536\r\n", "open h 21x\r\n", "open h:\r\n",
+          "open http://h\r\n", "PUT \"/unterminated x\r\n", "CD\r\n", "mput *\r\n",
+          "CD cl\"ips x\x0b"
+          "DELE y\r\n",
+          "PUT \"/a\" b\x7f\r\n", "binary\x01\r\n"}) {
         auto r = ParseFtpScript(bad);
         ASSERT_FALSE(r.empty()) << bad;
         EXPECT_EQ(r[0].kind, FtpCommand::Kind::Invalid) << bad;
         EXPECT_FALSE(r[0].error.empty()) << bad;
     }
+
+    // A login line with a control character is no login; an address's login replaces the
+    // answer lines and its folder becomes the first CD.
+    auto ctl = ParseFtpScript("open h\r\nal\x0bice\r\npw\r\n");
+    ASSERT_EQ(ctl.size(), 3u);
+    EXPECT_EQ(ctl[1].kind, FtpCommand::Kind::Invalid);
+    EXPECT_EQ(ctl[2].kind, FtpCommand::Kind::Pass);
+    auto url = ParseFtpScript("open ftp://u:p%3Aw@h:2121/up%20load\r\n\r\n\r\nbinary\r\n");
+    ASSERT_EQ(url.size(), 5u);
+    EXPECT_EQ(url[0].arg, "h");
+    EXPECT_EQ(url[0].port, 2121);
+    EXPECT_EQ(url[1].arg, "u");
+    EXPECT_EQ(url[2].arg, "p:w");
+    EXPECT_EQ(url[3].kind, FtpCommand::Kind::Cd);
+    EXPECT_EQ(url[3].arg, "up load");
+}
+
+// Every form the host setting may take, and what is refused.
+TEST(FtpHostForm, ReadsEveryFormAndRefusesTheRest) {
+    const std::optional<std::string> none;
+    struct Case {
+        std::string text;
+        std::string host;
+        int port;
+        std::optional<std::string> user, pass, folder;
+        std::string stored;
+    } good[] = {
+        {"ftp.example.org", "ftp.example.org", 0, none, none, none, "ftp.example.org"},
+        {"  h 2121  ", "h", 2121, none, none, none, "h 2121"},
+        {"h   2121", "h", 2121, none, none, none, "h 2121"},
+        {"h:2121", "h", 2121, none, none, none, "h 2121"},
+        {"127.0.0.1:21", "127.0.0.1", 21, none, none, none, "127.0.0.1 21"},
+        {"[::1]:2121", "::1", 2121, none, none, none, "::1 2121"},
+        {"[::1]", "::1", 0, none, none, none, "::1"},
+        {"[::1] 2121", "::1", 2121, none, none, none, "::1 2121"},
+        {"::1 2121", "::1", 2121, none, none, none, "::1 2121"},
+        {"fe80::1", "fe80::1", 0, none, none, none, "fe80::1"},
+        {"ftp://u:p@h:21/dir", "h", 21, "u", "p", "dir", "h 21"},
+        {"FTP://h", "h", 0, none, none, none, "h"},
+        {"ftp://h/", "h", 0, none, none, none, "h"},
+        {"ftp://u@[::1]:2121//abs/d", "::1", 2121, "u", none, "/abs/d", "::1 2121"},
+        {"ftp://u%40x:p@ss:w@h/a%20b", "h", 0, "u@x", "p@ss:w", "a b", "h"},
+        {"ftp://:@h", "h", 0, "", "", none, "h"},
+    };
+    for (const Case& c : good) {
+        std::string why;
+        const auto parts = ParseFtpHost(c.text, &why);
+        ASSERT_TRUE(parts) << c.text << ": " << why;
+        EXPECT_EQ(parts->host, c.host) << c.text;
+        EXPECT_EQ(parts->port, c.port) << c.text;
+        EXPECT_EQ(parts->user, c.user) << c.text;
+        EXPECT_EQ(parts->pass, c.pass) << c.text;
+        EXPECT_EQ(parts->folder, c.folder) << c.text;
+        EXPECT_EQ(FtpHostStoredForm(*parts), c.stored) << c.text;
+        // The stored form reads back as the same host and port.
+        const auto again = ParseFtpHost(c.stored);
+        ASSERT_TRUE(again) << c.stored;
+        EXPECT_EQ(again->host, c.host) << c.stored;
+        EXPECT_EQ(again->port, c.port) << c.stored;
+    }
+    for (const char* bad : {"",
+                            "   ",
+                            "h:",
+                            "h:0",
+                            "h:65536",
+                            "h:21x",
+                            "h 21 22",
+                            "h:21 22",
+                            "a b c",
+                            "[::1",
+                            "[::1]x",
+                            "[::1]:",
+                            "[h]:21",
+                            "[]",
+                            "ftp://",
+                            "ftp://u@",
+                            "ftp://u@/dir",
+                            "ftp://h:99999",
+                            "ftp://h/a%0bb",
+                            "ftp://h/a%zz",
+                            "ftp://a b",
+                            "http://h",
+                            "sftp://h:22",
+                            "h/dir",
+                            "u@h",
+                            "h\x0b",
+                            "h\x7f",
+                            "h 21\r\nDELE x"}) {
+        std::string why;
+        EXPECT_FALSE(ParseFtpHost(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+// A control character in a script line never reaches the server: the command is refused and
+// the upload fails before anything is stored.
+TEST_F(FtpClientTest, ControlCharactersNeverReachTheServer) {
+    const std::string local = tmp.path() + "/clip.AVI";
+    writeBytes(local, kBinary);
+    const std::string put = "PUT \"" + local + "\" x.AVI";
+    fs::create_directories(home + "/cl\"ips x");
+    writeBytes(home + "/y", "keep");
+    for (const std::string& text :
+         {crlf({open(), "alice", "s3cret pass",
+                "CD cl\"ips x\x0b"
+                "DELE y",
+                "binary", put, "quit"}),
+          crlf({open(), "alice", "s3cret pass", "binary", put + "\x0b", "quit"})}) {
+        ClientRun run = runScript(text);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("control character"), std::string::npos) << run.output;
+        EXPECT_EQ(readBytes(home + "/y"), "keep");
+        EXPECT_FALSE(fs::exists(home + "/x.AVI")) << "sent to a folder the script did not mean";
+    }
+    EXPECT_FALSE(fs::exists(home + "/cl\"ips x/x.AVI"));
 }

@@ -92,6 +92,162 @@ private slots:
         QCOMPARE(child<QSlider>(off, "SliderTime")->value(), 30);
     }
 
+    // A stored value longer than a field's typing limit is shown whole and stored whole again.
+    void longStoredValuesAreNeverCut() {
+        AppSettings.Ftp = sample();
+        AppSettings.Ftp.Host = std::string(100, 'h') + " 2121";
+        AppSettings.Ftp.User = std::string(81, 'u');
+        AppSettings.Ftp.Pass = std::string(120, 'p');
+        AppSettings.Ftp.Holder = "/" + std::string(299, 'f');
+        frmFtp dlg;
+        watchErrors(dlg);
+        QCOMPARE(child<QLineEdit>(dlg, "txtHost")->text().size(), 105);
+        QCOMPARE(child<QLineEdit>(dlg, "txtUser")->text().size(), 81);
+        QCOMPARE(child<QLineEdit>(dlg, "txtPass")->text().size(), 120);
+        QCOMPARE(child<QLineEdit>(dlg, "txtHolder")->text().size(), 300);
+        child<QPushButton>(dlg, "bcmdOK")->click();
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(AppSettings.Ftp.Host, std::string(100, 'h') + " 2121");
+        QCOMPARE(AppSettings.Ftp.User, std::string(81, 'u'));
+        QCOMPARE(AppSettings.Ftp.Pass, std::string(120, 'p'));
+        QCOMPARE(AppSettings.Ftp.Holder, "/" + std::string(299, 'f'));
+    }
+
+    // Every host form the field takes ends up as the stored "host port"; a pasted address also
+    // fills the login and folder it carries and leaves the others as they were.
+    void hostFormsAreSplitIntoTheFields_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("name") << "ftp.example.org"
+                              << "ftp.example.org"
+                              << "bob"
+                              << "pw"
+                              << "/clips";
+        QTest::newRow("host port") << " h 2121 "
+                                   << "h 2121"
+                                   << "bob"
+                                   << "pw"
+                                   << "/clips";
+        QTest::newRow("host:port") << "h:2121"
+                                   << "h 2121"
+                                   << "bob"
+                                   << "pw"
+                                   << "/clips";
+        QTest::newRow("v6 with port") << "[::1]:2121"
+                                      << "::1 2121"
+                                      << "bob"
+                                      << "pw"
+                                      << "/clips";
+        QTest::newRow("bare v6") << "fe80::1"
+                                 << "fe80::1"
+                                 << "bob"
+                                 << "pw"
+                                 << "/clips";
+        QTest::newRow("whole address") << "ftp://u:p%40ss@h:21/dir/sub"
+                                       << "h 21"
+                                       << "u"
+                                       << "p@ss"
+                                       << "dir/sub";
+        QTest::newRow("address, host only") << "FTP://h"
+                                            << "h"
+                                            << "bob"
+                                            << "pw"
+                                            << "/clips";
+        QTest::newRow("address, user only") << "ftp://carol@h/"
+                                            << "h"
+                                            << "carol"
+                                            << "pw"
+                                            << "/clips";
+        // FTP is off here, so a host that is no host form is kept as typed.
+        QTest::newRow("not a host form") << "a b c"
+                                         << "a b c"
+                                         << "bob"
+                                         << "pw"
+                                         << "/clips";
+    }
+
+    void hostFormsAreSplitIntoTheFields() {
+        QFETCH(QString, typed);
+        AppSettings.Ftp = sample();
+        frmFtp dlg;
+        watchErrors(dlg);
+        child<QLineEdit>(dlg, "txtHost")->setText(typed);
+        child<QPushButton>(dlg, "bcmdOK")->click();
+        QVERIFY(m_errors.isEmpty());
+        QTEST(QString::fromStdString(AppSettings.Ftp.Host), "host");
+        QTEST(QString::fromStdString(AppSettings.Ftp.User), "user");
+        QTEST(QString::fromStdString(AppSettings.Ftp.Pass), "pass");
+        QTEST(QString::fromStdString(AppSettings.Ftp.Holder), "folder");
+    }
+
+    // What cannot be stored is refused with its message and the focus on its field; nothing
+    // is stored and no file written.
+    void okRefusesWhatCannotBeStored_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ftpOn");
+        QTest::addColumn<QString>("message");
+        const QString ctl = QStringLiteral("に制御文字は使えません。");
+        const QString badForm = QStringLiteral("ﾎｽﾄ名の形式が正しくありません。");
+        QTest::newRow("host VT") << "txtHost"
+                                 << "h\x0b"
+                                    "DELE y"
+                                 << false << "ﾎｽﾄ名" + ctl;
+        QTest::newRow("host DEL") << "txtHost"
+                                  << "h\x7f" << true << "ﾎｽﾄ名" + ctl;
+        QTest::newRow("user LF") << "txtUser"
+                                 << "bob\nDELE x" << false << "ﾕｰｻﾞｰ名" + ctl;
+        QTest::newRow("user tab") << "txtUser"
+                                  << "b\tob" << false << "ﾕｰｻﾞｰ名" + ctl;
+        QTest::newRow("password CR") << "txtPass"
+                                     << "pw\rDELE x" << true << "ﾊﾟｽﾜｰﾄﾞ" + ctl;
+        QTest::newRow("password NUL") << "txtPass" << QString(QChar(0)) << true << "ﾊﾟｽﾜｰﾄﾞ" + ctl;
+        QTest::newRow("folder VT") << "txtHolder"
+                                   << "cl\"ips x\x0b"
+                                      "DELE y"
+                                   << true << "ﾎｽﾄの保存先ﾌｫﾙﾀﾞ" + ctl;
+        QTest::newRow("folder 0x1f") << "txtHolder"
+                                     << "a\x1f" << false << "ﾎｽﾄの保存先ﾌｫﾙﾀﾞ" + ctl;
+        QTest::newRow("escaped control in an address") << "txtHost"
+                                                       << "ftp://h/a%0bDELE" << true << badForm;
+        QTest::newRow("port out of range") << "txtHost"
+                                           << "h:65536" << true << badForm;
+        QTest::newRow("two ports") << "txtHost"
+                                   << "h:21 22" << true << badForm;
+        QTest::newRow("unclosed bracket") << "txtHost"
+                                          << "[::1:21" << true << badForm;
+        QTest::newRow("other scheme") << "txtHost"
+                                      << "http://h" << true << badForm;
+        QTest::newRow("address without host") << "txtHost"
+                                              << "ftp://u@/dir" << true << badForm;
+    }
+
+    void okRefusesWhatCannotBeStored() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(bool, ftpOn);
+        QFETCH(QString, message);
+        AppSettings.Ftp = sample();
+        AppSettings.Ftp.Ftp = ftpOn;
+        const FtpSettings before = AppSettings.Ftp;
+        frmFtp dlg;
+        watchErrors(dlg);
+        auto* edit = child<QLineEdit>(dlg, field.toLatin1().constData());
+        edit->setText(text);
+        child<QPushButton>(dlg, "bcmdOK")->click();
+        QCOMPARE(m_errors, QStringList{QStringLiteral("FTPと動画設定|") + message});
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(dlg.focusWidget(), edit);
+        QCOMPARE(AppSettings.Ftp.Host, before.Host);
+        QCOMPARE(AppSettings.Ftp.User, before.User);
+        QCOMPARE(AppSettings.Ftp.Pass, before.Pass);
+        QCOMPARE(AppSettings.Ftp.Holder, before.Holder);
+        QVERIFY(!QFile::exists(iniPath()));
+    }
+
     void clickRules() {
         AppSettings.Ftp = sample();
         AppSettings.Ftp.Move = false;
@@ -145,8 +301,8 @@ private slots:
         QVERIFY(QFile::exists(iniPath()));
     }
 
-    // OK stores every control, texts trimmed of spaces only, and writes the file: a fresh load
-    // gives the same values back.
+    // OK stores every control, texts trimmed of U+0020 spaces only, and writes the file: a fresh
+    // load gives the same values back.
     void okStoresAndSaves() {
         AppSettings.Ftp.Time = 3;
         frmFtp dlg;
@@ -154,7 +310,7 @@ private slots:
         child<QCheckBox>(dlg, "ckFtpExe")->click();
         child<QLineEdit>(dlg, "txtHost")->setText("  127.0.0.1 2121 ");
         child<QLineEdit>(dlg, "txtUser")->setText(" alice");
-        child<QLineEdit>(dlg, "txtPass")->setText("p a\tss ");
+        child<QLineEdit>(dlg, "txtPass")->setText("p a\u3000ss ");
         child<QLineEdit>(dlg, "txtHolder")->setText(" up/clips ");
         child<QCheckBox>(dlg, "ckFileName")->click();
         child<QCheckBox>(dlg, "ckAudio")->click();
@@ -169,7 +325,7 @@ private slots:
         QVERIFY(f.Ftp);
         QCOMPARE(f.Host, std::string("127.0.0.1 2121"));
         QCOMPARE(f.User, std::string("alice"));
-        QCOMPARE(f.Pass, std::string("p a\tss"));
+        QCOMPARE(f.Pass, std::string("p a\u3000ss"));
         QCOMPARE(f.Holder, std::string("up/clips"));
         QVERIFY(f.FileName);
         QVERIFY(f.Audio);
