@@ -333,8 +333,7 @@ struct CaptureEngine::Session {
                 demo->render(t, demoBits);
                 const uint8_t* src[4] = {demoBits.data(), nullptr, nullptr, nullptr};
                 int srcStride[4] = {DemoRoom::kWidth * 4, 0, 0, 0};
-                if (!convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight,
-                             AV_PIX_FMT_BGR0))
+                if (!convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0))
                     return Status::Error;
             } else {
                 nativeW = DemoRoom::kWidth;
@@ -546,20 +545,22 @@ bool CaptureEngine::open(const std::string& spec, int timeoutMs) {
         old.reset();
 
     auto s = std::make_unique<Session>(this, spec, VideoFormatOption{});
-    if (startSession(*s, timeoutMs) && install(s, generation))
-        return true;
+    if (startSession(*s, timeoutMs, generation))
+        return install(s, generation);
     s.reset();
     if (reopenSame) {
         auto back = std::make_unique<Session>(this, spec, oldFormat);
-        if (startSession(*back, timeoutMs))
+        if (startSession(*back, timeoutMs, generation))
             install(back, generation);
     }
     return false;
 }
 
-bool CaptureEngine::startSession(Session& s, int timeoutMs) {
+bool CaptureEngine::startSession(Session& s, int timeoutMs, uint64_t generation) {
     {
         std::lock_guard lock(m_mutex);
+        if (generation != m_generation)
+            return false; // closed already: nothing more is opened
         m_starting.push_back(&s);
     }
     const bool started = s.start(timeoutMs);
@@ -791,7 +792,7 @@ bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
     for (const VideoFormatOption* f :
          {&format, static_cast<const VideoFormatOption*>(&oldFormat)}) {
         auto s = std::make_unique<Session>(this, spec, *f);
-        if (startSession(*s, timeoutMs))
+        if (startSession(*s, timeoutMs, generation))
             return install(s, generation) && f == &format;
     }
     std::lock_guard lock(m_mutex);

@@ -82,8 +82,9 @@ public:
 
 private:
     friend struct Session;
-    // Opens `s` within `timeoutMs`; a close meanwhile ends the attempt at once (false).
-    bool startSession(Session& s, int timeoutMs);
+    // Opens `s` within `timeoutMs`; a close since `generation` was read, or during the open,
+    // ends the attempt at once (false).
+    bool startSession(Session& s, int timeoutMs, uint64_t generation);
     // Makes `s` (already started) the running source and lets go of the one it replaces, unless
     // the engine was closed since `generation` was read (false; `s` stays with the caller).
     bool install(std::unique_ptr<Session>& s, uint64_t generation);
@@ -95,7 +96,7 @@ private:
     std::unique_ptr<Session> m_session;
     std::vector<Session*> m_starting; // sessions being opened, for close() to cut short
     uint64_t m_generation = 0;        // grows with every close()
-    Session* m_publisher = nullptr; // the session whose frames count
+    Session* m_publisher = nullptr;   // the session whose frames count
     BitmapHeader m_latestHeader;
     FrameBits m_latestBits;
     bool m_latestValid = false;

@@ -10,8 +10,8 @@
 #include <QPointer>
 #include <QRegion>
 
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>

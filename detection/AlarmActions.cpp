@@ -104,8 +104,8 @@ void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
 void AlarmActions::sStartCameraMail(bool back) {
     const QDateTime now = m_ports.clock->now();
     const std::string when = now.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")).toStdString();
-    const std::string body = back ? "ｶﾒﾗ映像が戻りました。 " + when
-                                  : "ｶﾒﾗ映像が届いていません。 " + when + " 現在";
+    const std::string body =
+        back ? "ｶﾒﾗ映像が戻りました。 " + when : "ｶﾒﾗ映像が届いていません。 " + when + " 現在";
     for (const MailTrigger& trg : AppSettings.Trg)
         if (trg.Enabled)
             m_ports.mailer->send(trg.MailTo, back ? kCameraBackSubject : kCameraLostSubject, body,

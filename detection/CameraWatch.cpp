@@ -25,8 +25,8 @@ CameraWatch::Step CameraWatch::tick(int64_t nowMs, bool newFrame,
         m_lost = true;
         step.lostNow = true;
     }
-    const bool pairAllowed = !m_everMailed || nowMs - m_lastMailMs >= kMailPairEveryMs ||
-                             nowMs < m_lastMailMs;
+    const bool pairAllowed =
+        !m_everMailed || nowMs - m_lastMailMs >= kMailPairEveryMs || nowMs < m_lastMailMs;
     if (m_lost && !m_lostMailed && silent >= kMailAfterMs && pairAllowed && mailReady &&
         mailReady()) {
         m_lostMailed = true;

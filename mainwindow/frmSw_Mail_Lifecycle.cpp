@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>

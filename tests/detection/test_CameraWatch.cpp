@@ -88,8 +88,9 @@ TEST(CameraWatch, ScenariosTickByTick) {
             const CameraWatch::Step step = watch.tick(static_cast<int64_t>(t.atSeconds * 1000),
                                                       t.frame, [&] { return t.accountReady; });
             EXPECT_EQ(Describe(step), t.expect) << "at " << t.atSeconds << " s";
-            if (t.frame)
+            if (t.frame) {
                 EXPECT_FALSE(watch.lost()) << "at " << t.atSeconds << " s";
+            }
         }
     }
 }
