@@ -123,10 +123,15 @@ struct CaptureEngine::Session {
         closeInput();
     }
 
-    void stopThread() {
+    // Ends whatever the session is waiting for (an open, a read, a pause); any thread may call it.
+    void cancel() {
         intr.stop = true;
         { std::lock_guard lock(waitMutex); }
         waitCv.notify_all();
+    }
+
+    void stopThread() {
+        cancel();
         if (thread.joinable())
             thread.join();
     }
@@ -176,7 +181,14 @@ struct CaptureEngine::Session {
             fmt = nullptr; // freed by avformat_open_input on failure
             return false;
         }
-        if (avformat_find_stream_info(fmt, nullptr) < 0) {
+        // Probing decodes pictures too: FFmpeg's decoders get the size limit there as well.
+        std::vector<AVDictionary*> probeOpts(fmt->nb_streams, nullptr);
+        for (AVDictionary*& o : probeOpts)
+            LimitPictureSize(&o);
+        r = avformat_find_stream_info(fmt, probeOpts.empty() ? nullptr : probeOpts.data());
+        for (AVDictionary*& o : probeOpts)
+            av_dict_free(&o);
+        if (r < 0) {
             closeInput();
             return false;
         }
@@ -189,7 +201,11 @@ struct CaptureEngine::Session {
         dec = avcodec_alloc_context3(codec);
         avcodec_parameters_to_context(dec, fmt->streams[stream]->codecpar);
         dec->thread_count = 1;
-        if (avcodec_open2(dec, codec, nullptr) < 0) {
+        AVDictionary* decOpts = nullptr;
+        LimitPictureSize(&decOpts);
+        r = avcodec_open2(dec, codec, &decOpts);
+        av_dict_free(&decOpts);
+        if (r < 0) {
             closeInput();
             return false;
         }
@@ -261,11 +277,14 @@ struct CaptureEngine::Session {
         return openInput(kReadTimeoutMs);
     }
 
-    void convert(const uint8_t* const* data, const int* linesize, int w, int h, AVPixelFormat pf) {
-        nativeW = w;
-        nativeH = h;
+    // False for a picture too large to take, which then counts as damaged.
+    bool convert(const uint8_t* const* data, const int* linesize, int w, int h, AVPixelFormat pf) {
         int tw = wantW > 0 ? wantW.load() : w;
         int th = wantH > 0 ? wantH.load() : h;
+        if (!PictureSizeAcceptable(w, h) || !PictureSizeAcceptable(tw, th))
+            return false;
+        nativeW = w;
+        nativeH = h;
         SwsContext* sws = scaler.get(w, h, pf, tw, th, AV_PIX_FMT_BGR0);
         outW = tw;
         outH = th;
@@ -273,7 +292,7 @@ struct CaptureEngine::Session {
         buf.resize(static_cast<size_t>(tw) * th * 4);
         if (!sws) {
             std::fill(buf.begin(), buf.end(), 0);
-            return;
+            return true;
         }
         uint8_t* dst[4] = {buf.data(), nullptr, nullptr, nullptr};
         int dstStride[4] = {tw * 4, 0, 0, 0};
@@ -281,6 +300,7 @@ struct CaptureEngine::Session {
         // The fourth byte is compared like every other byte by the detector; whatever the
         // converter leaves there must not look like motion.
         ClearUnusedPixelBytes(buf.data(), buf.size());
+        return true;
     }
 
     std::vector<uint8_t>& freshBuffer() {
@@ -313,7 +333,8 @@ struct CaptureEngine::Session {
                 demo->render(t, demoBits);
                 const uint8_t* src[4] = {demoBits.data(), nullptr, nullptr, nullptr};
                 int srcStride[4] = {DemoRoom::kWidth * 4, 0, 0, 0};
-                convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0);
+                if (!convert(src, srcStride, DemoRoom::kWidth, DemoRoom::kHeight, AV_PIX_FMT_BGR0))
+                    return Status::Error;
             } else {
                 nativeW = DemoRoom::kWidth;
                 nativeH = DemoRoom::kHeight;
@@ -332,15 +353,21 @@ struct CaptureEngine::Session {
     Status decodePicture(int timeoutMs, bool withPacing) {
         ArmedDeadline deadline(intr, timeoutMs);
         for (;;) {
-            if (intr.stop)
+            // Damaged pictures are skipped, so only the deadline ends a stream of nothing else.
+            if (intr.expired())
                 return Status::Error;
             const int r = avcodec_receive_frame(dec, frame);
             if (r == 0) {
-                convertDecoded(withPacing);
-                return Status::Frame;
+                if (convertDecoded(withPacing))
+                    return Status::Frame;
+                continue;
             }
             if (r == AVERROR_EOF)
                 return Status::End;
+            // A picture the decoder refuses (damage, or a size beyond the limit) costs that
+            // picture only.
+            if (r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL))
+                continue;
             if (r != AVERROR(EAGAIN))
                 return Status::Error;
             const Status read = readPacket();
@@ -350,37 +377,49 @@ struct CaptureEngine::Session {
             }
             if (read != Status::Frame)
                 return read;
-            if (jpeg && decodeJpegPacket(withPacing))
+            const JpegOutcome viaJpeg = jpeg ? decodeJpegPacket(withPacing) : JpegOutcome::NotTaken;
+            if (viaJpeg == JpegOutcome::Decoded)
                 return Status::Frame;
+            if (viaJpeg == JpegOutcome::Refused) {
+                av_packet_unref(pkt);
+                continue;
+            }
             if (!sendPacket())
                 return Status::Error;
         }
     }
 
-    void convertDecoded(bool withPacing) {
+    bool convertDecoded(bool withPacing) {
         if (withPacing)
             pace(frame->best_effort_timestamp);
-        convert(frame->data, frame->linesize, frame->width, frame->height,
-                static_cast<AVPixelFormat>(frame->format));
+        const bool taken = convert(frame->data, frame->linesize, frame->width, frame->height,
+                                   static_cast<AVPixelFormat>(frame->format));
         av_frame_unref(frame);
+        return taken;
     }
+
+    enum class JpegOutcome { Decoded, NotTaken, Refused };
 
     // The Motion-JPEG way: each packet is one picture for TurboJPEG. A picture it cannot take
     // (a size the stream did not announce, a pair of interlaced fields, damage beyond repair,
     // or another output size chosen) is left in `pkt` for FFmpeg's decoder, so nothing shows
-    // differently from the plain way but the cost.
-    bool decodeJpegPacket(bool withPacing) {
+    // differently from the plain way but the cost. A picture declaring a size beyond the limit is
+    // refused outright, before anything is allocated for it.
+    JpegOutcome decodeJpegPacket(bool withPacing) {
         int w = 0, h = 0;
         const int tw = wantW.load(), th = wantH.load();
-        if (!jpeg->size(pkt->data, size_t(pkt->size), w, h) ||
-            (dec->width > 0 && (w != dec->width || h != dec->height)) ||
+        if (!jpeg->size(pkt->data, size_t(pkt->size), w, h))
+            return JpegOutcome::NotTaken;
+        if (!PictureSizeAcceptable(w, h))
+            return JpegOutcome::Refused;
+        if ((dec->width > 0 && (w != dec->width || h != dec->height)) ||
             (tw > 0 && (tw != w || th != h)))
-            return false;
+            return JpegOutcome::NotTaken;
         const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         std::vector<uint8_t>& buf = freshBuffer();
         buf.resize(size_t(w) * size_t(h) * 4);
         if (!jpeg->decode(pkt->data, size_t(pkt->size), buf.data(), w, h))
-            return false;
+            return JpegOutcome::NotTaken;
         av_packet_unref(pkt);
         if (withPacing)
             pace(ts);
@@ -389,7 +428,7 @@ struct CaptureEngine::Session {
         nativeH = h;
         outW = w;
         outH = h;
-        return true;
+        return JpegOutcome::Decoded;
     }
 
     // Waits until the picture stamped `ts` (in the stream's time base) is due.
@@ -486,8 +525,10 @@ bool CaptureEngine::open(const std::string& spec, int timeoutMs) {
         return false;
     VideoFormatOption oldFormat;
     bool reopenSame = false;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(m_mutex);
+        generation = m_generation;
         if (m_session && m_session->spec == spec && m_session->input.device) {
             reopenSame = true;
             oldFormat = m_session->requested;
@@ -504,37 +545,62 @@ bool CaptureEngine::open(const std::string& spec, int timeoutMs) {
         old.reset();
 
     auto s = std::make_unique<Session>(this, spec, VideoFormatOption{});
-    if (!s->start(timeoutMs)) {
-        s.reset();
-        if (reopenSame) {
-            auto back = std::make_unique<Session>(this, spec, oldFormat);
-            if (back->start(timeoutMs))
-                install(std::move(back));
-        }
-        return false;
+    if (startSession(*s, timeoutMs, generation))
+        return install(s, generation);
+    s.reset();
+    if (reopenSame) {
+        auto back = std::make_unique<Session>(this, spec, oldFormat);
+        if (startSession(*back, timeoutMs, generation))
+            install(back, generation);
     }
-    install(std::move(s)).reset(); // joins the old decoding thread; its frames no longer count
-    return true;
+    return false;
 }
 
-std::unique_ptr<CaptureEngine::Session> CaptureEngine::install(std::unique_ptr<Session> s) {
-    std::unique_ptr<Session> old;
-    Session* raw = s.get();
+bool CaptureEngine::startSession(Session& s, int timeoutMs, uint64_t generation) {
     {
         std::lock_guard lock(m_mutex);
+        if (generation != m_generation)
+            return false; // closed already: nothing more is opened
+        m_starting.push_back(&s);
+    }
+    const bool started = s.start(timeoutMs);
+    std::lock_guard lock(m_mutex);
+    m_starting.erase(std::find(m_starting.begin(), m_starting.end(), &s));
+    return started && !s.intr.stop;
+}
+
+bool CaptureEngine::install(std::unique_ptr<Session>& s, uint64_t generation) {
+    std::unique_ptr<Session> old;
+    {
+        std::lock_guard lock(m_mutex);
+        // A close since the open began wins: the program is ending or the camera was let go.
+        if (generation != m_generation)
+            return false;
+        Session* raw = s.get();
         old = std::move(m_session);
         m_session = std::move(s);
         m_publisher = raw;
+        if (raw->out) {
+            m_latestHeader = BitmapHeader{0, raw->outW, raw->outH, raw->outW * 4, 1, 32, 0};
+            m_latestBits = raw->out;
+            m_latestValid = true;
+            ++m_serial;
+        }
+        // Launched under the lock, so a close from another thread finds it whole.
+        raw->launch();
     }
-    publish(raw->out, raw->outW, raw->outH, raw);
-    raw->launch();
-    return old;
+    m_frameCv.notify_all();
+    old.reset(); // joins the old decoding thread; its frames no longer count
+    return true;
 }
 
 void CaptureEngine::close() {
     std::unique_ptr<Session> old;
     {
         std::lock_guard lock(m_mutex);
+        ++m_generation;
+        for (Session* starting : m_starting)
+            starting->cancel();
         old = std::move(m_session);
         m_publisher = nullptr;
         m_latestValid = false;
@@ -687,6 +753,7 @@ bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
     std::string spec;
     bool device = false;
     uint64_t serial = 0;
+    uint64_t generation = 0;
     {
         std::lock_guard lock(m_mutex);
         if (!m_session)
@@ -694,6 +761,7 @@ bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
         spec = m_session->spec;
         device = m_session->input.device;
         serial = m_serial;
+        generation = m_generation;
     }
     if (!device) {
         {
@@ -724,10 +792,8 @@ bool CaptureEngine::setFormat(const VideoFormatOption& format, int timeoutMs) {
     for (const VideoFormatOption* f :
          {&format, static_cast<const VideoFormatOption*>(&oldFormat)}) {
         auto s = std::make_unique<Session>(this, spec, *f);
-        if (s->start(timeoutMs)) {
-            install(std::move(s));
-            return f == &format;
-        }
+        if (startSession(*s, timeoutMs, generation))
+            return install(s, generation) && f == &format;
     }
     std::lock_guard lock(m_mutex);
     m_latestValid = false;

@@ -41,6 +41,8 @@ public:
     // succeeds is the previous source let go of, so a refused open keeps the old camera. A V4L2
     // device can be opened only once, so reopening the source already running closes it first
     // and, when the reopen fails, brings the old one back.
+    // May run on a worker thread while the controlling thread stays free: close() from any
+    // thread ends an open in progress promptly (it then returns false and installs nothing).
     bool open(const std::string& spec, int timeoutMs = 5000);
     void close();
     bool isOpen() const;
@@ -80,15 +82,21 @@ public:
 
 private:
     friend struct Session;
-    // Makes `s` (already started) the running source and returns the one it replaces.
-    std::unique_ptr<Session> install(std::unique_ptr<Session> s);
+    // Opens `s` within `timeoutMs`; a close since `generation` was read, or during the open,
+    // ends the attempt at once (false).
+    bool startSession(Session& s, int timeoutMs, uint64_t generation);
+    // Makes `s` (already started) the running source and lets go of the one it replaces, unless
+    // the engine was closed since `generation` was read (false; `s` stays with the caller).
+    bool install(std::unique_ptr<Session>& s, uint64_t generation);
     void publish(FrameBits bits, int width, int height, Session* from);
     void markFailed(Session* from);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_frameCv;
     std::unique_ptr<Session> m_session;
-    Session* m_publisher = nullptr; // the session whose frames count
+    std::vector<Session*> m_starting; // sessions being opened, for close() to cut short
+    uint64_t m_generation = 0;        // grows with every close()
+    Session* m_publisher = nullptr;   // the session whose frames count
     BitmapHeader m_latestHeader;
     FrameBits m_latestBits;
     bool m_latestValid = false;

@@ -10,9 +10,11 @@
 #include <QPointer>
 #include <QRegion>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 constexpr uint32_t kVkEscape = 0x1B;
@@ -58,7 +60,7 @@ QImage SharedFrameImage(const SharedFrame& f) {
 }
 
 CaptureWindow::CaptureWindow(QWidget* parent)
-    : QWidget(parent), m_engine(std::make_unique<CaptureEngine>()), m_setup(defaultCaptureSetup()) {
+    : QWidget(parent), m_engine(std::make_shared<CaptureEngine>()), m_setup(defaultCaptureSetup()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_previewTimer.setInterval(m_previewRate);
     connect(&m_previewTimer, &QTimer::timeout, this, &CaptureWindow::refreshPreview);
@@ -99,13 +101,31 @@ CAPTUREPARMS CaptureWindow::defaultCaptureSetup() {
 }
 
 bool CaptureWindow::connectDriver(int index) {
-    if (m_recording)
+    if (m_recording || m_connecting)
         return false;
     const auto& list = VideoSources();
     if (index < 0 || index >= static_cast<int>(list.size()))
         return false;
     std::string spec = list[static_cast<size_t>(index)].spec;
-    if (!m_engine->open(spec, kConnectTimeoutMs))
+    // A camera can take seconds to answer, or never answer: the open runs on a worker while
+    // this thread keeps the windows painting and hears the close box and the signals. Closing
+    // lets go of the engine, which cuts the open short. The worker keeps the engine alive and
+    // the wait below ends only when the worker has posted its end.
+    QPointer<CaptureWindow> self(this);
+    m_connecting = true;
+    std::shared_ptr<CaptureEngine> engine = m_engine;
+    std::atomic<bool> opened{false};
+    QEventLoop wait;
+    std::thread worker([engine, spec, &opened, &wait] {
+        opened = engine->open(spec, kConnectTimeoutMs);
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec();
+    worker.join();
+    if (!self)
+        return false; // the window went while the camera was being opened
+    m_connecting = false;
+    if (!opened)
         return false;
     m_connectedSpec = spec;
     m_connectedIndex = index;

@@ -33,6 +33,9 @@ public:
     CaptureEngine& engine() { return *m_engine; }
 
     // Connects driver `index` of the driver list; a refused connection keeps the old camera.
+    // Waits in a local event loop while the camera opens (windows paint, a close is heard);
+    // disconnectDriver or destroying the window meanwhile ends the attempt with false. A second
+    // connect while one is waiting is refused.
     bool connectDriver(int index);
     void disconnectDriver();
     bool connected() const;
@@ -88,7 +91,8 @@ private:
     void watchWindow();
     void refreshWithWindow();
 
-    std::unique_ptr<CaptureEngine> m_engine;
+    std::shared_ptr<CaptureEngine> m_engine; // shared with a connect's worker
+    bool m_connecting = false;
     std::unique_ptr<AviRecorder> m_recorder;
     std::string m_connectedSpec;
     int m_connectedIndex = -1;

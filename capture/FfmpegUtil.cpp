@@ -12,6 +12,10 @@ void InitFfmpeg() {
     });
 }
 
+void LimitPictureSize(AVDictionary** opts) {
+    av_dict_set_int(opts, "max_pixels", kMaxPicturePixels, 0);
+}
+
 static int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

@@ -10,6 +10,7 @@ extern "C" {
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace capture_detail {
@@ -17,6 +18,18 @@ namespace capture_detail {
 // Whether Motion-JPEG pictures go straight to TurboJPEG (on unless a test compares the two
 // decoders); FFmpeg's decoder takes every picture TurboJPEG cannot.
 inline std::atomic<bool> DecodeJpegDirectly{true};
+
+// The largest picture a source may declare. A stream states its own size, and a hostile or
+// broken one can claim tens of thousands of pixels a side: every buffer sized from a stream is
+// checked against these first, and a picture beyond them counts as damaged.
+inline constexpr int kMaxPictureSide = 8192;
+inline constexpr int64_t kMaxPicturePixels = 40'000'000;
+inline bool PictureSizeAcceptable(int64_t width, int64_t height) {
+    return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           width * height <= kMaxPicturePixels;
+}
+// The same limit for FFmpeg's own decoders (the "max_pixels" codec option), added to `opts`.
+void LimitPictureSize(AVDictionary** opts);
 
 // Registers the devices once and quiets FFmpeg's console chatter.
 void InitFfmpeg();

@@ -1,5 +1,7 @@
 #include "capture/frmSelect.h"
 
+#include "detection/FrameDifference.h"
+
 #include "settings/basCommon.h"
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -50,7 +52,14 @@ frmSelect::frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QW
 
 void frmSelect::cmdSelect_Click() {
     int index = cmboSource->currentIndex();
+    // The camera may take seconds to open while the dialog stays live: a second OK or a Cancel
+    // meanwhile would act on a choice already on its way.
+    cmdSelect->setEnabled(false);
+    cmdCancel->setEnabled(false);
     if (index >= 0 && capDriverConnect(m_hwnd, index)) {
+        // The next frame comes from another camera: it starts a reference of its own instead
+        // of being compared with the last frame of the one before.
+        SkipNextCompare = true;
         CAPDRIVERCAPS caps{};
         capDriverGetCaps(m_hwnd, &caps, sizeof caps);
         if (m_resize)

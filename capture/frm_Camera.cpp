@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -85,6 +86,7 @@ void frm_Camera::startTimer1() {
 
 void frm_Camera::stopTimer1() {
     Timer1->stop();
+    m_cameraWatch.pause();
 }
 
 void frm_Camera::ResizeCaptureWindow(HCAPWND lwnd) {
@@ -150,10 +152,10 @@ void frm_Camera::Timer1_Timer() {
     // or mail from inside the first. The outer tick re-arms the timer when it ends.
     if (m_inTick)
         return;
-    if (m_host && m_host->isStopSelected())
+    if (m_host && (m_host->isStopSelected() || m_host->isThresholdEditing())) {
+        m_cameraWatch.pause();
         return;
-    if (m_host && m_host->isThresholdEditing())
-        return;
+    }
     m_inTick = true;
     try {
         tickBody();
@@ -185,14 +187,24 @@ void frm_Camera::tickBody() {
     source.grabFrame();
     const bool copied = source.editCopy();
     source.previewOn();
-    if (!copied)
+    if (!copied) {
+        watchCamera(false);
         return;
+    }
     QCoreApplication::processEvents();
 
     // The frame is the engine's own buffer, shared: the alarm picture and the detector's
     // reference both keep it without a copy.
     SharedFrame frame;
-    if (!source.takeSharedFrame(frame) || frame.empty())
+    if (!source.takeSharedFrame(frame) || frame.empty()) {
+        watchCamera(false);
+        return;
+    }
+    // The engine never hands out a buffer again while anyone holds it, so the same buffer as
+    // last time is the same picture: the camera has sent nothing new.
+    const bool fresh = frame.bits != m_lastGrabbed;
+    m_lastGrabbed = frame.bits;
+    if (!watchCamera(fresh))
         return;
     pic_ViewA = SharedFrameImage(frame);
 
@@ -226,6 +238,42 @@ void frm_Camera::tickBody() {
             m_changeLevel, threshold, outcome.stateColor, clock().now().time());
         m_scope->showTimelineStep(step);
     }
+}
+
+bool frm_Camera::watchCamera(bool newFrame) {
+    const CameraWatch::Step step =
+        m_cameraWatch.tick(clock().now().toMSecsSinceEpoch(), newFrame,
+                           [this] { return m_ports.mailer->updateAccountState(); });
+    if (step.lostNow) {
+        // Saying nothing would leave the last state's text and lamp on, telling the user all is
+        // well while nothing is watched. The warning sound is left as it is.
+        StatusPanels::instance().setText(1, kCameraLostText);
+        if (m_scope)
+            m_scope->setLamps(-1, false);
+        std::fprintf(stderr, "pawlinex: no new camera picture for %d s\n",
+                     int(CameraWatch::kLostAfterMs / 1000));
+    }
+    if (step.backNow) {
+        // The first picture after the gap starts a fresh reference: the scene may have changed
+        // meanwhile, and that is no intruder.
+        SkipNextCompare = true;
+        std::fprintf(stderr, "pawlinex: camera pictures are back\n");
+    }
+    if (step.mailLost || step.mailBack) {
+        // Locked like an alarm's actions: the mail waits with events running, and nothing may
+        // start another send from inside it.
+        sDispEnabled(false);
+        try {
+            actions().sStartCameraMail(step.mailBack);
+        } catch (...) {
+            if (!commandsHeldByUser())
+                sDispEnabled(true);
+            throw;
+        }
+        if (!commandsHeldByUser())
+            sDispEnabled(true);
+    }
+    return !m_cameraWatch.lost();
 }
 
 void frm_Camera::startSoundRepeat() {

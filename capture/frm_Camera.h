@@ -3,6 +3,7 @@
 #include "capture/capApi.h"
 #include "detection/AlarmActions.h"
 #include "detection/AlarmSequence.h"
+#include "detection/CameraWatch.h"
 #include "detection/FrameDifference.h"
 #include "detection/FrameSource.h"
 
@@ -62,6 +63,9 @@ protected:
 
 private:
     void tickBody();
+    // Tells the camera watch whether this tick got a new frame and shows or mails what it
+    // finds; false while the camera counts as lost (the tick then compares nothing).
+    bool watchCamera(bool newFrame);
     void dumpPanel1();
     AlarmActions actions();
     FrameSource& frameSource();
@@ -95,4 +99,6 @@ private:
     std::string m_programFolder;
     std::string m_dumpedPanel1;
     bool m_inTick = false;
+    CameraWatch m_cameraWatch;
+    SharedBits m_lastGrabbed; // the last frame grabbed, to tell a new one from the same again
 };

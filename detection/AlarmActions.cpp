@@ -100,3 +100,14 @@ void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
         Panel1(ok ? std::string() : std::string(kMailErrorText));
     }
 }
+
+void AlarmActions::sStartCameraMail(bool back) {
+    const QDateTime now = m_ports.clock->now();
+    const std::string when = now.toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")).toStdString();
+    const std::string body =
+        back ? "ｶﾒﾗ映像が戻りました。 " + when : "ｶﾒﾗ映像が届いていません。 " + when + " 現在";
+    for (const MailTrigger& trg : AppSettings.Trg)
+        if (trg.Enabled)
+            m_ports.mailer->send(trg.MailTo, back ? kCameraBackSubject : kCameraLostSubject, body,
+                                 std::string());
+}

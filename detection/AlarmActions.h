@@ -16,6 +16,11 @@ inline constexpr const char* kMailingText = "Pawlinex: ﾒｰﾙ送信中･･�
 inline constexpr const char* kAutoMailText = "自動ﾒｰﾙ送信中";
 inline constexpr const char* kMailErrorText = "ﾒｰﾙ送信ｴﾗｰでした。";
 
+// Panel 1 while the camera sends no pictures, and the subjects of the mails about it.
+inline constexpr const char* kCameraLostText = "Pawlinex: ｶﾒﾗ映像が届きません";
+inline constexpr const char* kCameraLostSubject = "Pawlinex: ｶﾒﾗ映像途絶";
+inline constexpr const char* kCameraBackSubject = "Pawlinex: ｶﾒﾗ映像復旧";
+
 struct AlarmActionPorts {
     ClipRecorder* recorder = nullptr;
     ClipUploader* uploader = nullptr;
@@ -43,6 +48,10 @@ public:
     // cannot be written skips that trigger's mail and shows the mail error; later triggers are
     // still tried.
     void sStartMailSend(const QImage& picViewA, QImage& picViewC);
+
+    // The camera's loss (`back` false) or return: one mail without attachment to every enabled
+    // trigger's recipients, the body naming the time. Panel 1 is left as it is.
+    void sStartCameraMail(bool back);
 
     const std::string& programFolder() const { return m_programFolder; }
 

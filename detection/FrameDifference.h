@@ -13,7 +13,8 @@ struct DetectorState {
 };
 
 // Program-wide: when set, the next grabbed frame only becomes the reference. Set by the alarm,
-// by threshold editing and by the two video buttons; cleared by the comparison.
+// by threshold editing, by the two video buttons, by a switch of camera and by a camera's first
+// picture after it was lost; cleared by the comparison.
 inline bool SkipNextCompare = false;
 
 struct CompareResult {

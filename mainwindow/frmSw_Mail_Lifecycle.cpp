@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -40,10 +41,18 @@ bool frmSw_Mail::Start() {
     hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0);
     watchActionProgress();
 
-    // The first source that accepts is the camera; the rest are not even tried.
+    // The first source that accepts is the camera; the rest are not even tried. Each may take
+    // seconds while the window stays live: only leaving the program may act meanwhile, and a
+    // close ends the search at once.
+    sDispEnabled(false);
+    mnu_end->setEnabled(true);
+    bcmd_End->setEnabled(true);
     bool connected = false;
-    for (int index = 0; index <= 9 && !connected; ++index)
+    for (int index = 0; index <= 9 && !connected && !m_closing; ++index)
         connected = capDriverConnect(hCapWnd, index);
+    if (m_closing)
+        return false;
+    sDispEnabled(true);
     if (!connected) {
         m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
                           QStringLiteral("ドライバーが見つかりません。"));

@@ -2,7 +2,10 @@
 // with one line on standard error, exit status 2 and the file untouched; SIGTERM, SIGINT and SIGHUP
 // run the close sequence (settings saved, a left-over FTP script deleted), also while the "no
 // driver" message box is waiting.
+#include "../capture/CaptureTestUtil.h"
 #include "../mainwindow/MainWindowTestUtil.h"
+
+#include <QElapsedTimer>
 
 #include <QFileInfo>
 #include <QProcess>
@@ -101,11 +104,19 @@ private slots:
             none += "/nonexistent/camera" + QByteArray::number(i) + ".avi;";
         // No camera: the close arrives while the message box waits for its OK.
         QTest::newRow("SIGHUP during the no-driver message") << int(SIGHUP) << none;
+        // Every camera keeps its open waiting: the close must not wait for them all.
+        QTest::newRow("SIGTERM while cameras hang in open") << int(SIGTERM) << QByteArray("HANG");
     }
 
     void signalsRunTheCloseSequence() {
         QFETCH(int, signalNumber);
         QFETCH(QByteArray, sources);
+        capture_test::TricklingHttpServer hanging;
+        if (sources == "HANG") {
+            sources.clear();
+            for (int i = 0; i < 10; ++i)
+                sources += QByteArray::fromStdString(hanging.url("/cam" + std::to_string(i))) + ';';
+        }
         QTemporaryDir home;
         for (const char* sub : {"img", "avi", "help"})
             QDir(home.path()).mkdir(sub);
@@ -125,8 +136,13 @@ private slots:
         QVERIFY(program.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(Catches(program.processId(), signalNumber), 60000);
 
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
         ::kill(static_cast<pid_t>(program.processId()), signalNumber);
         const bool ended = program.waitForFinished(60000);
+        qInfo("ended %lld ms after the signal", sinceSignal.elapsed());
+        // Ten cameras of five seconds each would take fifty.
+        QVERIFY(sinceSignal.elapsed() < 25000);
         if (!ended)
             program.kill();
         QVERIFY(ended);

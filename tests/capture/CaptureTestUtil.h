@@ -3,12 +3,19 @@
 // Shared by the capture tests: a private temporary folder, running the ffmpeg/ffprobe tools,
 // and reading back what ffprobe says about a clip.
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace capture_test {
 
@@ -76,5 +83,58 @@ inline ProbeResult Probe(const std::string& path) {
     }
     return r;
 }
+
+// A network camera that answers every request and then sends a byte every 200 ms, never a
+// picture: a reader never times out on it, so an open waits until its own deadline.
+class TricklingHttpServer {
+public:
+    TricklingHttpServer() {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 16);
+        socklen_t len = sizeof a;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~TricklingHttpServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
+    }
+    std::string url(const std::string& path = "/cam") const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+
+private:
+    void serve() {
+        std::vector<int> clients;
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 200) > 0) {
+                const int c = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c >= 0) {
+                    const std::string head =
+                        "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;"
+                        "boundary=frame\r\n\r\n";
+                    (void)!::send(c, head.data(), head.size(), MSG_NOSIGNAL);
+                    clients.push_back(c);
+                }
+            }
+            for (int c : clients)
+                (void)!::send(c, "-", 1, MSG_NOSIGNAL);
+        }
+        for (int c : clients)
+            ::close(c);
+    }
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 } // namespace capture_test

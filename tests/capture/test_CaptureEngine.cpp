@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -301,52 +303,153 @@ TEST(CaptureEngine, MotionJpegLooksAlikeThroughEitherDecoder) {
     capture_detail::DecodeJpegDirectly = true;
 }
 
-// Pictures cut short or not decodable at all, among good ones: each costs at most its own frame,
-// and the camera goes on.
-TEST(CaptureEngine, DamagedMotionJpegPicturesDoNotStopTheCamera) {
-    auto dir = TempDir("engine-damaged");
-    const std::string good = (dir / "good.mjpeg").string();
-    ASSERT_TRUE(MakeClip("testsrc2=size=160x120:rate=15", 1.0, good, "-c:v mjpeg -f mjpeg"));
-    std::ifstream in(good, std::ios::binary);
+namespace {
+
+// The pictures of a Motion-JPEG file, each from its start-of-image marker.
+std::vector<std::vector<uint8_t>> JpegPictures(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> all((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
     std::vector<size_t> starts;
     for (size_t i = 0; i + 2 < all.size(); ++i)
         if (all[i] == 0xFF && all[i + 1] == 0xD8 && all[i + 2] == 0xFF)
             starts.push_back(i);
-    ASSERT_GE(starts.size(), 10u);
     starts.push_back(all.size());
+    std::vector<std::vector<uint8_t>> pictures;
+    for (size_t n = 0; n + 1 < starts.size(); ++n)
+        pictures.emplace_back(all.begin() + long(starts[n]), all.begin() + long(starts[n + 1]));
+    return pictures;
+}
+
+// The picture with its frame header claiming 65500 x 65500 pixels (17 GB as BGRX).
+std::vector<uint8_t> ClaimingHugeSize(std::vector<uint8_t> picture) {
+    for (size_t i = 2; i + 8 < picture.size(); ++i)
+        if (picture[i] == 0xFF && (picture[i + 1] == 0xC0 || picture[i + 1] == 0xC1)) {
+            for (size_t k : {i + 5, i + 7}) {
+                picture[k] = 0xFF;
+                picture[k + 1] = 0xDC;
+            }
+            return picture;
+        }
+    return {};
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+long PeakResidentMegabytes() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024;
+}
+
+} // namespace
+
+// Pictures cut short, not decodable at all, or claiming a size of 65500 x 65500 among good
+// ones, through either decoder: each costs at most its own frame, the camera goes on, and no
+// buffer is ever sized from the claim.
+TEST(CaptureEngine, DamagedMotionJpegPicturesDoNotStopTheCamera) {
+    auto dir = TempDir("engine-damaged");
+    const std::string good = (dir / "good.mjpeg").string();
+    ASSERT_TRUE(MakeClip("testsrc2=size=160x120:rate=15", 1.0, good, "-c:v mjpeg -f mjpeg"));
+    const auto pictures = JpegPictures(good);
+    ASSERT_GE(pictures.size(), 10u);
     std::vector<uint8_t> damaged;
-    for (size_t n = 0; n + 1 < starts.size(); ++n) {
-        const auto begin = all.begin() + long(starts[n]);
-        const auto end = all.begin() + long(starts[n + 1]);
-        if (n % 3 == 1) { // cut short
-            damaged.insert(damaged.end(), begin, begin + (end - begin) * 3 / 5);
+    for (size_t n = 0; n < pictures.size(); ++n) {
+        const auto& p = pictures[n];
+        if (n % 4 == 1) { // cut short
+            damaged.insert(damaged.end(), p.begin(), p.begin() + long(p.size() * 3 / 5));
             damaged.insert(damaged.end(), {0xFF, 0xD9});
-        } else if (n % 3 == 2) { // a marker and nothing a decoder can use
+        } else if (n % 4 == 2) { // a marker and nothing a decoder can use
             damaged.insert(damaged.end(), {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 0x55, 0x55});
             damaged.insert(damaged.end(), 64, 0x55);
             damaged.insert(damaged.end(), {0xFF, 0xD9});
+        } else if (n % 4 == 3) {
+            const auto huge = ClaimingHugeSize(p);
+            ASSERT_FALSE(huge.empty());
+            damaged.insert(damaged.end(), huge.begin(), huge.end());
         } else {
-            damaged.insert(damaged.end(), begin, end);
+            damaged.insert(damaged.end(), p.begin(), p.end());
         }
     }
     const std::string path = (dir / "damaged.mjpeg").string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(damaged.data()), std::streamsize(damaged.size()));
+    WriteBytes(path, damaged);
 
-    CaptureEngine e;
-    ASSERT_TRUE(e.open(path));
-    // Watched closely: a picture taken for a failing source would show as a gap of a second
-    // while the engine opens it again.
-    const uint64_t start = e.frameSerial();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (e.frameSerial() < start + 30 && std::chrono::steady_clock::now() < deadline) {
-        e.waitForFrameAfter(e.frameSerial(), 20);
-        ASSERT_TRUE(e.sourceHealthy()) << "a damaged picture failed the camera";
+    for (bool direct : {true, false}) {
+        SCOPED_TRACE(direct ? "TurboJPEG" : "FFmpeg's decoder");
+        capture_detail::DecodeJpegDirectly = direct;
+        CaptureEngine e;
+        ASSERT_TRUE(e.open(path));
+        // Watched closely: a picture taken for a failing source would show as a gap of a second
+        // while the engine opens it again.
+        const uint64_t start = e.frameSerial();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (e.frameSerial() < start + 30 && std::chrono::steady_clock::now() < deadline) {
+            e.waitForFrameAfter(e.frameSerial(), 20);
+            ASSERT_TRUE(e.sourceHealthy()) << "a damaged picture failed the camera";
+        }
+        EXPECT_GE(e.frameSerial(), start + 30) << "the camera stopped";
+        Frame f;
+        ASSERT_TRUE(e.latestFrame(f));
+        EXPECT_EQ(f.header, (BitmapHeader{0, 160, 120, 640, 1, 32, 0}));
     }
-    EXPECT_GE(e.frameSerial(), start + 30) << "the camera stopped";
-    Frame f;
-    ASSERT_TRUE(e.latestFrame(f));
-    EXPECT_EQ(f.header, (BitmapHeader{0, 160, 120, 640, 1, 32, 0}));
+    capture_detail::DecodeJpegDirectly = true;
+    EXPECT_LT(PeakResidentMegabytes(), 1024);
+}
+
+// A stream whose every picture claims 65500 x 65500 never opens, and nothing is allocated for
+// the claim, neither while the stream is probed nor after.
+TEST(CaptureEngine, PicturesClaimingAHugeSizeAreRefused) {
+    auto dir = TempDir("engine-huge");
+    const std::string good = (dir / "good.mjpeg").string();
+    ASSERT_TRUE(MakeClip("testsrc2=size=160x120:rate=15", 0.5, good, "-c:v mjpeg -f mjpeg"));
+    // As a file of bare pictures, and as a network camera sends them (multipart, each part
+    // with its length).
+    std::vector<uint8_t> hostile, multipart;
+    for (const auto& p : JpegPictures(good)) {
+        const auto huge = ClaimingHugeSize(p);
+        ASSERT_FALSE(huge.empty());
+        hostile.insert(hostile.end(), huge.begin(), huge.end());
+        const std::string head = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                                 std::to_string(huge.size()) + "\r\n\r\n";
+        multipart.insert(multipart.end(), head.begin(), head.end());
+        multipart.insert(multipart.end(), huge.begin(), huge.end());
+        multipart.insert(multipart.end(), {'\r', '\n'});
+    }
+    WriteBytes((dir / "huge.mjpeg").string(), hostile);
+    WriteBytes((dir / "huge.multipart").string(), multipart);
+    for (const std::string spec :
+         {(dir / "huge.mjpeg").string(), "mpjpeg:" + (dir / "huge.multipart").string()}) {
+        SCOPED_TRACE(spec);
+        CaptureEngine e;
+        EXPECT_FALSE(e.open(spec, 3000));
+        EXPECT_FALSE(e.isOpen());
+    }
+    EXPECT_LT(PeakResidentMegabytes(), 1024);
+}
+
+// Closing the engine while an open waits on a camera that never sends a picture ends the open
+// at once, however long its own deadline, and leaves nothing installed.
+TEST(CaptureEngine, CloseEndsAnOpenThatHangs) {
+    TricklingHttpServer camera;
+    CaptureEngine e;
+    std::atomic<bool> done{false};
+    bool opened = true;
+    std::thread opener([&] {
+        opened = e.open(camera.url(), 120000);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_FALSE(done) << "the camera was meant to keep the open waiting";
+    const auto t0 = std::chrono::steady_clock::now();
+    e.close();
+    opener.join();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - t0);
+    std::printf("open ended %lld ms after close\n", static_cast<long long>(took.count()));
+    EXPECT_LT(took, std::chrono::seconds(30));
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(e.isOpen());
 }

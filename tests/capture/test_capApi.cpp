@@ -130,6 +130,33 @@ private slots:
         QVERIFY(capDriverConnect(m_hwnd, 0));
     }
 
+    // A camera that keeps the open waiting must not hold the window: events run meanwhile, and
+    // letting go of the camera from one of them ends the connect at once.
+    void disconnectEndsAConnectThatHangs() {
+        TricklingHttpServer camera;
+        qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray::fromStdString(camera.url()));
+        RefreshVideoSources();
+        auto* parent = new QWidget;
+        const HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
+        bool connecting = false, heardWhileConnecting = false;
+        QElapsedTimer sinceDisconnect;
+        QTimer::singleShot(300, [&] {
+            heardWhileConnecting = connecting;
+            sinceDisconnect.start();
+            QVERIFY(capDriverDisconnect(h));
+        });
+        connecting = true;
+        const bool connected = capDriverConnect(h, 0);
+        connecting = false;
+        qInfo("connect ended %lld ms after the disconnect", sinceDisconnect.elapsed());
+        QVERIFY(heardWhileConnecting);
+        QVERIFY(!connected);
+        QVERIFY(!capWindow(h)->connected());
+        delete parent;
+        qputenv("PAWLINEX_VIDEO_SOURCES", kSources);
+        RefreshVideoSources();
+    }
+
     void grabHandsOverTheFrameOnceWithoutTheClipboard() {
         QVERIFY(capDriverConnect(m_hwnd, 0));
         QVERIFY(capGrabFrame(m_hwnd));

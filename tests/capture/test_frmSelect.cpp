@@ -6,6 +6,8 @@
 #include "capture/frmVideoCompression.h"
 #include "capture/frmVideoFormat.h"
 #include "capture/frmVideoSource.h"
+#include "capture/frm_Camera.h"
+#include "settings/AppSettings.h"
 
 #include "CaptureTestUtil.h"
 
@@ -122,6 +124,33 @@ private slots:
             QCOMPARE(m_resizes, 0);
         }
         delete parent;
+    }
+
+    // Another camera's first frame starts a reference of its own: switching from a black room
+    // to a white one of the same size raises no alarm.
+    void switchingCameraRaisesNoAlarm() {
+        qputenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=black:s=64x48:r=15,format=rgb24;"
+                                          "lavfi:color=c=white:s=64x48:r=15,format=rgb24");
+        RefreshVideoSources();
+        QVERIFY(capDriverConnect(m_hwnd, 0));
+        AppSettings = AppSettingsRecord{};
+        AppSettings.Com.Timer = 1;
+        AppSettings.Com.CkSum = 100;
+        AppSettings.Com.Accuracy = 100;
+        SkipNextCompare = false;
+        const HCAPWND saved = hCapWnd;
+        hCapWnd = m_hwnd; // the tick grabs from the program's capture window
+        frm_Camera cam(nullptr, nullptr);
+        cam.startTimer1();
+        cam.Timer1_Timer();
+        frmSelect dlg(m_hwnd, {});
+        dlg.cmboSource->setCurrentIndex(1);
+        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        QCOMPARE(connectedIndex(m_hwnd), 1u);
+        cam.Timer1_Timer();
+        hCapWnd = saved;
+        QCOMPARE(cam.ChangeLevel(), 0);
+        QCOMPARE(cam.lastState(), LevelState::Calm);
     }
 
     void formatDialogChangesTheFrameHeader() {

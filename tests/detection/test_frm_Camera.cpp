@@ -33,6 +33,7 @@ public:
         bool copied = true;
         bool hasFrame = true;
         Frame frame;
+        bool again = false; // the same picture as last time (a camera that froze)
     };
     std::deque<Step> steps;
     void push(Frame f) { steps.push_back({true, true, std::move(f)}); }
@@ -58,9 +59,22 @@ public:
         f = std::move(s.frame);
         return true;
     }
+    bool takeSharedFrame(SharedFrame& f) override {
+        if (!steps.empty() && steps.front().again) {
+            m_log.add("takeFrame");
+            steps.pop_front();
+            f = m_last;
+            return true;
+        }
+        if (!FrameSource::takeSharedFrame(f))
+            return false;
+        m_last = f;
+        return true;
+    }
 
 private:
     CallLog& m_log;
+    SharedFrame m_last;
 };
 
 class FakeHost final : public DetectionHost {
@@ -220,7 +234,7 @@ private slots:
         const QImage scopeImage = scope->scopeImage();
         const QImage chart = scope->timeline().image();
         const std::string panel1 = StatusPanels::instance().text(1);
-        clock.time = clock.time.addSecs(3600);
+        clock.time = clock.time.addSecs(4); // short of counting as a lost camera
         source->steps.push_back({false, false, {}});
         source->steps.push_back({true, false, {}});
         for (int i = 0; i < 2; ++i) {
@@ -350,6 +364,68 @@ private slots:
         tick();
         QVERIFY(cam->Timer1->isActive());
         QCOMPARE(scope->lblCount()->text(), count);
+    }
+
+    // A camera that freezes, then sends nothing: five seconds on, panel 1 says so with every
+    // lamp dim and the sound left alone; at sixty seconds each enabled trigger gets one mail
+    // without picture. The first picture back starts a fresh reference, so a changed scene
+    // raises no alarm, and its return is mailed too.
+    void lostCameraIsShownMailedAndReturnsWithoutAlarm() {
+        AppSettings.Trg[2].Enabled = true;
+        AppSettings.Trg[2].MailTo = "c@x";
+        const auto panel1 = [] { return StatusPanels::instance().text(1); };
+        const auto after = [&](int seconds, ScriptedSource::Step step) {
+            clock.time = clock.time.addSecs(seconds);
+            source->steps.push_back(std::move(step));
+            tick();
+        };
+        source->push(Solid(8, 4, 10));
+        tick();
+        after(4, {true, true, {}, true});
+        QCOMPARE(panel1(), std::string("Pawlinex: 大丈夫ワン！"));
+        log.calls.clear();
+        after(1, {true, true, {}, true});
+        QCOMPARE(panel1(), std::string(kCameraLostText));
+        QVERIFY(!scope->lampLit(0) && !scope->lampLit(1) && !scope->lampLit(2));
+        QVERIFY(!scope->strokeShown(0) && !scope->strokeShown(1) && !scope->strokeShown(2));
+        QVERIFY(!log.has("SoundClose /media/alarm.oga"));
+        after(30, {false, false, {}});
+        QCOMPARE(panel1(), std::string(kCameraLostText));
+        QVERIFY(mailer->mails.empty());
+        after(25, {false, false, {}});
+        QCOMPARE(mailer->mails.size(), size_t(2));
+        for (const auto& m : mailer->mails) {
+            QCOMPARE(m.subject, std::string(kCameraLostSubject));
+            QVERIFY(m.files.empty());
+        }
+        QCOMPARE(mailer->mails[1].to, std::string("c@x"));
+        QVERIFY(host->enabled);
+        after(60, {false, false, {}});
+        QCOMPARE(mailer->mails.size(), size_t(2));
+
+        after(1, {true, true, Solid(8, 4, 200)});
+        QCOMPARE(cam->ChangeLevel(), 0);
+        QCOMPARE(cam->lastState(), LevelState::Calm);
+        QCOMPARE(panel1(), std::string("Pawlinex: 大丈夫ワン！"));
+        QVERIFY(scope->lampLit(0));
+        QCOMPARE(mailer->mails.size(), size_t(4));
+        QCOMPARE(mailer->mails[3].subject, std::string(kCameraBackSubject));
+        QVERIFY(!log.has("capCaptureSequence"));
+        after(1, {true, true, Solid(8, 4, 200)});
+        QCOMPARE(cam->ChangeLevel(), 0);
+    }
+
+    // Stopped detection is not a lost camera: the silence while stopped is not counted.
+    void stoppedDetectionIsNotALostCamera() {
+        source->push(Solid(8, 4, 10));
+        tick();
+        host->stop = true;
+        clock.time = clock.time.addSecs(600);
+        tick();
+        host->stop = false;
+        source->steps.push_back({false, false, {}});
+        tick();
+        QCOMPARE(StatusPanels::instance().text(1), std::string("Pawlinex: 大丈夫ワン！"));
     }
 
     void timelineDrawsAtTheTickTime() {
