@@ -61,8 +61,9 @@ MailSendOutcome RunMailSend(const MailSendRequest& request, MailTransport& trans
     if (!request.recipientError.empty()) {
         out.error = "recipient: " + request.recipientError;
         out.report.words = "宛先のﾒｰﾙｱﾄﾞﾚｽが正しくありません";
-        AppendMailLog(request.logPath, request.recipients.substr(0, request.recipients.find('\t')),
-                      request.subject, out.error);
+        const std::string typed =
+            request.recipients.substr(0, request.recipients.rfind("\t>Reply-To: "));
+        AppendMailLog(request.logPath, typed, request.subject, out.error);
         return out;
     }
     if (request.pop) {
