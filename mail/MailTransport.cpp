@@ -48,6 +48,7 @@ struct Exchange {
     std::vector<std::string> secrets; // everything sent during AUTH, and PASS arguments
     std::vector<std::pair<std::string, std::string>> refusedRcpt; // address, reply
 };
+
 size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
     auto* ex = static_cast<Exchange*>(user);
     const size_t n = std::min(size * count, ex->upload.size() - ex->uploaded);
