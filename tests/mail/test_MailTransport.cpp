@@ -227,27 +227,6 @@ TEST(MailTransport, MaskSecretsRows) {
     EXPECT_TRUE(PasswordForms("alice", "").empty());
 }
 
-TEST(MailTransport, FailureWordsInJapanese) {
-    struct Row {
-        int code;
-        const char* command;
-        const char* words;
-    };
-    const Row rows[] = {
-        {7, "", "ｻｰﾊﾞｰに接続できません"},
-        {28, "", "ｻｰﾊﾞｰが応答しません"},
-        {67, "", "認証に失敗しました"},
-        {6, "", "ｻｰﾊﾞｰ名が見つかりません"},
-        {60, "", "暗号化通信(TLS)を始められません"},
-        {55, "AUTH LOGIN", "認証に失敗しました"},
-        {55, "RCPT TO:<a@x>", "宛先を受け付けられませんでした"},
-        {55, "MAIL FROM:<cam@x>", "ｻｰﾊﾞｰに受け付けられませんでした"},
-        {0, "", ""},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(MailFailureWords(r.code, r.command), r.words) << r.code << " " << r.command;
-}
-
 // One refused recipient costs only its own copy: the others get the mail, the log says OK and
 // names the refused one with the server's reply. Display names stay out of the envelope.
 TEST_F(MailTransportTest, PartlyRefusedRecipientsStillGetTheMail) {
