@@ -76,9 +76,17 @@ void AlarmActions::sStartAVI() {
 }
 
 void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
+    // Once a server has not answered, every further mail of this alarm would wait out the same
+    // time-out while detection stands still; those mails are logged as skipped instead.
+    std::string unanswered;
     for (const MailTrigger& trg : AppSettings.Trg) {
         if (!trg.Enabled)
             continue;
+        if (!unanswered.empty()) {
+            m_ports.mailer->logSkipped(trg.MailTo, trg.Subject, unanswered);
+            Panel1(kMailErrorText);
+            continue;
+        }
         Panel1(kMailingText);
         std::string attachment;
         if (trg.Grp == 1) {
@@ -98,6 +106,8 @@ void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
         Panel1(kAutoMailText);
         const bool ok = m_ports.mailer->send(trg.MailTo, trg.Subject, trg.Body, attachment);
         Panel1(ok ? std::string() : std::string(kMailErrorText));
+        if (!ok)
+            unanswered = m_ports.mailer->lastUnansweredReason();
     }
 }
 

@@ -60,6 +60,13 @@ public:
     // One mail; `files` is a picture path followed by a NUL, or empty. True when accepted.
     virtual bool send(const std::string& to, const std::string& subject, const std::string& body,
                       const std::string& files) = 0;
+    // After a failed send: why, when a server (SMTP, or POP before SMTP) never answered in time;
+    // empty when it answered, refusal included. Trying the same account again would only wait
+    // out the same time-out.
+    virtual std::string lastUnansweredReason() const { return {}; }
+    // Records a mail that was not tried; the default leaves no record.
+    virtual void logSkipped(const std::string& /*to*/, const std::string& /*subject*/,
+                            const std::string& /*why*/) {}
 };
 
 // Stretches `source` into `canvas` at width x height and writes the canvas as a JPEG.

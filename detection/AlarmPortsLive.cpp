@@ -2,6 +2,7 @@
 
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
+#include "mail/MailSend.h"
 #include "mail/MailSendWaiting.h"
 #include "mail/basPicture.h"
 #include "sound/basSound.h"
@@ -37,6 +38,16 @@ bool AccountMailer::updateAccountState() {
 bool AccountMailer::send(const std::string& to, const std::string& subject, const std::string& body,
                          const std::string& files) {
     return MailSendWaiting(to, subject, body, files);
+}
+
+std::string AccountMailer::lastUnansweredReason() const {
+    const MailSendOutcome last = LastMailOutcome();
+    return !last.sent && last.report.unanswered ? last.error : std::string();
+}
+
+void AccountMailer::logSkipped(const std::string& to, const std::string& subject,
+                               const std::string& why) {
+    LogSkippedMail(to, subject, why);
 }
 
 int JpegPictureWriter::write(const QImage& source, QImage& canvas, int width, int height,

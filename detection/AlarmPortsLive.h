@@ -32,6 +32,9 @@ public:
     bool updateAccountState() override;
     bool send(const std::string& to, const std::string& subject, const std::string& body,
               const std::string& files) override;
+    std::string lastUnansweredReason() const override;
+    void logSkipped(const std::string& to, const std::string& subject,
+                    const std::string& why) override;
 };
 
 // ScalePicture into the canvas, then DCSavetoJPEG of the canvas.

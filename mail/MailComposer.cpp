@@ -41,22 +41,6 @@ bool isHeaderName(const std::string& s) {
     });
 }
 
-MailAddress parseAddressToken(const std::string& token) {
-    MailAddress a;
-    const auto lt = token.find('<');
-    const auto gt = token.rfind('>');
-    if (lt != std::string::npos && gt != std::string::npos && gt > lt) {
-        a.displayName = trimBlanks(token.substr(0, lt));
-        if (a.displayName.size() >= 2 && a.displayName.front() == '"' &&
-            a.displayName.back() == '"')
-            a.displayName = a.displayName.substr(1, a.displayName.size() - 2);
-        a.address = trimBlanks(token.substr(lt + 1, gt - lt - 1));
-    } else {
-        a.address = token;
-    }
-    return a;
-}
-
 // Splits at a boundary byte that does not start inside a UTF-8 sequence.
 std::vector<std::string> utf8Chunks(const std::string& text, size_t maxBytes) {
     std::vector<std::string> chunks;
@@ -194,7 +178,9 @@ RecipientList ParseRecipients(const std::string& recipients) {
         auto tab = recipients.find('\t', start);
         if (tab == std::string::npos)
             tab = recipients.size();
-        const std::string field = StripLineBreaks(recipients.substr(start, tab - start));
+        // Line breaks are dropped from a header line, but make an address list faulty.
+        const std::string raw = recipients.substr(start, tab - start);
+        const std::string field = StripLineBreaks(raw);
         start = tab + 1;
         if (!field.empty() && field[0] == '>') {
             const auto colon = field.find(':');
@@ -206,29 +192,17 @@ RecipientList ParseRecipients(const std::string& recipients) {
                 list.extraHeaders.emplace_back(std::move(name), std::move(value));
             continue;
         }
-        // Separators outside angle brackets only, so "name<a@b>" stays one entry.
-        std::string token;
-        int depth = 0;
-        auto flush = [&] {
-            if (!token.empty()) {
-                MailAddress a = parseAddressToken(token);
-                if (!a.address.empty())
-                    list.addresses.push_back(std::move(a));
-            }
-            token.clear();
-        };
-        for (char c : field) {
-            if (c == '<')
-                ++depth;
-            if (c == '>' && depth > 0)
-                --depth;
-            if (depth == 0 && (c == ',' || c == ';' || c == ' ')) {
-                flush();
-            } else {
-                token += c;
-            }
+        if (trimBlanks(raw).empty())
+            continue;
+        const AddressListResult parsed = ParseAddressList(raw);
+        if (!parsed.ok()) {
+            if (list.error.empty())
+                list.error = AddressProblemText(parsed.problem) +
+                             (parsed.badEntry.empty() ? "" : ": " + parsed.badEntry);
+            continue;
         }
-        flush();
+        list.addresses.insert(list.addresses.end(), parsed.addresses.begin(),
+                              parsed.addresses.end());
     }
     return list;
 }

@@ -4,6 +4,8 @@
 // the RFC 5322 / MIME message. No network, no clock, no randomness of their own, so every byte of a
 // message can be checked in a unit test.
 
+#include "mail/MailAddressList.h"
+
 #include <ctime>
 #include <optional>
 #include <string>
@@ -18,19 +20,13 @@ struct ServerAddress {
 std::optional<ServerAddress> ParseServer(const std::string& server, int defaultPort,
                                          std::string* error = nullptr);
 
-// One recipient: bare address for the envelope, and an optional display name from a "name<addr>"
-// entry.
-struct MailAddress {
-    std::string address;
-    std::string displayName;
-};
-
 // The recipients argument: tab-separated fields; a field starting with '>' is one extra header
-// line ("Name: value"), every other field holds addresses separated by commas, semicolons or
-// spaces.
+// line ("Name: value"), every other field is an address list (ParseAddressList). A faulty list
+// leaves `error` set and contributes no address, so nothing of it reaches the server.
 struct RecipientList {
     std::vector<MailAddress> addresses;
     std::vector<std::pair<std::string, std::string>> extraHeaders; // name, value
+    std::string error; // empty, or the faulty entry and what is wrong with it
 };
 RecipientList ParseRecipients(const std::string& recipients);
 

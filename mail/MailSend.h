@@ -10,5 +10,14 @@
 bool MailSend(const std::string& recipients, const std::string& subject, const std::string& body,
               const std::string& files);
 
+#include "mail/MailSendRequest.h"
+
 // The error text of the last MailSend that failed (empty after a success).
 std::string LastMailError();
+// The whole outcome of the last MailSend or MailSendWaiting: refused recipients of a partial
+// success, whether a server never answered, Japanese words for a failure.
+MailSendOutcome LastMailOutcome();
+
+// Records in the mail log that a mail was not tried at all, and why ("NG: skipped: why").
+void LogSkippedMail(const std::string& recipients, const std::string& subject,
+                    const std::string& why);

@@ -32,6 +32,9 @@ MailSendRequest BuildMailSendRequest(const MailSettings& account, const std::str
     MailSendRequest r;
     r.logPath = MailLogPath(programFolder);
     r.server = StripLineBreaks(account.Smtp);
+    if (const AddressListResult list = ParseAddressList(recipients); !list.ok())
+        r.recipientError =
+            AddressProblemText(list.problem) + (list.badEntry.empty() ? "" : ": " + list.badEntry);
     r.recipients = StripLineBreaks(recipients) + "\t>Reply-To: " + mail;
     r.sender = "<" + mail + ">";
     r.subject = StripLineBreaks(subject);
@@ -55,16 +58,26 @@ MailSendRequest BuildMailSendRequest(const MailSettings& account, const std::str
 
 MailSendOutcome RunMailSend(const MailSendRequest& request, MailTransport& transport) {
     MailSendOutcome out;
+    if (!request.recipientError.empty()) {
+        out.error = "recipient: " + request.recipientError;
+        out.report.words = "宛先のﾒｰﾙｱﾄﾞﾚｽが正しくありません";
+        const std::string typed =
+            request.recipients.substr(0, request.recipients.rfind("\t>Reply-To: "));
+        AppendMailLog(request.logPath, typed, request.subject, out.error);
+        return out;
+    }
     if (request.pop) {
         std::string popError;
         const PopBeforeSmtp& p = *request.pop;
-        if (!transport.RcvMail(p.server, p.user, p.password, p.command, p.folder, &popError)) {
+        if (!transport.RcvMail(p.server, p.user, p.password, p.command, p.folder, &popError,
+                               &out.report)) {
             out.error = "POP before SMTP failed: " + (popError.empty() ? "no answer" : popError);
             return out;
         }
     }
-    out.error = transport.SendMailEx(request.logPath, request.server, request.recipients,
-                                     request.sender, request.subject, request.body, request.files);
+    out.error =
+        transport.SendMailEx(request.logPath, request.server, request.recipients, request.sender,
+                             request.subject, request.body, request.files, &out.report);
     out.sent = out.error.empty();
     return out;
 }

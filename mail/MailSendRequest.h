@@ -3,12 +3,11 @@
 // The argument forms MailSend hands to the transport, built apart from the transfer so that the
 // user-interface thread can build them from AppSettings and a worker can run them.
 
+#include "mail/MailTransport.h"
 #include "settings/AppSettings.h"
 
 #include <optional>
 #include <string>
-
-class MailTransport;
 
 struct PopBeforeSmtp {
     std::string server;
@@ -27,6 +26,9 @@ struct MailSendRequest {
     std::string body;
     std::string files;
     std::optional<PopBeforeSmtp> pop;
+    // Set when the caller's recipient text is not a usable address list: nothing is sent, the
+    // log records why.
+    std::string recipientError;
 };
 
 // "mail.log.txt" inside `folder`, with exactly one separator between them.
@@ -36,19 +38,22 @@ std::string MailLogPath(const std::string& folder);
 // anything else gives nullopt.
 std::optional<long> ReadSettingNumber(const std::string& text);
 
-// Builds the arguments from the stored account. CR and LF are removed from every field that ends
-// up in a header or in the SMTP dialogue, so typed text cannot add headers or commands.
+// Builds the arguments from the stored account. The recipient text is checked as an address
+// list before the Reply-To entry is joined to it (a tab in it would add a header of its own). CR
+// and LF are removed from every field that ends up in a header or in the SMTP dialogue, so typed
+// text cannot add headers or commands.
 MailSendRequest BuildMailSendRequest(const MailSettings& account, const std::string& programFolder,
                                      const std::string& recipients, const std::string& subject,
                                      const std::string& body, const std::string& files);
 
 struct MailSendOutcome {
     bool sent = false;
-    std::string error; // empty when sent
+    std::string error;         // empty when sent
+    MailExchangeReport report; // of the exchange that ended it (POP or SMTP)
 };
 
 // POP-before-SMTP when asked (a failure ends it before any SMTP connection), then the send.
 MailSendOutcome RunMailSend(const MailSendRequest& request, MailTransport& transport);
 
-// Lets the waiting variant record its outcome for LastMailError().
-void SetLastMailError(const std::string& error);
+// Lets the waiting variant record its outcome for LastMailError() and LastMailOutcome().
+void SetLastMailOutcome(const MailSendOutcome& outcome);

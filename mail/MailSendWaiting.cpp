@@ -27,7 +27,9 @@ bool g_workerRunning = false;
 bool MailSendWaiting(const std::string& recipients, const std::string& subject,
                      const std::string& body, const std::string& files) {
     if (g_busy) {
-        SetLastMailError("another mail is being sent");
+        MailSendOutcome busy;
+        busy.error = "another mail is being sent";
+        SetLastMailOutcome(busy);
         return false;
     }
     if (!QCoreApplication::instance())
@@ -66,7 +68,7 @@ bool MailSendWaiting(const std::string& recipients, const std::string& subject,
     ClearMailAbort(); // an abort asked for this transfer must not hit the next one
 
     g_busy = false;
-    SetLastMailError(outcome.error);
+    SetLastMailOutcome(outcome);
     return outcome.sent;
 }
 

@@ -4,7 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,11 +35,18 @@ struct SlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
-// What one exchange needs while libcurl runs it.
+// What one exchange needs while libcurl runs it. The debug callback pairs each command we send
+// with the server's final reply to it, because libcurl itself reports only a code: after a
+// refusal it sends QUIT, and the last line the server says is then a useless "221 Bye".
 struct Exchange {
     std::string upload;
     size_t uploaded = 0;
-    std::string lastReply; // the server's last response line, for the error text
+    std::string command;     // the last command sent, without anything secret in it
+    std::string rcpt;        // the address of the RCPT TO awaiting its reply
+    bool inAuth = false;     // what we send between AUTH and its final reply is credentials
+    std::string failedReply; // "command: reply" of the last command the server refused
+    std::vector<std::string> secrets; // everything sent during AUTH, and PASS arguments
+    std::vector<std::pair<std::string, std::string>> refusedRcpt; // address, reply
 };
 
 size_t readUpload(char* buffer, size_t size, size_t count, void* user) {
@@ -52,15 +61,78 @@ size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-// Only what the server says is kept: our side of the dialogue carries the credentials.
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void noteCommand(Exchange& ex, const std::string& line) {
+    if (ex.inAuth) { // a SASL continuation: base64 name, password or CRAM-MD5 response
+        ex.secrets.push_back(line);
+        return;
+    }
+    std::istringstream words(line);
+    std::string verb, argument, rest;
+    words >> verb >> argument;
+    std::getline(words, rest);
+    verb = upper(verb);
+    ex.rcpt.clear();
+    if (verb == "AUTH") {
+        ex.command = "AUTH " + argument;
+        ex.inAuth = true;
+        if (const auto r = rest.find_first_not_of(' '); r != std::string::npos)
+            ex.secrets.push_back(rest.substr(r)); // an initial response
+    } else if (verb == "PASS" || verb == "USER" || verb == "APOP") {
+        if (verb != "USER")
+            ex.secrets.push_back(line.substr(std::min(line.size(), verb.size() + 1)));
+        ex.command = verb;
+    } else if (verb == "RCPT" || verb == "MAIL") {
+        ex.command = line;
+        const auto lt = line.find('<');
+        const auto gt = line.rfind('>');
+        if (verb == "RCPT" && lt != std::string::npos && gt != std::string::npos && gt > lt)
+            ex.rcpt = line.substr(lt + 1, gt - lt - 1);
+    } else {
+        ex.command = verb;
+    }
+}
+
+void noteReply(Exchange& ex, const std::string& line) {
+    bool refused = false;
+    if (line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0]))) { // SMTP
+        if (line.size() > 3 && line[3] == '-')
+            return; // more lines of the same reply follow
+        if (ex.inAuth && line[0] == '3')
+            return; // a challenge; the exchange goes on
+        refused = line[0] == '4' || line[0] == '5';
+    } else if (line.rfind("+ ", 0) == 0 || line == "+") { // POP3 SASL challenge
+        return;
+    } else if (line.rfind("-ERR", 0) == 0) {
+        refused = true;
+    } else if (line.rfind("+OK", 0) != 0) {
+        return; // a line of a multi-line answer (CAPA)
+    }
+    ex.inAuth = false;
+    if (!refused || ex.command == "QUIT")
+        return;
+    ex.failedReply = (ex.command.empty() ? std::string("greeting") : ex.command) + ": " + line;
+    if (!ex.rcpt.empty())
+        ex.refusedRcpt.emplace_back(ex.rcpt, line);
+}
+
+// Our own lines feed the command pairing only; nothing of them is kept in the clear.
 int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-    if (type != CURLINFO_HEADER_IN)
+    if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
         return 0;
     std::string line(data, size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
-    if (!line.empty())
-        static_cast<Exchange*>(user)->lastReply = line;
+    auto* ex = static_cast<Exchange*>(user);
+    if (type == CURLINFO_HEADER_OUT)
+        noteCommand(*ex, line);
+    else if (!line.empty())
+        noteReply(*ex, line);
     return 0;
 }
 
@@ -140,24 +212,78 @@ void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuff
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &ex);
 }
 
-std::string errorText(CURLcode code, const char* errorBuffer, const Exchange& ex,
-                      const std::string& password) {
-    std::string text = errorBuffer && *errorBuffer ? errorBuffer : curl_easy_strerror(code);
-    if (code == CURLE_ABORTED_BY_CALLBACK)
-        text = "aborted";
-    text += " (" + std::to_string(static_cast<int>(code)) + ")";
-    if (!ex.lastReply.empty() && code != CURLE_OPERATION_TIMEDOUT)
-        text += ": " + ex.lastReply;
-    // A server that echoes what it was sent must not carry a password into the log.
-    if (password.size() >= 3) {
-        for (auto pos = text.find(password); pos != std::string::npos;
-             pos = text.find(password, pos + 4))
-            text.replace(pos, password.size(), "****");
+// Empty when `text` is not base64.
+std::string base64Decode(const std::string& text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+' || c == '/')
+            v = c == '+' ? 62 : 63;
+        else if (c == '=')
+            break;
+        else
+            return {};
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        if ((count += 6) >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
     }
+    return out;
+}
+
+// What a server could echo of our login: the password forms, each line we sent during AUTH, and
+// its decoding (for CRAM-MD5 also the digest alone, which "user digest" ends with).
+std::vector<std::string> secretsOf(const Exchange& ex, const std::string& user,
+                                   const std::string& password) {
+    std::vector<std::string> secrets = PasswordForms(user, password);
+    for (const std::string& sent : ex.secrets) {
+        secrets.push_back(sent);
+        const std::string decoded = base64Decode(sent);
+        if (decoded == user)
+            continue; // the name is no secret, and may well be the sender's address
+        secrets.push_back(decoded);
+        if (const auto space = decoded.rfind(' '); space != std::string::npos)
+            secrets.push_back(decoded.substr(space + 1));
+    }
+    return secrets;
+}
+
+std::string oneLine(std::string text) {
     for (char& ch : text)
         if (ch == '\t' || ch == '\r' || ch == '\n')
             ch = ' ';
     return text;
+}
+
+std::string errorText(CURLcode code, const char* errorBuffer, const Exchange& ex,
+                      const std::string& user, const std::string& password) {
+    std::string text = errorBuffer && *errorBuffer ? errorBuffer : curl_easy_strerror(code);
+    if (code == CURLE_ABORTED_BY_CALLBACK)
+        text = "aborted";
+    text += " (" + std::to_string(static_cast<int>(code)) + ")";
+    if (!ex.failedReply.empty() && code != CURLE_OPERATION_TIMEDOUT)
+        text += ": " + ex.failedReply;
+    return oneLine(MaskSecrets(text, secretsOf(ex, user, password)));
+}
+
+void fillReport(MailExchangeReport* report, CURLcode code, const Exchange* ex = nullptr) {
+    if (!report)
+        return;
+    report->code = static_cast<int>(code);
+    report->unanswered = code == CURLE_OPERATION_TIMEDOUT;
+    const std::string refusedCommand = ex && !ex->failedReply.empty()
+                                           ? ex->failedReply.substr(0, ex->failedReply.find(':'))
+                                           : std::string();
+    report->words = code == CURLE_OK ? std::string() : MailFailureWords(code, refusedCommand);
 }
 
 bool readFile(const std::string& path, std::string& data) {
@@ -199,23 +325,33 @@ CurlMailTransport::CurlMailTransport() {
 std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std::string& server,
                                           const std::string& recipients, const std::string& sender,
                                           const std::string& subject, const std::string& body,
-                                          const std::string& files) {
+                                          const std::string& files, MailExchangeReport* report) {
     const RecipientList list = ParseRecipients(recipients);
     const std::string cleanSubject = StripLineBreaks(subject);
     const SenderSpec from = ParseSender(sender);
+    std::vector<std::string> refused;
     auto finish = [&](const std::string& error) {
-        AppendMailLog(logPath, joinAddresses(list), cleanSubject, error);
+        AppendMailLog(logPath, joinAddresses(list), cleanSubject, error, refused);
+        if (report)
+            report->refused = refused;
         return error;
+    };
+    // Failures found before any connection.
+    auto settingFault = [&](const std::string& error) {
+        fillReport(report, CURLE_URL_MALFORMAT);
+        return finish(error);
     };
 
     std::string why;
     const auto address = ParseServer(server, 25, &why);
     if (!address)
-        return finish("SMTP server: " + why);
+        return settingFault("SMTP server: " + why);
+    if (!list.error.empty())
+        return settingFault("recipient: " + list.error);
     if (list.addresses.empty())
-        return finish("no recipient");
-    if (from.address.empty())
-        return finish("no sender address");
+        return settingFault("no recipient");
+    if (const AddressProblem p = CheckMailAddress(from.address); p != AddressProblem::None)
+        return settingFault("sender address: " + AddressProblemText(p));
 
     MailContent content;
     content.from = from.address;
@@ -225,8 +361,10 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
     const std::string path = files.substr(0, files.find('\0'));
     if (!path.empty()) {
         Attachment att;
-        if (!readFile(path, att.data))
+        if (!readFile(path, att.data)) {
+            fillReport(report, CURLE_READ_ERROR);
             return finish("cannot read attachment " + path);
+        }
         att.fileName = baseName(path);
         att.contentType = ContentTypeForFile(path);
         content.attachment = std::move(att);
@@ -252,6 +390,12 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
         rcpt = curl_slist_append(rcpt, ("<" + a.address + ">").c_str());
     std::unique_ptr<curl_slist, SlistDeleter> rcptGuard(rcpt);
     curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    // One refused address must not cost the others their alarm mail.
+#if LIBCURL_VERSION_NUM >= 0x080200
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+#endif
     std::string loginOptions;
     if (from.authenticate) {
         curl_easy_setopt(c, CURLOPT_USERNAME, from.user.c_str());
@@ -265,14 +409,19 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
     curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ex.upload.size()));
 
     const CURLcode rc = curl_easy_perform(c);
+    fillReport(report, rc, &ex);
     if (rc != CURLE_OK)
-        return finish(errorText(rc, errorBuffer, ex, from.password));
+        return finish(errorText(rc, errorBuffer, ex, from.user, from.password));
+    const std::vector<std::string> secrets = secretsOf(ex, from.user, from.password);
+    for (const auto& [addr, reply] : ex.refusedRcpt)
+        refused.push_back(oneLine(MaskSecrets(addr + ": " + reply, secrets)));
     return finish(std::string());
 }
 
 bool CurlMailTransport::RcvMail(const std::string& server, const std::string& user,
                                 const std::string& password, const std::string& command,
-                                const std::string& /*folder*/, std::string* error) {
+                                const std::string& /*folder*/, std::string* error,
+                                MailExchangeReport* report) {
     auto fail = [&](const std::string& why) {
         if (error)
             *error = why;
@@ -280,6 +429,7 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     };
     std::string why;
     const auto address = ParseServer(server, 110, &why);
+    fillReport(report, address ? CURLE_OK : CURLE_URL_MALFORMAT);
     if (!address)
         return fail("POP server: " + why);
     if (user.empty())
@@ -307,8 +457,9 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, discard);
 
     const CURLcode rc = curl_easy_perform(c);
+    fillReport(report, rc, &ex);
     if (rc != CURLE_OK)
-        return fail(errorText(rc, errorBuffer, ex, cleanPassword));
+        return fail(errorText(rc, errorBuffer, ex, cleanUser, cleanPassword));
     if (error)
         error->clear();
     return true;
@@ -335,15 +486,17 @@ void ClearMailAbort() {
 }
 
 void AppendMailLog(const std::string& logPath, const std::string& recipients,
-                   const std::string& subject, const std::string& errorText) {
+                   const std::string& subject, const std::string& errorText,
+                   const std::vector<std::string>& refused) {
     if (logPath.empty())
         return;
-    auto field = [](std::string s) {
-        for (char& ch : s)
-            if (ch == '\t' || ch == '\r' || ch == '\n')
-                ch = ' ';
-        return s;
-    };
+    std::string result = errorText.empty() ? std::string("OK") : "NG: " + errorText;
+    if (errorText.empty() && !refused.empty()) {
+        result += ", refused:";
+        for (const auto& r : refused)
+            result += " " + r + ";";
+        result.pop_back();
+    }
     std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
@@ -352,6 +505,67 @@ void AppendMailLog(const std::string& logPath, const std::string& recipients,
     std::ofstream out(logPath, std::ios::binary | std::ios::app);
     if (!out)
         return;
-    out << when << '\t' << field(recipients) << '\t' << field(subject) << '\t'
-        << (errorText.empty() ? std::string("OK") : "NG: " + field(errorText)) << "\n";
+    out << when << '\t' << oneLine(recipients) << '\t' << oneLine(subject) << '\t'
+        << oneLine(result) << "\n";
+}
+
+std::vector<std::string> PasswordForms(const std::string& user, const std::string& password) {
+    if (password.empty())
+        return {};
+    const std::string nul(1, '\0');
+    return {password, Base64Encode(password), Base64Encode(nul + user + nul + password),
+            Base64Encode(user + nul + user + nul + password)};
+}
+
+std::string MaskSecrets(std::string text, std::vector<std::string> secrets) {
+    std::sort(secrets.begin(), secrets.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    static const std::string mask = "****";
+    for (const auto& secret : secrets) {
+        if (secret.size() < 3)
+            continue;
+        for (auto pos = text.find(secret); pos != std::string::npos;
+             pos = text.find(secret, pos + mask.size()))
+            text.replace(pos, secret.size(), mask);
+    }
+    return text;
+}
+
+std::string MailFailureWords(int code, const std::string& refusedCommand) {
+    if (!refusedCommand.empty()) {
+        const std::string verb = upper(refusedCommand.substr(0, refusedCommand.find(' ')));
+        if (verb == "RCPT")
+            return "宛先を受け付けられませんでした";
+        if (verb == "AUTH" || verb == "PASS" || verb == "USER" || verb == "APOP")
+            return "認証に失敗しました";
+        return "ｻｰﾊﾞｰに受け付けられませんでした";
+    }
+    switch (code) {
+    case CURLE_URL_MALFORMAT:
+        return "ﾒｰﾙの設定が正しくありません";
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "ｻｰﾊﾞｰ名が見つかりません";
+    case CURLE_COULDNT_CONNECT:
+        return "ｻｰﾊﾞｰに接続できません";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "ｻｰﾊﾞｰが応答しません";
+    case CURLE_LOGIN_DENIED:
+        return "認証に失敗しました";
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return "暗号化通信(TLS)を始められません";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+        return "ｻｰﾊﾞｰとの通信が途中で失敗しました";
+    case CURLE_ABORTED_BY_CALLBACK:
+        return "送信を中止しました";
+    case CURLE_READ_ERROR:
+        return "添付ﾌｧｲﾙを読めません";
+    default:
+        return {};
+    }
 }

@@ -1,12 +1,15 @@
 #include "mail/frmMail.h"
 
 #include "mail/MailAccount.h"
+#include "mail/MailAddressList.h"
 #include "mail/MailMessageBox.h"
 #include "mail/MailSendRequest.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
+
+#include <algorithm>
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -28,6 +31,10 @@ std::string trimmed(const QLineEdit* e) {
     return TrimSpaces(e->text().toStdString());
 }
 
+// Ports run to 65535. A longer stored value still opens whole (splitServer widens the field), so
+// OK never saves a silently cut port; the range check then names it.
+constexpr int kPortDigits = 5;
+
 QLineEdit* makeEdit(QWidget* parent, const char* name, bool password = false, bool port = false) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
@@ -39,7 +46,7 @@ QLineEdit* makeEdit(QWidget* parent, const char* name, bool password = false, bo
     }
     if (port) {
         e->setAlignment(Qt::AlignRight);
-        e->setMaxLength(3);
+        e->setMaxLength(kPortDigits);
         e->setFixedWidth(48);
     }
     return e;
@@ -53,8 +60,18 @@ void splitServer(const std::string& value, QLineEdit* host, QLineEdit* port) {
     host->setText(QString::fromStdString(value.substr(0, tab)));
     if (tab != std::string::npos) {
         const std::string rest = value.substr(tab + 1);
-        port->setText(QString::fromStdString(rest.substr(0, rest.find('\t'))));
+        const QString text = QString::fromStdString(rest.substr(0, rest.find('\t')));
+        port->setMaxLength(std::max(kPortDigits, static_cast<int>(text.size())));
+        port->setText(text);
     }
+}
+
+bool isPort(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const int port = std::stoi(text);
+    return port >= 1 && port <= 65535;
 }
 
 } // namespace
@@ -189,12 +206,18 @@ bool frmMail::fail(QLineEdit* field, const char* message) {
 }
 
 bool frmMail::CheckInput() {
+    static const char* const kPortMessage = "ﾎﾟｰﾄ番号は1～65535で入力して下さい。";
     if (trimmed(txtMail).empty())
         return fail(txtMail, "ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。");
+    // The address goes into MAIL FROM and Reply-To of every mail: a bare address only.
+    if (const AddressProblem p = CheckMailAddress(trimmed(txtMail)); p != AddressProblem::None)
+        return fail(txtMail, ("ﾒｰﾙｱﾄﾞﾚｽを確認して下さい。\n" + AddressProblemTextJa(p)).c_str());
     if (trimmed(txtSmtp).empty())
         return fail(txtSmtp, "SMTPｻｰﾊﾞｰ名を入力して下さい。");
     if (trimmed(txtSmtpPort).empty())
         txtSmtpPort->setText("25");
+    else if (!isPort(trimmed(txtSmtpPort)))
+        return fail(txtSmtpPort, kPortMessage);
     if (!chkAttestation->isChecked())
         return true;
     if (optAt[0]->isChecked()) {
@@ -202,6 +225,8 @@ bool frmMail::CheckInput() {
             return fail(txtPop, "POPｻｰﾊﾞｰ名を入力して下さい。");
         if (trimmed(txtPopPort).empty())
             txtPopPort->setText("110");
+        else if (!isPort(trimmed(txtPopPort)))
+            return fail(txtPopPort, kPortMessage);
         if (trimmed(txtUser).empty())
             return fail(txtUser, "ﾕｰｻﾞｰ名を入力して下さい。");
         if (trimmed(txtPass).empty())

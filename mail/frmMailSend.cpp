@@ -1,6 +1,7 @@
 #include "mail/frmMailSend.h"
 
 #include "capture/capApi.h"
+#include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
 #include "mail/MailMessageBox.h"
 #include "mail/MailSend.h"
@@ -152,9 +153,15 @@ void frmMailSend::bcmdOK_Click() {
                    u("ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"));
         return;
     }
+    const std::string recipients = trimmed(txtMail->text());
+    if (const AddressListResult list = ParseAddressList(recipients); !list.ok()) {
+        boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(),
+                   QString::fromStdString(RecipientProblemMessage(list)));
+        txtMail->setFocus();
+        return;
+    }
     if (!CheckMailAccount(this))
         return;
-    const std::string recipients = trimmed(txtMail->text());
     const std::string subject = trimmed(txtSubject->text());
     const std::string body = trimmed(txtBody->toPlainText());
     std::string files;
@@ -181,15 +188,26 @@ void frmMailSend::bcmdOK_Click() {
     QApplication::restoreOverrideCursor();
     m_sending = false;
 
+    const MailSendOutcome outcome = LastMailOutcome();
     if (sent) {
-        boxes.show(this, MailMessageBox::Icon::Information, windowTitle(), u("送信しました。"));
+        QString text = u("送信しました。");
+        if (!outcome.report.refused.empty()) {
+            text += u("\n\n次の宛先には届きませんでした:");
+            for (const std::string& r : outcome.report.refused)
+                text += "\n" + QString::fromStdString(r);
+        }
+        boxes.show(this, MailMessageBox::Icon::Information, windowTitle(), text);
         accept();
         return;
     }
     // The window stays open with what the user typed, so the send can be corrected and retried.
+    // libcurl's own text is English: our words come first, its text after them.
     QString text = u("ﾒｰﾙ送信ｴﾗｰでした。");
-    if (!LastMailError().empty())
-        text += "\n\n" + QString::fromStdString(LastMailError());
+    if (!outcome.report.words.empty())
+        text += "\n\n" + QString::fromStdString(outcome.report.words);
+    if (!outcome.error.empty())
+        text +=
+            (outcome.report.words.empty() ? "\n\n" : "\n") + QString::fromStdString(outcome.error);
     boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(), text);
 }
 

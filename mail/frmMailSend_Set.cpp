@@ -1,5 +1,6 @@
 #include "mail/frmMailSend_Set.h"
 
+#include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
 #include "mail/MailMessageBox.h"
 #include "settings/AppSettings.h"
@@ -131,6 +132,16 @@ bool frmMailSend_Set::storeTrigger(bool closing) {
         CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(),
                                      u("宛先を入力して下さい。"));
         return false;
+    }
+    // An alarm has nobody to ask: a destination it could not send to is refused here.
+    if (ckEnabled->isChecked()) {
+        const AddressListResult list = ParseAddressList(mailTo);
+        if (!list.ok()) {
+            CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(),
+                                         QString::fromStdString(RecipientProblemMessage(list)));
+            txtMail->setFocus();
+            return false;
+        }
     }
     MailTrigger& t = AppSettings.Trg[CurrentTrigger];
     t.Enabled = ckEnabled->isChecked();

@@ -111,6 +111,9 @@ public:
     std::vector<Mail> mails;
     bool ready = true;
     std::function<bool(const Mail&)> result = [](const Mail&) { return true; };
+    // Why a failed mail went unanswered (empty: the server answered, e.g. refused it).
+    std::function<std::string(const Mail&)> unanswered = [](const Mail&) { return ""; };
+    std::vector<std::pair<std::string, std::string>> skipped; // to, why
     bool updateAccountState() override {
         m_log.add("UpdateMailAccountState");
         return ready;
@@ -120,6 +123,11 @@ public:
         m_log.add("MailSend " + to);
         mails.push_back({to, s, b, f});
         return result(mails.back());
+    }
+    std::string lastUnansweredReason() const override { return unanswered(mails.back()); }
+    void logSkipped(const std::string& to, const std::string&, const std::string& why) override {
+        m_log.add("skipped " + to);
+        skipped.emplace_back(to, why);
     }
 
 private:

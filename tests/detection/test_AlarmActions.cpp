@@ -238,6 +238,49 @@ TEST_F(AlarmActionsTest, FailedMailShowsErrorAndNextTriggerIsTried) {
                                                 "自動ﾒｰﾙ送信中", ""}));
 }
 
+// A server that never answered is not waited for again within the same alarm: the later
+// triggers are logged as skipped, without a picture; a refusal does not stop the others.
+TEST_F(AlarmActionsTest, UnansweredServerSkipsTheRemainingMailsOfTheAlarm) {
+    struct Case {
+        const char* failing;    // recipient whose mail fails
+        const char* unanswered; // its reason when the server never answered, else ""
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"a@x",
+         "Timeout was reached (28)",
+         {"MailSend a@x", "skipped b@x", "skipped c@x", "skipped d@x"}},
+        {"b@x",
+         "POP before SMTP failed: Timeout was reached (28)",
+         {"MailSend a@x", "MailSend b@x", "skipped c@x", "skipped d@x"}},
+        {"a@x",
+         "",
+         {"MailSend a@x", "MailSend b@x", "MailSend c@x", "DCSavetoJPEG", "MailSend d@x"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.failing) + " / " + c.unanswered);
+        log.calls.clear();
+        mailer.mails.clear();
+        mailer.skipped.clear();
+        Trigger(0, true, "a@x", 0, 0, 0);
+        Trigger(1, true, "b@x", 0, 0, 0);
+        Trigger(2, true, "c@x", 0, 0, 0);
+        Trigger(3, true, "d@x", 1, 0, 50);
+        const std::string failing = c.failing;
+        const std::string why = c.unanswered;
+        mailer.result = [failing](const RecordingMailer::Mail& m) { return m.to != failing; };
+        mailer.unanswered = [failing, why](const RecordingMailer::Mail& m) {
+            return m.to == failing ? why : std::string();
+        };
+        actions().sStartMailSend(frame, canvas);
+        EXPECT_EQ(log.calls, c.calls);
+        for (const auto& [to, reason] : mailer.skipped)
+            EXPECT_EQ(reason, c.unanswered) << to;
+        if (!mailer.skipped.empty())
+            EXPECT_EQ(StatusPanels::instance().text(1), "ﾒｰﾙ送信ｴﾗｰでした。");
+    }
+}
+
 // A picture that cannot be written costs its own trigger only, and says so.
 TEST_F(AlarmActionsTest, UnwritablePictureSkipsThatTriggerOnly) {
     Trigger(0, true, "a@x", 1, 1, 50);

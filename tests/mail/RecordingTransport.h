@@ -16,22 +16,27 @@ public:
     };
     std::vector<Call> calls;
     bool popResult = true;
-    std::string sendResult; // empty = accepted
+    std::string sendResult;    // empty = accepted
+    MailExchangeReport report; // handed back by both calls
 
     std::string SendMailEx(const std::string& logPath, const std::string& server,
                            const std::string& recipients, const std::string& sender,
                            const std::string& subject, const std::string& body,
-                           const std::string& files) override {
+                           const std::string& files, MailExchangeReport* out) override {
         calls.push_back(
             {"SendMailEx", {logPath, server, recipients, sender, subject, body, files}});
+        if (out)
+            *out = report;
         return sendResult;
     }
     bool RcvMail(const std::string& server, const std::string& user, const std::string& password,
-                 const std::string& command, const std::string& folder,
-                 std::string* error) override {
+                 const std::string& command, const std::string& folder, std::string* error,
+                 MailExchangeReport* out) override {
         calls.push_back({"RcvMail", {server, user, password, command, folder}});
         if (!popResult && error)
             *error = "-ERR [AUTH] Authentication failed.";
+        if (out)
+            *out = report;
         return popResult;
     }
 };
@@ -42,11 +47,11 @@ public:
     std::string SendMailEx(const std::string& logPath, const std::string& server,
                            const std::string& recipients, const std::string& sender,
                            const std::string& subject, const std::string& body,
-                           const std::string& files) override {
+                           const std::string& files, MailExchangeReport* out) override {
         std::unique_lock lock(m_mutex);
         m_cv.wait(lock, [&] { return m_open; });
         return RecordingTransport::SendMailEx(logPath, server, recipients, sender, subject, body,
-                                              files);
+                                              files, out);
     }
     void open() {
         std::lock_guard lock(m_mutex);

@@ -1,6 +1,7 @@
 // How MailSend turns the stored account into the transport's argument forms, and the order of
 // the POP-before-SMTP and SMTP calls.
 
+#include "mail/MailPeers.h"
 #include "mail/MailSendRequest.h"
 #include "mail/RecordingTransport.h"
 
@@ -111,6 +112,29 @@ TEST(MailSendRequest, PopBeforeSmtpRunsFirstAndItsFailureStopsTheSend) {
     EXPECT_NE(failed.error.find("Authentication failed"), std::string::npos);
     ASSERT_EQ(refusing.calls.size(), 1u); // no SMTP connection at all
     EXPECT_EQ(refusing.calls[0].kind, "RcvMail");
+}
+
+// The recipient text is checked before the Reply-To entry joins it: a tab of its own would add a
+// header, a parameter would ride on RCPT TO. Such a mail opens no connection and logs why.
+TEST(MailSendRequest, FaultyRecipientTextIsRefusedBeforeTheTransport) {
+    TempFolder folder;
+    for (const char* to :
+         {"a@x.jp\t>Bcc: spy@evil.example", "a@x.jp>NOTIFY=NEVER", "Taro Yamada"}) {
+        RecordingTransport t;
+        const MailSendRequest r =
+            BuildMailSendRequest(account("1", "0", "0"), folder.path(), to, "s", "b", "");
+        EXPECT_FALSE(r.recipientError.empty()) << to;
+        const MailSendOutcome o = RunMailSend(r, t);
+        EXPECT_FALSE(o.sent);
+        EXPECT_EQ(o.error.rfind("recipient: ", 0), 0u) << o.error;
+        EXPECT_TRUE(t.calls.empty()) << "no POP and no SMTP for " << to;
+    }
+    const std::string log = ReadWholeFile(folder.path() + "/mail.log.txt");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    EXPECT_EQ(BuildMailSendRequest(account("0", "0", "0"), "/p", "Taro <t@x.jp>, \"S, H\" <h@x.jp>",
+                                   "s", "b", "")
+                  .recipientError,
+              "");
 }
 
 TEST(MailSendRequest, AnyReturnedTextIsAFailure) {

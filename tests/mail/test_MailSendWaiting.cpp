@@ -127,3 +127,45 @@ TEST_F(MailSendWaitingTest, MailSendUsesTheStoredAccountAndLogsInTheProgramFolde
     EXPECT_NE(log.find("to@x.jp\t自動送信A\tOK\n"), std::string::npos) << log;
     EXPECT_NE(log.find("to@x.jp\tsecond\tNG: "), std::string::npos) << log;
 }
+
+// Whether a failed send's server never answered decides whether an alarm tries its other mails:
+// a mute SMTP or POP server counts, a refusal and a bad recipient text do not. A skipped mail
+// leaves its own NG line.
+TEST_F(MailSendWaitingTest, OutcomeTellsAServerThatNeverAnswered) {
+    SmtpPeer mute;
+    ASSERT_GT(mute.startMute(), 0);
+    SmtpPeer refusing;
+    ASSERT_GT(refusing.start({"--reject-rcpt"}), 0);
+    const MailTimeouts saved = RealMailTransport().timeouts();
+    RealMailTransport().setTimeouts({1500, 1500, 10000});
+    struct Row {
+        std::string smtp, pop, to;
+        bool unanswered;
+    };
+    const Row rows[] = {
+        {mute.server(), "", "to@x.jp", true},
+        {refusing.server(), mute.server(), "to@x.jp", true}, // POP before SMTP
+        {refusing.server(), "", "to@x.jp", false},
+        {mute.server(), "", "to@x.jp\tBcc@x.jp", false}, // refused before any connection
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.smtp + " / " + r.pop + " / " + r.to);
+        AppSettings.Mail.Smtp = r.smtp;
+        AppSettings.Mail.Pop = r.pop;
+        AppSettings.Mail.Att = r.pop.empty() ? "0" : "1";
+        AppSettings.Mail.OptAtt = "0";
+        AppSettings.Mail.User = "alice";
+        AppSettings.Mail.Pass = "pw";
+        EXPECT_FALSE(MailSendWaiting(r.to, "s", "b", ""));
+        EXPECT_EQ(LastMailOutcome().report.unanswered, r.unanswered) << LastMailError();
+    }
+    RealMailTransport().setTimeouts(saved);
+
+    LogSkippedMail("b@x.jp", "件名", "Timeout was reached (28)");
+    const std::string log = ReadWholeFile(home.path() + "/mail.log.txt");
+    EXPECT_NE(log.find("\tb@x.jp\t件名\tNG: skipped: Timeout was reached (28)\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("to@x.jp Bcc@x.jp\ts\tNG: recipient: control character"), std::string::npos)
+        << log;
+}

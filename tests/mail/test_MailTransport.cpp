@@ -2,6 +2,7 @@
 // (envelope, headers, body, attachment bytes), authentication, STARTTLS, and every way a send
 // can fail without hanging.
 
+#include "mail/MailComposer.h"
 #include "mail/MailPeers.h"
 #include "mail/MailSendRequest.h"
 #include "mail/MailTransport.h"
@@ -140,11 +141,15 @@ TEST_F(MailTransportTest, SmtpAuthenticationLoginAndCramMd5) {
         const char* mechanism;
         const char* password;
         bool accepted;
+        const char* reply; // the refused command and the start of its reply, in the log
     };
     const Case cases[] = {
-        {"login", "LOGIN", "s3cret:pw", true},   {"login", "LOGIN", "wrong-password", false},
-        {"cram", "CRAM-MD5", "s3cret:pw", true}, {"cram", "CRAM-MD5", "wrong-password", false},
-        {"cram", "LOGIN", "s3cret:pw", false}, // a mechanism the server does not offer
+        {"login", "LOGIN", "s3cret:pw", true, ""},
+        {"login", "LOGIN", "wrong-password", false, "AUTH LOGIN: 535 "},
+        {"cram", "CRAM-MD5", "s3cret:pw", true, ""},
+        {"cram", "CRAM-MD5", "wrong-password", false, "AUTH CRAM-MD5: 535 "},
+        // A mechanism the server does not offer: libcurl gives up before sending anything.
+        {"cram", "LOGIN", "s3cret:pw", false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.serverMode) + " " + c.mechanism + " " + c.password);
@@ -165,8 +170,95 @@ TEST_F(MailTransportTest, SmtpAuthenticationLoginAndCramMd5) {
         }
         const std::string logText = ReadWholeFile(log);
         EXPECT_NE(logText.find(c.accepted ? "\tOK\n" : "\tNG: "), std::string::npos) << logText;
+        EXPECT_NE(logText.find(c.reply), std::string::npos) << logText;
         EXPECT_EQ(logText.find(c.password), std::string::npos) << "password in the log";
     }
+}
+
+// A server that repeats the login it refused, in every form it was sent or could be decoded to:
+// none of it reaches the error text or the log.
+TEST_F(MailTransportTest, EchoedLoginIsMaskedInEveryForm) {
+    const std::string password = "Tr0ub4dor&3";
+    const std::string nul(1, '\0');
+    for (const char* mode : {"login", "cram"}) {
+        SCOPED_TRACE(mode);
+        SmtpPeer smtp;
+        ASSERT_GT(
+            smtp.start({"--auth", mode, "--user", "alice", "--password", "other", "--echo-auth"}),
+            0);
+        TempFolder logDir;
+        const std::string log = logDir.path() + "/mail.log.txt";
+        const std::string mechanism = std::string(mode) == "login" ? "LOGIN" : "CRAM-MD5";
+        const std::string error =
+            client.SendMailEx(log, smtp.server(), "to@example.org",
+                              "<cam@x.jp>\talice:" + password + "\t" + mechanism, "s", "b", "");
+        const std::string logText = ReadWholeFile(log);
+        EXPECT_NE(error.find("535 5.7.8 refused ****"), std::string::npos) << error;
+        for (const std::string& form : PasswordForms("alice", password)) {
+            EXPECT_EQ(error.find(form), std::string::npos) << form;
+            EXPECT_EQ(logText.find(form), std::string::npos) << form;
+        }
+        // Whatever follows "refused" is masked: the CRAM-MD5 response and its decoding too.
+        const std::string echoed = error.substr(error.find("refused ") + 8);
+        EXPECT_EQ(echoed.find_first_not_of("*[] "), std::string::npos) << echoed;
+        EXPECT_NE(logText.find("refused ****"), std::string::npos) << logText;
+    }
+}
+
+TEST(MailTransport, MaskSecretsRows) {
+    const std::string nul(1, '\0');
+    struct Row {
+        std::string text;
+        std::string expected;
+    };
+    const std::vector<std::string> forms = PasswordForms("alice", "secret");
+    const Row rows[] = {
+        {"535 bad password secret", "535 bad password ****"},
+        {"535 c2VjcmV0 refused", "535 **** refused"},                        // base64
+        {"535 " + Base64Encode(nul + "alice" + nul + "secret"), "535 ****"}, // SASL PLAIN
+        {"535 " + Base64Encode("alice" + nul + "alice" + nul + "secret"), "535 ****"},
+        {"secretsecret", "********"},
+        {"535 no secrets here: alice", "535 no ****s here: alice"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(MaskSecrets(r.text, forms), r.expected) << r.text;
+    // A CRAM-MD5 response is masked as it was captured; two-byte secrets would eat words.
+    EXPECT_EQ(MaskSecrets("535 YWxpY2UgMGQ= ok", {"YWxpY2UgMGQ=", "ok"}), "535 **** ok");
+    EXPECT_TRUE(PasswordForms("alice", "").empty());
+}
+
+// One refused recipient costs only its own copy: the others get the mail, the log says OK and
+// names the refused one with the server's reply. Display names stay out of the envelope.
+TEST_F(MailTransportTest, PartlyRefusedRecipientsStillGetTheMail) {
+    SmtpPeer smtp;
+    ASSERT_GT(smtp.start({"--refuse-rcpt", "nobody"}), 0);
+    MailExchangeReport report;
+    const std::string error = client.SendMailEx(
+        logPath(), smtp.server(),
+        "Taro Yamada <taro@example.org>, \"Sato, Hanako\" <h@example.org>; nobody@example.org"
+        "\t>Reply-To: cam@x.jp",
+        "<cam@x.jp>", "s", "b", "", &report);
+    EXPECT_EQ(error, "");
+    const auto msgs = smtp.messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0]["rcpt_tos"].toArray(), QJsonArray({"taro@example.org", "h@example.org"}));
+    EXPECT_EQ(
+        HeaderOf(msgs[0], "to"),
+        "Taro Yamada <taro@example.org>, \"Sato, Hanako\" <h@example.org>, nobody@example.org");
+    ASSERT_EQ(report.refused.size(), 1u);
+    EXPECT_EQ(report.refused[0],
+              "nobody@example.org: 550 5.1.1 <nobody@example.org>: no such user here");
+    EXPECT_NE(ReadWholeFile(logPath()).find("\tOK, refused: nobody@example.org: 550 5.1.1"),
+              std::string::npos)
+        << ReadWholeFile(logPath());
+
+    // Every recipient refused: a failure that names the last refused RCPT, not the reply to QUIT.
+    const std::string all = client.SendMailEx(logPath(), smtp.server(), "nobody@x.jp, nobody2@x.jp",
+                                              "<cam@x.jp>", "s", "b", "", &report);
+    EXPECT_NE(all.find("RCPT TO:<nobody2@x.jp>: 550 5.1.1"), std::string::npos) << all;
+    EXPECT_EQ(all.find("221"), std::string::npos) << all;
+    EXPECT_EQ(report.words, "宛先を受け付けられませんでした");
+    EXPECT_EQ(smtp.messages().size(), 1u);
 }
 
 TEST_F(MailTransportTest, StartTlsVerifiedAgainstTheGivenCaFile) {
@@ -200,9 +292,11 @@ TEST_F(MailTransportTest, FailuresReturnTextAndNeverHang) {
     // A server that refuses every recipient.
     SmtpPeer refusing;
     ASSERT_GT(refusing.start({"--reject-rcpt"}), 0);
+    MailExchangeReport report;
     std::string error = client.SendMailEx(logPath(), refusing.server(), "to@example.org",
-                                          "<cam@x.jp>", "s", "b", "");
-    EXPECT_NE(error.find("550"), std::string::npos) << error;
+                                          "<cam@x.jp>", "s", "b", "", &report);
+    EXPECT_NE(error.find("RCPT TO:<to@example.org>: 550"), std::string::npos) << error;
+    EXPECT_FALSE(report.unanswered) << "a refusal is an answer";
 
     // A server that accepts the connection and never says a word.
     SmtpPeer mute;
@@ -210,8 +304,12 @@ TEST_F(MailTransportTest, FailuresReturnTextAndNeverHang) {
     CurlMailTransport impatient;
     impatient.setTimeouts({1500, 1500, 10000});
     error = impatient.SendMailEx(logPath(), mute.server(), "to@example.org", "<cam@x.jp>", "s", "b",
-                                 "");
+                                 "", &report);
     EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(report.unanswered) << error;
+    // The same for the POP server of POP before SMTP.
+    EXPECT_FALSE(impatient.RcvMail(mute.server(), "alice", "pw", "STAT", "", &error, &report));
+    EXPECT_TRUE(report.unanswered) << error;
     // The same through the environment variable the whole program honours.
     {
         ScopedEnv quick("PAWLINEX_MAIL_TIMEOUT", "1");
@@ -241,9 +339,22 @@ TEST_F(MailTransportTest, FailuresReturnTextAndNeverHang) {
                                  folder.path())
                      .empty()); // a folder is no picture
 
+    // A recipient text that is not an address list, or a sender address with a parameter
+    // smuggled in, is refused before any connection.
+    for (const char* to : {"a@x.jp>NOTIFY=NEVER", "a@x.jp\x0b", "Taro Yamada"}) {
+        EXPECT_NE(client.SendMailEx(logPath(), refusing.server(), to, "<cam@x.jp>", "s", "b", "")
+                      .find("recipient: "),
+                  std::string::npos)
+            << to;
+    }
+    EXPECT_FALSE(
+        client
+            .SendMailEx(logPath(), refusing.server(), "to@x.jp", "<cam@x.jp> SIZE=1>", "s", "b", "")
+            .empty());
+
     // One log line per send, each a failure.
     const std::string log = ReadWholeFile(logPath());
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 7);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 11);
     EXPECT_EQ(log.find("\tOK\n"), std::string::npos);
 }
 

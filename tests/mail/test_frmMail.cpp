@@ -98,11 +98,34 @@ TEST_F(frmMailTest, OpeningShowsTheStoredAccount) {
     EXPECT_FALSE(fresh.chkAtCram->isChecked());
 }
 
-TEST_F(frmMailTest, PortFieldsTakeAtMostThreeCharacters) {
+// A stored port opens whole (a cut "2525" would be saved back as 252); typing stops at 5 digits.
+TEST_F(frmMailTest, PortFieldsShowStoredPortsWholeAndTakeFiveDigits) {
+    struct Row {
+        const char* stored;
+        const char* shown;
+    };
+    const Row rows[] = {{"smtp.x.jp\t2525", "2525"},
+                        {"smtp.x.jp\t65535", "65535"},
+                        {"smtp.x.jp\t1234567", "1234567"}};
+    for (const auto& r : rows) {
+        AppSettings.Mail.Smtp = r.stored;
+        AppSettings.Mail.Pop = r.stored;
+        frmMail d;
+        EXPECT_EQ(d.txtSmtpPort->text(), r.shown);
+        EXPECT_EQ(d.txtPopPort->text(), r.shown);
+    }
+    AppSettings.Mail.Smtp = AppSettings.Mail.Pop = "";
     frmMail d;
-    QTest::keyClicks(d.txtSmtpPort, "2525");
-    EXPECT_EQ(d.txtSmtpPort->text(), "252");
-    EXPECT_EQ(d.txtPopPort->maxLength(), 3);
+    QTest::keyClicks(d.txtSmtpPort, "655351");
+    EXPECT_EQ(d.txtSmtpPort->text(), "65535");
+    EXPECT_EQ(d.txtPopPort->maxLength(), 5);
+
+    // OK keeps a stored four-digit port as it was.
+    AppSettings.Mail.Mail = "cam@x.jp";
+    AppSettings.Mail.Smtp = "smtp.x.jp\t2525";
+    frmMail again;
+    again.bcmdOK->click();
+    EXPECT_EQ(AppSettings.Mail.Smtp, "smtp.x.jp\t2525");
 }
 
 TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
@@ -113,7 +136,9 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
         std::vector<const char*> filled; // object names of the fields given a value
         const char* message;             // nullptr: passes
         const char* focus;
+        std::vector<std::pair<const char*, const char*>> typed = {}; // field, text, after filled
     };
+    const char* const portMessage = "ﾎﾟｰﾄ番号は1～65535で入力して下さい。";
     const Case cases[] = {
         {"nothing", false, 0, {}, "ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。", "txtMail"},
         {"no smtp", false, 0, {"txtMail"}, "SMTPｻｰﾊﾞｰ名を入力して下さい。", "txtSmtp"},
@@ -149,6 +174,63 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
          {"txtMail", "txtSmtp", "txtSmtpUser", "txtSmtpPass"},
          nullptr,
          nullptr},
+        {"name in address",
+         false,
+         0,
+         {"txtSmtp"},
+         "ﾒｰﾙｱﾄﾞﾚｽを確認して下さい。\nｱﾄﾞﾚｽに空白が含まれています",
+         "txtMail",
+         {{"txtMail", "Cam <cam@x.jp>"}}},
+        {"parameter in address",
+         false,
+         0,
+         {"txtSmtp"},
+         "ﾒｰﾙｱﾄﾞﾚｽを確認して下さい。\nｱﾄﾞﾚｽに < または > が含まれています",
+         "txtMail",
+         {{"txtMail", "cam@x.jp>NOTIFY=NEVER"}}},
+        {"smtp port 0",
+         false,
+         0,
+         {"txtMail", "txtSmtp"},
+         portMessage,
+         "txtSmtpPort",
+         {{"txtSmtpPort", "0"}}},
+        {"smtp port 65536",
+         false,
+         0,
+         {"txtMail", "txtSmtp"},
+         portMessage,
+         "txtSmtpPort",
+         {{"txtSmtpPort", "65536"}}},
+        {"smtp port letters",
+         false,
+         0,
+         {"txtMail", "txtSmtp"},
+         portMessage,
+         "txtSmtpPort",
+         {{"txtSmtpPort", "2x"}}},
+        {"smtp port 65535",
+         false,
+         0,
+         {"txtMail", "txtSmtp"},
+         nullptr,
+         nullptr,
+         {{"txtSmtpPort", "65535"}}},
+        {"pop port 99999",
+         true,
+         0,
+         {"txtMail", "txtSmtp", "txtPop", "txtUser", "txtPass"},
+         portMessage,
+         "txtPopPort",
+         {{"txtPopPort", "99999"}}},
+        // The POP port is not used with SMTP-AUTH and is stored as it stands.
+        {"pop port unused",
+         true,
+         1,
+         {"txtMail", "txtSmtp", "txtSmtpUser", "txtSmtpPass"},
+         nullptr,
+         nullptr,
+         {{"txtPopPort", "0"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,7 +247,10 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
         for (QLineEdit* e : d.findChildren<QLineEdit*>())
             e->setText("  ");
         for (const char* name : c.filled)
-            d.findChild<QLineEdit*>(name)->setText(" value ");
+            d.findChild<QLineEdit*>(name)->setText(std::string(name) == "txtMail" ? " cam@x.jp "
+                                                                                  : " value ");
+        for (const auto& [name, text] : c.typed)
+            d.findChild<QLineEdit*>(name)->setText(text);
         QTest::mouseClick(d.bcmdOK, Qt::LeftButton);
         if (c.message) {
             ASSERT_EQ(boxes.shown.size(), 1u);
@@ -179,7 +264,7 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
         } else {
             EXPECT_TRUE(boxes.shown.empty());
             EXPECT_EQ(d.result(), QDialog::Accepted);
-            EXPECT_EQ(AppSettings.Mail.Mail, "value");
+            EXPECT_EQ(AppSettings.Mail.Mail, "cam@x.jp");
         }
     }
 }

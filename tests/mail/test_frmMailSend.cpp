@@ -3,6 +3,7 @@
 
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
+#include "mail/MailAddressList.h"
 #include "mail/MailPeers.h"
 #include "mail/MailThumbnail.h"
 #include "mail/MailTransport.h"
@@ -93,11 +94,23 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
     EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
     EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
 
-    d.txtMail->setText("to@x.jp");
+    // A destination that is no address list is refused before the account is even looked at.
+    for (const char* bad : {"a@x.jp>NOTIFY=NEVER", "Taro Yamada taro@x.jp", "a@x.jp\x0b"}) {
+        boxes.shown.clear();
+        d.txtMail->setText(QString::fromUtf8(bad));
+        d.bcmdOK->click();
+        ASSERT_EQ(boxes.shown.size(), 1u) << bad;
+        EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
+        EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
+        EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+    }
+
+    boxes.shown.clear();
+    d.txtMail->setText("Taro Yamada <to@x.jp>");
     d.bcmdOK->click();
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[1].text, "ﾒｰﾙｱｶｳﾝﾄ設定のSMTPｻｰﾊﾞｰ名を入力して下さい。");
-    EXPECT_EQ(boxes.shown[1].title, "ﾒｰﾙ送信元ﾁｪｯｸ");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "ﾒｰﾙｱｶｳﾝﾄ設定のSMTPｻｰﾊﾞｰ名を入力して下さい。");
+    EXPECT_EQ(boxes.shown[0].title, "ﾒｰﾙ送信元ﾁｪｯｸ");
     EXPECT_TRUE(d.isVisible());
     EXPECT_TRUE(transport.calls.empty());
     EXPECT_TRUE(filesIn(home.path() + "/img").empty());
@@ -246,6 +259,55 @@ TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
                                  std::regex("\\d{12}_TEST\\.jpg")));
     const QImage got(att["path"].toString(), "JPEG");
     EXPECT_EQ(got.size(), QSize(110, 82));
+}
+
+// What the window says after a send against a real server: partly refused recipients still make
+// a sent mail; a failure gives our Japanese words before libcurl's English text.
+TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
+    SmtpPeer smtp;
+    ASSERT_GT(smtp.start({"--auth", "login", "--user", "alice", "--password", "pw", "--refuse-rcpt",
+                          "nobody"}),
+              0);
+    SetMailTransport(nullptr);
+    AppSettings.Mail.Att = "1";
+    AppSettings.Mail.OptAtt = "1";
+    AppSettings.Mail.SmtpUser = "alice";
+    struct Row {
+        std::string smtp, password, to;
+        std::vector<std::string> lines; // of the message, in order
+    };
+    const std::string nobody = "127.0.0.1\t" + std::to_string(FreeTcpPort());
+    const Row rows[] = {
+        {smtp.server(),
+         "pw",
+         "to@x.jp, nobody@x.jp",
+         {"送信しました。", "次の宛先には届きませんでした:",
+          "nobody@x.jp: 550 5.1.1 <nobody@x.jp>: no such user here"}},
+        {smtp.server(),
+         "wrong",
+         "to@x.jp",
+         {"ﾒｰﾙ送信ｴﾗｰでした。", "認証に失敗しました", "AUTH LOGIN: 535"}},
+        {nobody, "pw", "to@x.jp", {"ﾒｰﾙ送信ｴﾗｰでした。", "ｻｰﾊﾞｰに接続できません", "(7)"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.to + " " + r.password);
+        boxes.shown.clear();
+        AppSettings.Mail.Smtp = r.smtp;
+        AppSettings.Mail.SmtpPass = r.password;
+        frmMailSend d;
+        d.show();
+        d.txtMail->setText(QString::fromStdString(r.to));
+        d.chkGrp->click();
+        d.bcmdOK->click();
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        size_t at = 0;
+        for (const auto& line : r.lines) {
+            at = boxes.shown[0].text.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in " << boxes.shown[0].text;
+        }
+    }
+    ASSERT_EQ(smtp.messages().size(), 1u);
+    EXPECT_EQ(smtp.messages()[0]["rcpt_tos"].toArray(), QJsonArray({"to@x.jp"}));
 }
 
 // With a live camera the window takes its current frame, at the camera's own size.

@@ -1,6 +1,7 @@
 // The automatic mail dialog: showing a trigger, the destination check, and what Update and OK
 // store and save.
 
+#include "mail/MailAddressList.h"
 #include "mail/MailWidgetTest.h"
 #include "mail/frmMailSend_Set.h"
 
@@ -92,10 +93,27 @@ TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
     }
     EXPECT_EQ(reloaded().Trg[3].MailTo, ""); // nothing saved
 
+    // A destination an alarm could not send to is refused the same way.
+    for (const char* bad : {"Taro Yamada taro@x.jp", "a@x.jp>NOTIFY=NEVER", "\"Sato, Hanako\""}) {
+        boxes.shown.clear();
+        d.txtMail->setText(QString::fromUtf8(bad));
+        d.bcmdOK->click();
+        ASSERT_EQ(boxes.shown.size(), 1u) << bad;
+        EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
+        EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
+        EXPECT_FALSE(AppSettings.Trg[3].Enabled);
+    }
+    d.txtMail->setText(QString::fromUtf8("\"Sato, Hanako\" <h@x.jp>、a@x.jp"));
+    d.bcmdReF->click();
+    EXPECT_TRUE(AppSettings.Trg[3].Enabled);
+    EXPECT_EQ(AppSettings.Trg[3].MailTo, "\"Sato, Hanako\" <h@x.jp>、a@x.jp");
+
     // Off, the same empty destination is stored.
+    boxes.shown.clear();
+    d.txtMail->setText("   ");
     d.ckEnabled->setChecked(false);
     d.bcmdReF->click();
-    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown.empty());
     EXPECT_FALSE(AppSettings.Trg[3].Enabled);
     EXPECT_EQ(AppSettings.Trg[3].MailTo, "");
 }

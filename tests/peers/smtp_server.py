@@ -7,6 +7,11 @@
       --user NAME --password PASS         the one account for login/cram
       --cert FILE --key FILE              offer STARTTLS with this certificate and require it
       --reject-rcpt                       answer every RCPT TO with 550
+      --refuse-rcpt TEXT                  answer 550 to a RCPT TO whose address contains TEXT
+                                          (may be repeated); the others are accepted
+      --echo-auth                         a failed login's 535 reply repeats what the client sent:
+                                          the password plain and in base64, the SASL PLAIN
+                                          forms, the CRAM-MD5 response (base64 and decoded)
       --implicit-tls --port P             TLS from the first byte (needs --cert/--key) on port P
   smtp_server.py mute                     accepts connections and never greets
 
@@ -63,14 +68,17 @@ def describe(raw):
 
 
 class Handler:
-    def __init__(self, outdir, reject_rcpt):
+    def __init__(self, outdir, reject_rcpt, refuse_rcpt):
         self.outdir = outdir
         self.reject_rcpt = reject_rcpt
+        self.refuse_rcpt = refuse_rcpt or []
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.reject_rcpt:
             return "550 5.1.1 mailbox unavailable"
+        if any(text in address for text in self.refuse_rcpt):
+            return "550 5.1.1 <%s>: no such user here" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -129,6 +137,9 @@ def serve(args):
                 return AuthResult(success=False, handled=False)
             expected = hmac.new(password, challenge, "md5").hexdigest().encode()
             ok = name == user and hmac.compare_digest(digest, expected)
+            if not ok and args.echo_auth:
+                return AuthResult(success=False, handled=False, message="535 5.7.8 refused %s [%s]"
+                                  % (base64.b64encode(answer).decode(), answer.decode()))
             return AuthResult(success=ok, handled=False, auth_data=name if ok else None)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
@@ -136,6 +147,12 @@ def serve(args):
             return AuthResult(success=False, handled=False)
         ok = (isinstance(auth_data, LoginPassword) and auth_data.login == user
               and auth_data.password == password)
+        if not ok and args.echo_auth and isinstance(auth_data, LoginPassword):
+            login, sent = auth_data.login, auth_data.password
+            forms = [sent, base64.b64encode(sent), base64.b64encode(b"\0" + login + b"\0" + sent),
+                     base64.b64encode(login + b"\0" + login + b"\0" + sent)]
+            return AuthResult(success=False, handled=False, message="535 5.7.8 refused "
+                              + " ".join(f.decode() for f in forms))
         return AuthResult(success=ok, handled=False, auth_data=auth_data.login if ok else None)
 
     tls_context = None
@@ -144,7 +161,7 @@ def serve(args):
         tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         tls_context.load_cert_chain(args.cert, args.key)
 
-    handler = Handler(args.outdir, args.reject_rcpt)
+    handler = Handler(args.outdir, args.reject_rcpt, args.refuse_rcpt)
     port = args.port or free_port()
     kwargs = dict(hostname="127.0.0.1", port=port)
     server_kwargs = {}
@@ -201,6 +218,8 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--reject-rcpt", action="store_true")
+    p.add_argument("--refuse-rcpt", action="append")
+    p.add_argument("--echo-auth", action="store_true")
     p.add_argument("--implicit-tls", action="store_true")
     p.add_argument("--port", type=int, default=0)
     serve(p.parse_args(sys.argv[2:]))
