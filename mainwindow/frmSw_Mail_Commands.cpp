@@ -97,7 +97,8 @@ void frmSw_Mail::giveMenuBarItsMnemonics() {
     // Qt lets a button and a menu title with the same mnemonic take turns on Alt+letter (the
     // first press only focuses the button). Here the menu title wins: the button keeps its
     // underlined letter and its click, but gives the key up. Buttons that share a letter with
-    // each other only still take turns.
+    // each other only still take turns. Runs once: the one caption that changes later (cmdKenchi)
+    // keeps a letter of its own.
     QList<QKeySequence> menuKeys;
     for (QMenu* menu : mnu)
         menuKeys << QKeySequence::mnemonic(menu->title());
