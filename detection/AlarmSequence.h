@@ -3,6 +3,8 @@
 #include "detection/AlarmPorts.h"
 #include "detection/LevelState.h"
 
+#include <QLocale>
+
 #include <cstdint>
 #include <string>
 
@@ -36,5 +38,11 @@ struct ClassifyOutcome {
 ClassifyOutcome ClassifyAndShow(int32_t L, int T, const std::string& soundPath, AlarmHost& host,
                                 AlarmSound& sound, const Clock& clock, bool& skipNextCompare);
 
-// "最終警報: YYYY/MM/DD hh:mm".
+// "最終警報: YYYY/MM/DD hh:mm", the date's fields joined by the separator of the default
+// locale's short date ("2026.01.02" where dates are written 02.01.26).
 std::string LastAlarmText(const QDateTime& time);
+
+// The separator between the fields of `locale`'s short date format: "/" for "yyyy/MM/dd",
+// "." for "dd.MM.yy", "-" for "dd-MM-y". "/" when the format has none that can stand between
+// numbers (a format such as "d MMM yyyy" that separates its fields by spaces or words).
+std::string DateSeparator(const QLocale& locale);

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 // Twips to pixels.
@@ -88,8 +90,8 @@ private:
     QPoint m_markAt;
 };
 
-// picTimeLine: the chart's bars with the fixed frame, grid and legends drawn over them, so
-// wiping a column never takes a grid line with it.
+// picTimeLine: the chart (grid and bars) with the dashed frame of the plot area around it; the
+// frame lies outside the rows and columns a bar can reach.
 class TimelineView : public QWidget {
 public:
     TimelineView(const TimelineChart& chart, QWidget* parent) : QWidget(parent), m_chart(chart) {
@@ -105,9 +107,6 @@ protected:
         dashed.setStyle(Qt::DashLine);
         p.setPen(dashed);
         p.drawRect(R(270, 60, 1845, 1305)); // Shape3
-        p.setPen(Qt::white);
-        for (int x : {735, 1185, 1650}) // Line3..5
-            p.drawLine(P(x), P(60), P(x), P(1365));
     }
 
 private:
@@ -204,9 +203,18 @@ ScopePanel::ScopePanel(QWidget* parent) : QWidget(parent) {
     m_lamps->setObjectName(QStringLiteral("signal"));
     m_lamps->setGeometry(R(60, 5460, 2115, 855));
 
+    // Label15 in Frame2. Three wrapped lines of 9-point text are taller than the label's design
+    // height: it may grow down to the frame's lower edge, and where even that is too little the
+    // text steps down in size rather than run over the frame.
     auto* hint = MakeLabel(this, QStringLiteral("録画中に「ESCキー」を押すと処理を中断できます。"),
-                           R(120, 6300 + 180, 1995, 600), 9);
+                           R(120, 6300 + 240, 1995, 465), 9);
+    hint->setObjectName(QStringLiteral("Label15"));
     hint->setWordWrap(true);
+    const int room = R(0, 6300, 2175, 795).bottom() - hint->y(); // above the frame's edge
+    for (double points = 9; points > 6 && hint->heightForWidth(hint->width()) > room;)
+        hint->setFont(JapaneseFont(points -= 0.75));
+    hint->resize(hint->width(),
+                 std::clamp(hint->heightForWidth(hint->width()), hint->height(), room));
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0, 0, 0));

@@ -46,8 +46,12 @@ int TimelineColumn(int hour, int minute, int second) {
     return 0;
 }
 
-TimelineChart::TimelineChart() : m_image(kWidth, kHeight, QImage::Format_RGB32) {
-    m_image.fill(qRgb(0, 0, 0));
+TimelineChart::TimelineChart() : m_background(kWidth, kHeight, QImage::Format_RGB32) {
+    m_background.fill(qRgb(0, 0, 0));
+    for (int x : kGridColumns)
+        for (int y = kGridTop; y <= kGridBottom; ++y)
+            m_background.setPixel(x, y, qRgb(255, 255, 255));
+    m_image = m_background.copy();
 }
 
 void TimelineChart::verticalLine(int x, int fromY, int toY, QRgb colour) {
@@ -66,7 +70,11 @@ TimelineStep TimelineChart::draw(int32_t L, int T, uint32_t stateColor, const QT
     step.timeText = TimelineClockText(now);
     step.x = TimelineColumn(now.hour(), now.minute(), now.second());
     if (step.x != m_lastTimelineX) {
-        verticalLine(step.x, kBaseline, kFullTop, qRgb(0, 0, 0));
+        // The wipe covers the rows a bar can reach, from the baseline up to (not including)
+        // the top of a full bar, and returns them to the background, grid included.
+        if (step.x >= 0 && step.x < kWidth)
+            for (int y = kBaseline; y > kFullTop; --y)
+                m_image.setPixel(step.x, y, m_background.pixel(step.x, y));
         m_lastTimelineX = static_cast<int16_t>(step.x);
         step.cleared = true;
     }

@@ -27,19 +27,27 @@ struct TimelineStep {
 };
 
 // The 24-hour chart kept in an off-screen image the size of the timeline box, so drawn columns
-// survive the pane being hidden or covered and stay until their slot comes round again. Only
-// the bars live here; the frame, grid and legends are painted over it by the widget.
+// survive the pane being hidden or covered and stay until their slot comes round again. The
+// image holds the black background with the white 6-hour grid lines and the bars drawn over
+// them: a bar in a grid column hides the line where it stands (an alarm at 11:57 must show), and
+// wiping the column brings the line back. The frame and legends are the widget's.
 class TimelineChart {
 public:
     static constexpr int kWidth = 145; // the timeline box in pixels
     static constexpr int kHeight = 119;
     static constexpr int kBaseline = 90;
     static constexpr int kFullTop = 5;
+    // The 6-hour boundaries: 05:48-05:59, 11:48-11:59 and 18:00-18:11 share their column with a
+    // grid line. The lines run from y 4 to 91, both ends included.
+    static constexpr int kGridColumns[3] = {49, 79, 110};
+    static constexpr int kGridTop = 4;
+    static constexpr int kGridBottom = 91;
 
     TimelineChart();
 
-    // One tick: wipes the column when it differs from the last one wiped, then draws the bar
-    // from the baseline up to its top in `stateColor` (platform colour value).
+    // One tick: wipes the column back to the background when it differs from the last one
+    // wiped, then draws the bar from the baseline up to its top in `stateColor` (platform colour
+    // value).
     TimelineStep draw(int32_t L, int T, uint32_t stateColor, const QTime& now);
 
     const QImage& image() const { return m_image; }
@@ -50,6 +58,7 @@ private:
     // platform's line drawing does: a line from 90 to 90 sets nothing.
     void verticalLine(int x, int fromY, int toY, QRgb colour);
 
+    QImage m_background; // black with the grid: what a wiped column returns to
     QImage m_image;
     int16_t m_lastTimelineX = 0;
 };

@@ -143,6 +143,7 @@ frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess,
 
     connectDetectionControls();
     connectCommands();
+    giveMenuBarItsMnemonics();
 }
 
 frmSw_Mail::~frmSw_Mail() {

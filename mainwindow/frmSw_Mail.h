@@ -78,6 +78,9 @@ public:
     // browser; each says so in a message box when there is nothing to open or nothing started.
     void RunMailLog();
     void RunOpenFolder(const char* name);
+    // F1: help/index.html in the desktop's browser through xdg-open; a message with the path
+    // when the file is missing or nothing could open it.
+    void RunHelp();
 
     // Shows a settings dialog modally and returns its result. Tests replace it to see which
     // dialog would open and what the window looks like meanwhile; {} restores exec().
@@ -124,7 +127,8 @@ public:
     QCheckBox* ckNoize = nullptr;
 
     std::array<QLabel*, 5> StatusBarPanels{}; // panels 1..5 at 0..4
-    // Beside the panels while a clip records (seconds of the clip length) or uploads.
+    // Inside panel 1, right of its text, while a clip records (seconds of the clip length) or
+    // uploads.
     QProgressBar* prgAction = nullptr;
 
     std::array<QMenu*, 5> mnu{};
@@ -148,6 +152,7 @@ public:
     QAction* mnu_help = nullptr;
     QAction* mnu_tab4 = nullptr;
     QAction* mnu_ver = nullptr;
+    QAction* helpKey = nullptr; // F1
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -158,6 +163,7 @@ private:
     void buildLeftPanel();
     // frmSw_Mail_Commands.cpp
     void buildMenus();
+    void giveMenuBarItsMnemonics();
     void connectCommands();
     int runDialog(QDialog& dialog);
     bool openUrl(const QUrl& url);
@@ -170,6 +176,7 @@ private:
     void pollUpload();
     void showProgress();
     void hideProgress();
+    void placeProgress();
     // frmSw_Mail_Status.cpp
     void buildStatusBar();
     void mirrorStatusPanel(int panel);
@@ -199,5 +206,6 @@ private:
     enum class ActionPhase { None, Recording, Upload };
     ActionPhase m_phase = ActionPhase::None;
     bool m_uploadSeen = false;
+    bool m_progressShown = false; // wanted; hidden meanwhile when panel 1 has no room for it
     QTimer* m_uploadPoll = nullptr;
 };

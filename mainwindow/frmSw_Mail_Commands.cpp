@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -82,6 +83,28 @@ void frmSw_Mail::buildMenus() {
     mnu_help = Item(mnu[4], "mnu_help", QStringLiteral("ﾍﾙﾌﾟﾌｫﾙﾀﾞを開く(&H)"));
     mnu_tab4 = Separator(mnu[4], "mnu_tab4");
     mnu_ver = Item(mnu[4], "mnu_ver", QStringLiteral("ﾊﾞｰｼﾞｮﾝ(&B)"));
+
+    // F1 anywhere in the window; no menu item carries a shortcut, so it is an action of the
+    // window itself.
+    helpKey = new QAction(this);
+    helpKey->setObjectName("helpKey");
+    helpKey->setShortcut(QKeySequence(Qt::Key_F1));
+    helpKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(helpKey);
+}
+
+void frmSw_Mail::giveMenuBarItsMnemonics() {
+    // Qt lets a button and a menu title with the same mnemonic take turns on Alt+letter (the
+    // first press only focuses the button). Here the menu title wins: the button keeps its
+    // underlined letter and its click, but gives the key up. Buttons that share a letter with
+    // each other only still take turns. Runs once: the one caption that changes later (cmdKenchi)
+    // keeps a letter of its own.
+    QList<QKeySequence> menuKeys;
+    for (QMenu* menu : mnu)
+        menuKeys << QKeySequence::mnemonic(menu->title());
+    for (QAbstractButton* button : findChildren<QAbstractButton*>())
+        if (!button->shortcut().isEmpty() && menuKeys.contains(button->shortcut()))
+            button->setShortcut(QKeySequence());
 }
 
 void frmSw_Mail::connectCommands() {
@@ -117,6 +140,7 @@ void frmSw_Mail::connectCommands() {
     connect(mnu_help, &QAction::triggered, this, [this] { RunOpenFolder("help"); });
 
     connect(mnu_ver, &QAction::triggered, this, &frmSw_Mail::RunVersion);
+    connect(helpKey, &QAction::triggered, this, &frmSw_Mail::RunHelp);
 }
 
 void frmSw_Mail::setDialogRunner(DialogRunner runner) {
@@ -225,6 +249,38 @@ void frmSw_Mail::RunOpenFolder(const char* name) {
     if (!openUrl(QUrl::fromLocalFile(path)))
         m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
                           QStringLiteral("ﾌｧｲﾙﾌﾞﾗｳｻﾞを起動できませんでした。\n%1").arg(path));
+}
+
+void frmSw_Mail::RunHelp() {
+    const QString path = QString::fromStdString(ProgramFolder() + "/help/index.html");
+    auto cannotOpen = [this, path] {
+        m_messages.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                          QStringLiteral("ﾍﾙﾌﾟを開けませんでした。\n%1").arg(path));
+    };
+    if (!QFileInfo(path).isFile()) {
+        cannotOpen();
+        return;
+    }
+    // The desktop's opener is asked directly, rather than through QDesktopServices, because only
+    // its exit status tells whether anything could show the page. It is not waited for: the
+    // message, if any, comes when it gives up.
+    auto* opener = new QProcess(this);
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(opener, &QProcess::finished, this,
+            [opener, cannotOpen](int code, QProcess::ExitStatus status) {
+                opener->deleteLater();
+                if (status != QProcess::NormalExit || code != 0)
+                    cannotOpen();
+            });
+    connect(opener, &QProcess::errorOccurred, this,
+            [opener, cannotOpen](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart)
+                    return;
+                opener->deleteLater();
+                cannotOpen();
+            });
+    opener->start(QStringLiteral("xdg-open"), {path});
+    opener->closeWriteChannel();
 }
 
 void frmSw_Mail::RunVideoFormat() {

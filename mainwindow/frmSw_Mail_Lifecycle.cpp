@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -120,6 +121,8 @@ void frmSw_Mail::closeEvent(QCloseEvent* event) {
 bool frmSw_Mail::eventFilter(QObject* watched, QEvent* event) {
     if (watched == txtCKData && event->type() == QEvent::KeyPress)
         return txtCKData_KeyPress(static_cast<QKeyEvent*>(event));
+    if (watched == static_cast<QObject*>(StatusBarPanels[0]) && event->type() == QEvent::Resize)
+        placeProgress();
     // The capture host goes only with the whole program (Ctrl+F4 and the like are refused).
     if (watched == cameraSubWindow && event->type() == QEvent::Close && !m_closing) {
         event->ignore();

@@ -1,6 +1,7 @@
-// The progress bar beside the status panels: it shows while an alarm's clip records (seconds
-// recorded out of the clip length) and while the clip uploads, and goes away afterwards. It never
-// writes the panels, which keep telling the alarm state.
+// The progress bar of an alarm's clip: it shows while the clip records (seconds recorded out of
+// the clip length) and while it uploads, and goes away afterwards. It lives inside panel 1, in
+// the room right of the panel's text, so all five panels keep their widths and their texts;
+// it never writes the panels, which keep telling the alarm state.
 #include "mainwindow/frmSw_Mail.h"
 
 #include "capture/CaptureWindow.h"
@@ -18,20 +19,21 @@ namespace {
 // The upload gives no signal of its own; while a clip's upload may be under way the bar looks
 // whether the client still runs this often (the wait for the client keeps timers running).
 constexpr int kUploadPollMs = 200;
-// The least width of panels 1 and 4 as the status bar builds them, and of panel 4 while the bar
-// shows.
-constexpr int kPanelMinimum = 60;
-constexpr int kNarrowSoundPanel = 36;
+// Below this the bar is left out rather than squeezed into a sliver; under its text's width it
+// drops the text.
+constexpr int kLeastBarWidth = 24;
+constexpr int kGapAfterText = 8;
 } // namespace
 
 void frmSw_Mail::buildProgressBar() {
-    prgAction = new QProgressBar(statusBar());
+    QLabel* panel = StatusBarPanels[0];
+    prgAction = new QProgressBar(panel);
     prgAction->setObjectName("prgAction");
     prgAction->setTextVisible(true);
-    prgAction->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00/00秒")) + 16);
-    prgAction->setMaximumHeight(statusBar()->fontMetrics().height() + 6);
     prgAction->hide();
-    statusBar()->addPermanentWidget(prgAction);
+    // Placed again whenever the panel changes size (its text changes go through
+    // mirrorStatusPanel).
+    panel->installEventFilter(this);
 
     m_uploadPoll = new QTimer(this);
     m_uploadPoll->setInterval(kUploadPollMs);
@@ -108,21 +110,36 @@ void frmSw_Mail::pollUpload() {
 }
 
 void frmSw_Mail::showProgress() {
-    if (!prgAction->isHidden())
-        return;
-    // The bar takes its room from the sound panel (whose full text stays in its tool tip), so
-    // that panel 1, which tells the progress of the alarm in words, keeps its width.
-    StatusBarPanels[0]->setMinimumWidth(StatusBarPanels[0]->width());
-    StatusBarPanels[3]->setMinimumWidth(kNarrowSoundPanel);
-    prgAction->show();
+    m_progressShown = true;
+    placeProgress();
 }
 
 void frmSw_Mail::hideProgress() {
     m_phase = ActionPhase::None;
     m_uploadSeen = false;
     m_uploadPoll->stop();
+    m_progressShown = false;
     prgAction->hide();
     prgAction->reset();
-    StatusBarPanels[0]->setMinimumWidth(kPanelMinimum);
-    StatusBarPanels[3]->setMinimumWidth(kPanelMinimum);
+}
+
+void frmSw_Mail::placeProgress() {
+    if (!m_progressShown)
+        return;
+    QLabel* panel = StatusBarPanels[0];
+    const QRect inside = panel->contentsRect();
+    const QFontMetrics metrics = panel->fontMetrics();
+    const int textEnd = inside.left() + std::max(panel->indent(), 0) +
+                        metrics.horizontalAdvance(panel->text()) + kGapAfterText;
+    const int wanted = prgAction->fontMetrics().horizontalAdvance(QStringLiteral("00/00秒")) + 16;
+    const int width = std::min(wanted, inside.right() - 1 - textEnd);
+    if (width < kLeastBarWidth) {
+        prgAction->hide(); // back as soon as the text or the window leaves room
+        return;
+    }
+    prgAction->setTextVisible(width >= wanted);
+    // Right-aligned in the panel, a pixel inside its frame.
+    prgAction->setGeometry(inside.right() - width, inside.top() + 1, width,
+                           std::max(inside.height() - 2, 1));
+    prgAction->show();
 }

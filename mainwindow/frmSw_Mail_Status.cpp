@@ -48,4 +48,6 @@ void frmSw_Mail::mirrorStatusPanel(int panel) {
     label->setText(text);
     label->setToolTip(text);
     label->setVisible(panels.visible(panel));
+    if (panel == 1)
+        placeProgress();
 }

@@ -3,37 +3,49 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_mixer.h>
 
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
+// A device whose file is still being decoded has no chunk yet; it counts as playing, since
+// everything that opens a device also asks it to play, and it starts as soon as it is decoded.
 struct Device {
     Mix_Chunk* chunk = nullptr;
     int channel = -1;     // the channel last started for this device
     bool started = false; // played since it was opened or rewound: at the end once it stops
 };
+using DevicePtr = std::shared_ptr<Device>;
 
-// Kept for the whole run and never destroyed: a static map's destructor would run after SDL may
-// already have gone at exit. SoundCloseAll releases the chunks for an orderly end.
-std::map<std::string, Device>& devices() {
-    static auto* map = new std::map<std::string, Device>;
-    return *map;
-}
-
-// A file that would not load is not decoded again on every repeat tick (ten times a second
-// during an alarm) unless it has changed since.
-struct FailedLoad {
+// The stamp of a file that would not load, so that it is not decoded again on every repeat tick
+// (ten times a second during an alarm) unless it has changed since.
+struct FileStamp {
     off_t size = -1;
     time_t mtime = 0;
 };
-std::map<std::string, FailedLoad>& failedLoads() {
-    static auto* map = new std::map<std::string, FailedLoad>;
-    return *map;
+
+// Everything below is kept for the whole run and never destroyed: a static's destructor would
+// run after SDL may already have gone at exit, or while a decoding thread still holds it.
+// SoundCloseAll releases the chunks for an orderly end.
+struct Registry {
+    // Guards the maps and the count: the decoding threads hand their chunks over under it.
+    std::mutex mutex;
+    std::condition_variable loadEnded;
+    int loading = 0;
+    std::map<std::string, DevicePtr> devices;
+    std::map<std::string, FileStamp> failedLoads;
+};
+Registry& registry() {
+    static auto* r = new Registry;
+    return *r;
 }
 
 enum class Output { Untried, Open, Unavailable };
-Output output = Output::Untried;
+Output output = Output::Untried; // user-interface thread only
 
 // Opens the audio output once. A machine without a sound card keeps running silently; the
 // attempt is not repeated every 100 ms.
@@ -58,32 +70,14 @@ bool audioReady() {
 }
 
 bool playing(const Device& d) {
+    if (!d.chunk)
+        return true;
     return d.channel >= 0 && Mix_Playing(d.channel) && Mix_GetChunk(d.channel) == d.chunk;
 }
 
 Device* find(const std::string& path) {
-    auto it = devices().find(path);
-    return it == devices().end() ? nullptr : &it->second;
-}
-
-Device* open(const std::string& path) {
-    if (path.empty() || !audioReady())
-        return nullptr;
-    struct stat st {};
-    const bool exists = stat(path.c_str(), &st) == 0;
-    if (!exists)
-        return nullptr;
-    auto failed = failedLoads().find(path);
-    if (failed != failedLoads().end() && failed->second.size == st.st_size &&
-        failed->second.mtime == st.st_mtime)
-        return nullptr;
-    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
-    if (!chunk) {
-        failedLoads()[path] = FailedLoad{st.st_size, st.st_mtime};
-        return nullptr;
-    }
-    failedLoads().erase(path);
-    return &devices().emplace(path, Device{chunk, -1, false}).first->second;
+    auto it = registry().devices.find(path);
+    return it == registry().devices.end() ? nullptr : it->second.get();
 }
 
 void start(Device& d) {
@@ -97,60 +91,141 @@ void start(Device& d) {
     d.started = channel >= 0;
 }
 
+// Decodes the whole file off the user-interface thread (minutes of sound take seconds and
+// hundreds of megabytes to decode) and starts the device it was meant for, unless that device
+// was closed meanwhile.
+void decode(std::string path, DevicePtr device, FileStamp stamp) {
+    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.devices.find(path);
+    const bool wanted = it != r.devices.end() && it->second == device;
+    if (!chunk) {
+        r.failedLoads[path] = stamp;
+        if (wanted)
+            r.devices.erase(it);
+    } else if (!wanted) {
+        Mix_FreeChunk(chunk);
+    } else {
+        device->chunk = chunk;
+        start(*device);
+    }
+    --r.loading;
+    r.loadEnded.notify_all();
+}
+
+// Caller holds the registry's lock.
+Device* open(const std::string& path) {
+    if (path.empty() || !audioReady())
+        return nullptr;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    Registry& r = registry();
+    const FileStamp stamp{st.st_size, st.st_mtime};
+    auto failed = r.failedLoads.find(path);
+    if (failed != r.failedLoads.end() && failed->second.size == stamp.size &&
+        failed->second.mtime == stamp.mtime)
+        return nullptr;
+    // Opening the file as a stream reads no more than its headers: a file that is no sound at
+    // all is refused here and leaves no device, as before any decoding.
+    if (Mix_Music* probe = Mix_LoadMUS(path.c_str())) {
+        Mix_FreeMusic(probe);
+        r.failedLoads.erase(path);
+        auto device = std::make_shared<Device>();
+        r.devices.emplace(path, device);
+        ++r.loading;
+        std::thread(decode, path, device, stamp).detach();
+        return device.get();
+    }
+    // Formats only the whole-file loader knows (such as VOC) are small; anything else fails
+    // as fast as its first bytes are read.
+    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
+    if (!chunk) {
+        r.failedLoads[path] = stamp;
+        return nullptr;
+    }
+    r.failedLoads.erase(path);
+    auto device = std::make_shared<Device>();
+    device->chunk = chunk;
+    return r.devices.emplace(path, device).first->second.get();
+}
+
 void rewind(Device& d) {
-    if (playing(d))
+    if (d.chunk && playing(d))
         Mix_HaltChannel(d.channel);
     d.started = false;
 }
 
+// A device still decoding has no chunk: its thread frees what it decodes once it finds the
+// device gone.
 void release(Device& d) {
+    if (!d.chunk)
+        return;
     if (playing(d))
         Mix_HaltChannel(d.channel);
     Mix_FreeChunk(d.chunk);
 }
 
-} // namespace
-
-void SoundPlay(const std::string& path) {
+void play(const std::string& path) {
     Device* d = find(path);
     if (!d) {
         d = open(path);
         if (!d)
             return;
     }
-    // A playing device goes on; one at its end stays there until it is rewound.
-    if (!playing(*d) && !d->started)
+    // A playing (or still decoding) device goes on; one at its end stays there until it is
+    // rewound.
+    if (d->chunk && !playing(*d) && !d->started)
         start(*d);
 }
 
-void SoundClose(const std::string& path) {
-    auto it = devices().find(path);
-    if (it == devices().end())
-        return;
-    release(it->second);
-    devices().erase(it);
-}
-
-std::string SoundMode(const std::string& path) {
+std::string mode(const std::string& path) {
     const Device* d = find(path);
     if (!d)
         return {};
     return playing(*d) ? "PLAYING" : "STOPPED";
 }
 
+} // namespace
+
+void SoundPlay(const std::string& path) {
+    std::lock_guard lock(registry().mutex);
+    play(path);
+}
+
+void SoundClose(const std::string& path) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.devices.find(path);
+    if (it == r.devices.end())
+        return;
+    release(*it->second);
+    r.devices.erase(it);
+}
+
+std::string SoundMode(const std::string& path) {
+    std::lock_guard lock(registry().mutex);
+    return mode(path);
+}
+
 void SoundRepeat(const std::string& path) {
-    if (SoundMode(path) == "STOPPED") {
-        Device* d = find(path);
-        rewind(*d);
-    }
-    SoundPlay(path);
+    std::lock_guard lock(registry().mutex);
+    if (mode(path) == "STOPPED")
+        rewind(*find(path));
+    play(path);
 }
 
 void SoundCloseAll() {
-    for (auto& [path, d] : devices())
-        release(d);
-    devices().clear();
-    failedLoads().clear();
+    Registry& r = registry();
+    std::unique_lock lock(r.mutex);
+    for (auto& [path, d] : r.devices)
+        release(*d);
+    r.devices.clear();
+    // The output goes only after every decoding thread has let go of the mixer.
+    r.loadEnded.wait(lock, [&] { return r.loading == 0; });
+    r.failedLoads.clear();
+    lock.unlock();
     if (output == Output::Open) {
         Mix_CloseAudio();
         Mix_Quit();

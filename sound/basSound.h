@@ -9,6 +9,9 @@
 // SoundClose; two callers that use the same text share it. Like a media player, a device keeps
 // its position: SoundPlay on a device that has played to its end leaves it at the end (stopped);
 // SoundRepeat is what rewinds it. The audio output itself is opened on first use.
+// A file is decoded on a thread of its own, so that even minutes of sound do not hold up the
+// caller; its device counts as playing from the first SoundPlay and sounds once decoded. A file
+// that turns out not to decode leaves no device behind.
 // User-interface thread only.
 void SoundPlay(const std::string& path);
 void SoundClose(const std::string& path);
@@ -19,5 +22,5 @@ std::string SoundMode(const std::string& path);
 void SoundRepeat(const std::string& path);
 
 // Closes every device and the audio output, for the end of the program (the output is opened
-// again by the next SoundPlay).
+// again by the next SoundPlay). Waits for files still being decoded.
 void SoundCloseAll();

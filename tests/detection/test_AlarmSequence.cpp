@@ -47,7 +47,11 @@ private:
 
 class AlarmSequenceTest : public ::testing::Test {
 protected:
-    void SetUp() override { StatusPanels::instance().reset(); }
+    void SetUp() override {
+        StatusPanels::instance().reset();
+        // The last alarm's date separator follows the locale; these tests read slashes.
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    }
     CallLog log;
     RecordingHost host{log};
     RecordingSound sound{log};
@@ -125,9 +129,25 @@ TEST_F(AlarmSequenceTest, FailingActionLeavesUserLockAlone) {
     EXPECT_FALSE(log.has("sDispEnabled(true)"));
 }
 
-TEST(LastAlarmText, AlwaysSlashesAnd24Hours) {
-    EXPECT_EQ(LastAlarmText(QDateTime(QDate(2026, 1, 2), QTime(23, 5, 59))),
-              "最終警報: 2026/01/02 23:05");
+// Year first with four digits and a 24-hour clock in every locale; only the separator between
+// the date's fields follows the locale's short date.
+TEST(LastAlarmText, LocaleDateSeparatorAnd24Hours) {
+    struct Case {
+        const char* locale;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"ja_JP", "最終警報: 2026/01/02 23:05"}, {"de_DE", "最終警報: 2026.01.02 23:05"},
+        {"nl_NL", "最終警報: 2026-01-02 23:05"}, {"en_US", "最終警報: 2026/01/02 23:05"},
+        {"ko_KR", "最終警報: 2026.01.02 23:05"}, {"C", "最終警報: 2026/01/02 23:05"},
+    };
+    const QLocale saved;
+    for (const Case& c : cases) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(c.locale)));
+        EXPECT_EQ(LastAlarmText(QDateTime(QDate(2026, 1, 2), QTime(23, 5, 59))), c.text)
+            << c.locale << " " << QLocale().dateFormat(QLocale::ShortFormat).toStdString();
+    }
+    QLocale::setDefault(saved);
 }
 
 } // namespace

@@ -42,6 +42,16 @@ private slots:
              {"ｽｺｰﾌﾟ", "検知数", "時間変化", "MAX", "MIN", "  0    6   12   18   24",
               "Now :", "録画中に「ESCキー」を押すと処理を中断できます。"})
             QVERIFY2(texts.contains(QString::fromUtf8(fixed)), fixed);
+        // The Esc hint sits 120, 240 twips inside its frame (0, 6300, 2175, 795) and its wrapped
+        // text ends inside it.
+        auto* hint = panel.findChild<QLabel*>(QStringLiteral("Label15"));
+        QVERIFY(hint);
+        QCOMPARE(hint->pos(), QPoint(120 / 15, (6300 + 240) / 15));
+        QVERIFY2(QRect(0, 6300 / 15, 2175 / 15, 795 / 15)
+                     .adjusted(1, 1, -1, -1)
+                     .contains(hint->geometry()),
+                 qPrintable(QString("%1 %2").arg(hint->y()).arg(hint->height())));
+        QVERIFY2(hint->heightForWidth(hint->width()) <= hint->height(), qPrintable(QString("%1 > %2 (%3)").arg(hint->heightForWidth(hint->width())).arg(hint->height()).arg(hint->font().toString())));
         // The scope's yellow mark is painted into the scope itself.
         int yellow = 0;
         for (int y = (720 + 630) / 15; y < (720 + 630 + 165) / 15; ++y)
@@ -79,25 +89,51 @@ private slots:
         }
     }
 
-    // Bars survive hiding the pane; the grid stays on top of a wiped column.
+    // Bars survive hiding the pane. A bar in a grid column hides the line where it stands (the
+    // line still shows above it) and wiping the column a day later brings the line back.
     void timelineKeepsBarsAndGrid() {
         ScopePanel panel;
         panel.resize(ScopePanel::kWidth, 480);
         panel.show();
         auto* chart = panel.findChild<QWidget*>(QStringLiteral("picTimeLine"));
         QVERIFY(chart);
-        panel.showTimelineStep(
-            panel.timeline().draw(100, 100, StateColor(LevelState::Suspect), QTime(3, 0, 0)));
-        panel.showTimelineStep(
-            panel.timeline().draw(0, 100, StateColor(LevelState::Calm), QTime(5, 59, 0)));
-        QCOMPARE(panel.lblNow()->x(), 49 - 4);
-        QCOMPARE(panel.lblTime()->text(), QStringLiteral("05:59:00"));
+        const QColor white(255, 255, 255), black(0, 0, 0);
+        const struct {
+            QTime time;
+            int32_t level;
+            int x;
+            QColor bar;
+            bool grid;
+        } rows[] = {
+            {QTime(3, 0, 0), 100, 35, QColor(255, 0, 255), false},
+            {QTime(5, 48, 0), 500, 49, QColor(255, 0, 0), true},
+            {QTime(11, 57, 0), 500, 79, QColor(255, 0, 0), true},
+            {QTime(18, 11, 59), 500, 110, QColor(255, 0, 0), true},
+            {QTime(18, 12, 0), 50, 111, QColor(0, 0, 255), false},
+        };
+        for (const auto& r : rows) {
+            const TimelineStep step =
+                panel.timeline().draw(r.level, 100, StateColor(Classify(r.level, 100)), r.time);
+            QCOMPARE(step.x, r.x);
+            panel.showTimelineStep(step);
+        }
+        QCOMPARE(panel.lblNow()->x(), 111 - 4);
+        QCOMPARE(panel.lblTime()->text(), QStringLiteral("18:12:00"));
         panel.hide();
         panel.show();
-        const QImage img = chart->grab().toImage();
-        QCOMPARE(img.pixelColor(35, 50), QColor(255, 0, 255));   // 03:00 -> column 35
-        QCOMPARE(img.pixelColor(49, 50), QColor(255, 255, 255)); // grid line over column 49
-        QCOMPARE(img.pixelColor(36, 50), QColor(0, 0, 0));
+        QImage img = chart->grab().toImage();
+        for (const auto& r : rows) {
+            QCOMPARE(img.pixelColor(r.x, 80), r.bar);
+            QCOMPARE(img.pixelColor(r.x, TimelineChart::kFullTop), r.grid ? white : black);
+            QCOMPARE(img.pixelColor(r.x + 1, 80), r.x + 1 == 111 ? rows[4].bar : black);
+        }
+        for (const auto& r : rows)
+            panel.showTimelineStep(
+                panel.timeline().draw(0, 100, StateColor(LevelState::Calm), r.time));
+        img = chart->grab().toImage();
+        for (const auto& r : rows)
+            for (int y : {TimelineChart::kFullTop, 50, 80, TimelineChart::kBaseline})
+                QCOMPARE(img.pixelColor(r.x, y), r.grid ? white : black);
     }
 };
 

@@ -128,6 +128,11 @@ class TestFrmCamera : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        // The last alarm's date separator follows the locale; these tests read slashes.
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    }
+
     void init() {
         QVERIFY(home.isValid());
         log.calls.clear();

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -354,14 +355,19 @@ private slots:
         checkResumed(700);
     }
 
-    // A recording shows its seconds out of the clip length beside the panels, which keep their
-    // texts; outside the alarm's actions the bar goes when the clip ends.
+    // A recording shows its seconds out of the clip length inside panel 1, right of its text:
+    // every panel keeps its width and shows its whole text; outside the alarm's actions the bar
+    // goes when the clip ends.
     void progressBarFollowsARecording() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
         QVERIFY(w.prgAction->isHidden());
         w.camera()->stopTimer1(); // as the alarm does: no tick rewrites panel 1 meanwhile
-        StatusPanels::instance().setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
+        StatusPanels& panels = StatusPanels::instance();
+        panels.setText(1, "Pawlinex: 動画録画中･･･");
+        panels.setText(2, "最終警報: 2026/12/07 05:40");
+        panels.setText(4, "警告音: bell.oga");
+        QVERIFY(panels.visible(5)); // no mail account: all five panels show
 
         CAPTUREPARMS parms{};
         capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
@@ -372,18 +378,30 @@ private slots:
         QVERIFY(capFileSetCaptureFile(hCapWnd, m_home->filePath("avi/clip.avi").toStdString()));
 
         QList<int> values;
-        QList<int> panel1Widths;
-        const int panel1Width = w.StatusBarPanels[0]->width();
+        QList<int> widthsBefore;
+        QApplication::processEvents(); // the status bar's layout after the new texts
+        for (QLabel* panel : w.StatusBarPanels)
+            widthsBefore << panel->width();
         int maximum = -1;
-        bool panelKept = true;
+        QStringList faults;
         connect(capWindow(hCapWnd), &CaptureWindow::recordingProgress, this, [&](int, int) {
-            if (w.prgAction->isVisible()) {
-                values << w.prgAction->value();
-                maximum = w.prgAction->maximum();
+            if (!w.prgAction->isVisible())
+                return;
+            values << w.prgAction->value();
+            maximum = w.prgAction->maximum();
+            for (int i = 0; i < 5; ++i) {
+                QLabel* panel = w.StatusBarPanels[i];
+                const int textRight = panel->contentsRect().left() + panel->indent() +
+                                      panel->fontMetrics().horizontalAdvance(panel->text());
+                if (panel->width() != widthsBefore[i])
+                    faults << QString("panel %1 resized").arg(i + 1);
+                if (textRight > panel->contentsRect().right())
+                    faults << QString("panel %1 clipped").arg(i + 1);
+                if (i == 0 && (w.prgAction->parentWidget() != panel ||
+                               w.prgAction->geometry().left() <= textRight ||
+                               w.prgAction->geometry().right() > panel->contentsRect().right()))
+                    faults << "bar over panel 1's text or outside it";
             }
-            panel1Widths << w.StatusBarPanels[0]->width();
-            panelKept = panelKept &&
-                        w.StatusBarPanels[0]->text() == QString("Pawlinex: 警報！ 誰かいるワン！!");
         });
         QVERIFY(capCaptureSequence(hCapWnd));
         QVERIFY(!values.isEmpty());
@@ -391,11 +409,94 @@ private slots:
         for (int i = 1; i < values.size(); ++i)
             QVERIFY(values[i] >= values[i - 1]);
         QVERIFY(values.last() <= 2);
-        QVERIFY(panelKept);
-        // The bar's room comes from the sound panel: panel 1 keeps its width.
-        QVERIFY(panel1Widths.size() >= 2);
-        QCOMPARE(panel1Widths.last(), panel1Width);
+        faults.removeDuplicates();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
+        QCOMPARE(w.StatusBarPanels[0]->text(), QString("Pawlinex: 動画録画中･･･"));
         QVERIFY(w.prgAction->isHidden());
+    }
+
+    // Alt with a menu title's letter opens that menu even where a button has the same letter
+    // (FTPと動画設定(&P)); two buttons sharing a letter (&S) take turns for the focus, and
+    // neither key runs a command.
+    void menuMnemonicsWinOverButtons() {
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        QStringList ran;
+        w.setDialogRunner([&](QDialog& dialog) {
+            ran << dialog.metaObject()->className();
+            return int(QDialog::Rejected);
+        });
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        const Qt::Key keys[5] = {Qt::Key_P, Qt::Key_V, Qt::Key_T, Qt::Key_O, Qt::Key_L};
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(&w, keys[i], Qt::AltModifier);
+            QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(w.mnu[i]));
+            w.mnu[i]->close();
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+        }
+        QVERIFY(!w.bcmd_Ftp->hasFocus());
+
+        QList<QWidget*> focused;
+        for (int press = 0; press < 4; ++press) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w,
+                            Qt::Key_S, Qt::AltModifier);
+            focused << QApplication::focusWidget();
+        }
+        QVERIFY(focused[0] == w.bcmd_SendMail || focused[0] == w.bcmd_VideoSetting2);
+        QVERIFY(focused[1] == w.bcmd_SendMail || focused[1] == w.bcmd_VideoSetting2);
+        QVERIFY(focused[0] != focused[1]);
+        QCOMPARE(focused[2], focused[0]);
+        QCOMPARE(focused[3], focused[1]);
+        QVERIFY2(ran.isEmpty(), qPrintable(ran.join(", ")));
+        checkResumed(700);
+    }
+
+    void helpKey_data() {
+        QTest::addColumn<QByteArray>("opener"); // the fake xdg-open; empty: none on PATH
+        QTest::addColumn<bool>("message");
+        QTest::newRow("browser opens it") << QByteArray("exit 0") << false;
+        QTest::newRow("nothing can open it") << QByteArray("exit 3") << true;
+        QTest::newRow("no opener installed") << QByteArray() << true;
+    }
+
+    // F1 from any part of the window hands help/index.html to xdg-open; when the opener fails or
+    // is missing a message gives the page's path. Detection goes on meanwhile.
+    void helpKey() {
+        QFETCH(QByteArray, opener);
+        QFETCH(bool, message);
+        QVERIFY(startWindow());
+        frmSw_Mail& w = *m_window;
+        const QString page = m_home->filePath("help/index.html");
+        WriteFile(page, "<html></html>");
+        QTemporaryDir bin;
+        const QString record = bin.filePath("opened");
+        if (!opener.isEmpty()) {
+            const QString script = bin.filePath("xdg-open");
+            WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.toUtf8() + "'\n" +
+                                  opener + "\n");
+            QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", opener.isEmpty() ? bin.path().toUtf8() : bin.path().toUtf8() + ":" + path);
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        const QList<QWidget*> targets = {&w, w.camera(), w.scope(), w.SliderSeido};
+        for (int i = 0; i < targets.size(); ++i) {
+            QTest::keyClick(targets[i], Qt::Key_F1);
+            if (message) {
+                QTRY_COMPARE(int(m_boxes.shown.size()), i + 1);
+                QCOMPARE(int(m_boxes.shown[i].icon), int(MessageBoxes::Icon::Critical));
+                QVERIFY(m_boxes.shown[i].text.contains(page));
+            }
+            if (!opener.isEmpty())
+                QTRY_COMPARE(ReadFile(record), QString(page + "\n").repeated(i + 1).toUtf8());
+        }
+        qputenv("PATH", path);
+        // Once the openers have finished, a good one has left no message behind.
+        QTRY_VERIFY(w.findChildren<QProcess*>().isEmpty());
+        QCOMPARE(int(m_boxes.shown.size()), message ? int(targets.size()) : 0);
+        QVERIFY(timer1()->isActive());
     }
 
     // Inside the alarm's actions the bar stays after the clip for its upload, turns into a busy

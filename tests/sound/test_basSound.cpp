@@ -111,6 +111,28 @@ TEST_F(Sound, RepeatKeepsPlayingAndCloseStopsMidway) {
     EXPECT_EQ(SoundMode(longWav), "");
 }
 
+// Ten minutes of sound take a while to decode: the device counts as playing from the first
+// call, a repeat meanwhile changes nothing, a close meanwhile leaves no device, and the same
+// path opens afresh while the first decoding may still run.
+TEST_F(Sound, LongFileIsPlayingFromTheFirstCallAndClosesWhileDecoding) {
+    const std::string tenMinutes = file("ten minutes.wav");
+    writeWav(tenMinutes, 600);
+    SoundPlay(tenMinutes);
+    EXPECT_EQ(SoundMode(tenMinutes), "PLAYING");
+    SoundRepeat(tenMinutes);
+    EXPECT_EQ(SoundMode(tenMinutes), "PLAYING");
+    SoundClose(tenMinutes);
+    EXPECT_EQ(SoundMode(tenMinutes), "");
+
+    SoundRepeat(tenMinutes);
+    EXPECT_EQ(SoundMode(tenMinutes), "PLAYING");
+    SoundPlay(shortWav); // other devices decode and finish meanwhile
+    ASSERT_TRUE(waitUntilStopped(shortWav));
+    EXPECT_EQ(SoundMode(tenMinutes), "PLAYING");
+    SoundCloseAll(); // waits for the decoding threads, then closes every device
+    EXPECT_EQ(SoundMode(tenMinutes), "");
+}
+
 // The system's own sound files (Ogg Vorbis) play, and loop.
 TEST_F(Sound, PlaysOggSoundTheme) {
     if (!QFile::exists(QString::fromStdString(kBell)))
