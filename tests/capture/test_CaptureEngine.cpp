@@ -420,7 +420,7 @@ TEST(CaptureEngine, PicturesClaimingAHugeSizeAreRefused) {
     }
     WriteBytes((dir / "huge.mjpeg").string(), hostile);
     WriteBytes((dir / "huge.multipart").string(), multipart);
-    for (const std::string spec :
+    for (const std::string& spec :
          {(dir / "huge.mjpeg").string(), "mpjpeg:" + (dir / "huge.multipart").string()}) {
         SCOPED_TRACE(spec);
         CaptureEngine e;

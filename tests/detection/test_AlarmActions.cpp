@@ -276,8 +276,9 @@ TEST_F(AlarmActionsTest, UnansweredServerSkipsTheRemainingMailsOfTheAlarm) {
         EXPECT_EQ(log.calls, c.calls);
         for (const auto& [to, reason] : mailer.skipped)
             EXPECT_EQ(reason, c.unanswered) << to;
-        if (!mailer.skipped.empty())
+        if (!mailer.skipped.empty()) {
             EXPECT_EQ(StatusPanels::instance().text(1), "ﾒｰﾙ送信ｴﾗｰでした。");
+        }
     }
 }
 

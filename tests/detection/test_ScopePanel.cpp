@@ -51,7 +51,11 @@ private slots:
                      .adjusted(1, 1, -1, -1)
                      .contains(hint->geometry()),
                  qPrintable(QString("%1 %2").arg(hint->y()).arg(hint->height())));
-        QVERIFY2(hint->heightForWidth(hint->width()) <= hint->height(), qPrintable(QString("%1 > %2 (%3)").arg(hint->heightForWidth(hint->width())).arg(hint->height()).arg(hint->font().toString())));
+        QVERIFY2(hint->heightForWidth(hint->width()) <= hint->height(),
+                 qPrintable(QString("%1 > %2 (%3)")
+                                .arg(hint->heightForWidth(hint->width()))
+                                .arg(hint->height())
+                                .arg(hint->font().toString())));
         // The scope's yellow mark is painted into the scope itself.
         int yellow = 0;
         for (int y = (720 + 630) / 15; y < (720 + 630 + 165) / 15; ++y)
