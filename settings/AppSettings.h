@@ -54,11 +54,22 @@ struct FtpSettings {
     bool Audio = false;
 };
 
+// Additions beyond the classic settings, every one off by default so that a file without the
+// section behaves exactly as before.
+struct ExtraSettings {
+    int Pre = 0;         // PRE: seconds of video kept before the alarm frame (0..10)
+    std::string Mask;    // MASK: empty, or 48 hex digits: 16x12 cells, set bit = ignored cell
+    int Light = 0;       // LIGHT: light-change guard, percent of the unmasked picture (0 = off)
+    int KeepFree = 0;    // KEEPFREE: megabytes to keep free where clips and pictures go (0 = off)
+    std::string OnAlarm; // ONALARM: command line started at every alarm
+};
+
 struct AppSettingsRecord {
     ComSettings Com;
     MailSettings Mail;
     std::array<MailTrigger, 4> Trg;
     FtpSettings Ftp;
+    ExtraSettings Extra;
 };
 
 // Program-wide instance, zero-filled at start, filled once by LoadSettings. Owned by the

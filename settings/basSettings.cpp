@@ -4,6 +4,8 @@
 #include "settings/TextCodec.h"
 #include "settings/basCommon.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -151,6 +153,33 @@ private:
     const ProfileFile& m_file;
 };
 
+// A whole number for the keys of [EXTRA], which hold more than 16 bits (KEEPFREE) and never stop
+// a start: a value out of range is clamped, anything else loads as the default with one line on
+// standard error.
+void extraNumber(const Reader& r, const char* key, int low, int high, int& target) {
+    std::string value;
+    r.text("EXTRA", key, value);
+    if (value.empty())
+        return;
+    size_t i = value[0] == '+' || value[0] == '-' ? 1 : 0;
+    bool digits = i < value.size();
+    long long whole = 0;
+    for (; i < value.size() && digits; ++i) {
+        if (value[i] < '0' || value[i] > '9')
+            digits = false;
+        else if (whole < 100000000000LL)
+            whole = whole * 10 + (value[i] - '0');
+    }
+    if (!digits) {
+        std::fprintf(stderr, "Settings file %s: [EXTRA] %s=%s is not a number; using %d\n",
+                     SettingsFilePath().c_str(), key, printable(value).c_str(), target);
+        return;
+    }
+    if (value[0] == '-')
+        whole = -whole;
+    target = static_cast<int>(std::clamp<long long>(whole, low, high));
+}
+
 template <typename T> void clampLow(T& v, T below, T becomes) {
     if (v < below)
         v = becomes;
@@ -241,6 +270,22 @@ bool loadInto(const ProfileFile& file) {
     ftp.Pass = TrimSpaces(ftp.Pass);
     clampLow<int16_t>(ftp.Time, 5, 5);
     clampHigh<int16_t>(ftp.Time, 30);
+
+    ExtraSettings& extra = s.Extra;
+    extra = ExtraSettings{};
+    extraNumber(r, "PRE", 0, 10, extra.Pre);
+    extraNumber(r, "LIGHT", 0, 100, extra.Light);
+    extraNumber(r, "KEEPFREE", 0, 1000000, extra.KeepFree);
+    std::string mask;
+    r.text("EXTRA", "MASK", mask);
+    if (mask.empty() || IsUsableMask(mask))
+        extra.Mask = mask;
+    else
+        std::fprintf(stderr,
+                     "Settings file %s: [EXTRA] MASK=%s is not 48 hexadecimal digits leaving a "
+                     "cell unmasked; detection uses no mask\n",
+                     SettingsFilePath().c_str(), printable(mask).c_str());
+    r.text("EXTRA", "ONALARM", extra.OnAlarm);
     return true;
 }
 
@@ -300,6 +345,13 @@ void writeAll(ProfileFile& f) {
     f.setValue("FTP", "FILENAME", flagText(ftp.FileName));
     f.setValue("FTP", "TIME", std::to_string(ftp.Time));
     f.setValue("FTP", "AUDIO", flagText(ftp.Audio));
+
+    const auto& extra = s.Extra;
+    f.setValue("EXTRA", "PRE", std::to_string(extra.Pre));
+    f.setValue("EXTRA", "MASK", extra.Mask);
+    f.setValue("EXTRA", "LIGHT", std::to_string(extra.Light));
+    f.setValue("EXTRA", "KEEPFREE", std::to_string(extra.KeepFree));
+    f.setValue("EXTRA", "ONALARM", extra.OnAlarm);
 }
 
 // Scrambled characters that cannot be stored as a CP932 neighbour (the code below is not a
@@ -431,4 +483,16 @@ std::vector<std::string> ReadSourcesSection() {
             sources.push_back(std::move(value));
     }
     return sources;
+}
+
+bool IsUsableMask(const std::string& text) {
+    if (text.size() != kMaskColumns * kMaskRows / 4)
+        return false;
+    bool anyClear = false;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        anyClear = anyClear || (c != 'f' && c != 'F');
+    }
+    return anyClear;
 }

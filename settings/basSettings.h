@@ -22,6 +22,13 @@ std::string LastSettingsError();
 // the in-memory settings then stay as they were.
 bool SaveSettings();
 
+// A detection mask as stored in MASK: 48 hexadecimal digits for 16 x 12 cells, row by row from
+// the top left, the first cell in the highest bit of the first digit. True when `text` is such a
+// mask (digits of either case) and leaves at least one cell unmasked.
+constexpr int kMaskColumns = 16;
+constexpr int kMaskRows = 12;
+bool IsUsableMask(const std::string& text);
+
 // The password scrambling of the file: every CP932 code (lead byte * 256 + trail byte for a
 // double-byte character) minus one, and back.
 std::string ScramblePass(const std::string& plain);

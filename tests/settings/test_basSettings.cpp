@@ -56,6 +56,11 @@ std::vector<std::string> describe(const AppSettingsRecord& s) {
     add("Ftp.FileName", s.Ftp.FileName);
     add("Ftp.Time", s.Ftp.Time);
     add("Ftp.Audio", s.Ftp.Audio);
+    add("Extra.Pre", s.Extra.Pre);
+    add("Extra.Mask", s.Extra.Mask);
+    add("Extra.Light", s.Extra.Light);
+    add("Extra.KeepFree", s.Extra.KeepFree);
+    add("Extra.OnAlarm", s.Extra.OnAlarm);
     return out;
 }
 
@@ -101,7 +106,9 @@ TEST_F(Settings, NoFileGivesDefaultsAndFirstSaveWritesEveryKeyInOrder) {
                              "OPTATT=\r\nAtCRAM=\r\nSMTPUSER=\r\nSMTPPASS=\r\n" +
                                  trg +
                                  "[FTP]\r\nMOVE=False\r\nFTP=False\r\nHOST=\r\nUSER=\r\nPASS=\r\n"
-                                 "HOLDER=\r\nFILENAME=False\r\nTIME=5\r\nAUDIO=False\r\n");
+                                 "HOLDER=\r\nFILENAME=False\r\nTIME=5\r\nAUDIO=False\r\n"
+                                 "[EXTRA]\r\nPRE=0\r\nMASK=\r\nLIGHT=0\r\nKEEPFREE=0\r\n"
+                                 "ONALARM=\r\n");
     struct stat st;
     ASSERT_EQ(::stat(folder.ini().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -138,6 +145,8 @@ TEST_F(Settings, EveryKeyRoundTrips) {
         t.Arc = static_cast<int16_t>(25 * n);
     }
     s.Ftp = {true, true, "ftp.example.org", "ftpuser", "ftp pass", "/upload/cam", true, 17, true};
+    s.Extra = {4, "8000000000000000000000000000000000000000000000a1", 35, 1000000,
+               "curl -s -F \"file=@$PAWLINEX_PICTURE\" https://ntfy.example/cam; echo '犬'"};
     AppSettings = s;
     ASSERT_TRUE(SaveSettings());
     AppSettings = AppSettingsRecord{};
@@ -163,6 +172,10 @@ TEST_F(Settings, LoadClampsAndConvertsNumbers) {
     auto arc2 = [](const AppSettingsRecord& s) { return s.Trg[2].Arc; };
     auto grp = [](const AppSettingsRecord& s) { return s.Trg[1].Grp; };
     auto time = [](const AppSettingsRecord& s) { return s.Ftp.Time; };
+    auto pre = [](const AppSettingsRecord& s) { return s.Extra.Pre; };
+    auto light = [](const AppSettingsRecord& s) { return s.Extra.Light; };
+    auto keep = [](const AppSettingsRecord& s) { return s.Extra.KeepFree; };
+    auto mask = [](const AppSettingsRecord& s) { return int(!s.Extra.Mask.empty()); };
     const ClampCase cases[] = {
         {"COM", "TIMER", "", timer, 20},
         {"COM", "TIMER", "   ", timer, 20},
@@ -197,6 +210,22 @@ TEST_F(Settings, LoadClampsAndConvertsNumbers) {
         {"FTP", "TIME", "5", time, 5},
         {"FTP", "TIME", "30", time, 30},
         {"FTP", "TIME", "31", time, 30},
+        // [EXTRA] never stops a start: out of range is clamped, no number is the default.
+        {"EXTRA", "PRE", "10", pre, 10},
+        {"EXTRA", "PRE", "11", pre, 10},
+        {"EXTRA", "PRE", "-1", pre, 0},
+        {"EXTRA", "PRE", "2.5", pre, 0},
+        {"EXTRA", "LIGHT", "100", light, 100},
+        {"EXTRA", "LIGHT", "250", light, 100},
+        {"EXTRA", "LIGHT", "x", light, 0},
+        {"EXTRA", "KEEPFREE", "1000000", keep, 1000000},
+        {"EXTRA", "KEEPFREE", "99999999999999999999", keep, 1000000},
+        {"EXTRA", "KEEPFREE", "+500", keep, 500},
+        {"EXTRA", "KEEPFREE", "-", keep, 0},
+        {"EXTRA", "MASK", "00000000000000000000000000000000000000000000000f", mask, 1},
+        {"EXTRA", "MASK", "0000", mask, 0},
+        {"EXTRA", "MASK", "ffffffffffffffffffffffffffffffffffffffffffffffff", mask, 0},
+        {"EXTRA", "MASK", "g00000000000000000000000000000000000000000000000", mask, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key + "=" + c.text);
