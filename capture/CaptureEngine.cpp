@@ -2,8 +2,8 @@
 
 #include "capture/DemoRoom.h"
 #include "capture/FfmpegUtil.h"
+#include "capture/JpegFrameDecoder.h"
 #include "capture/V4l2Device.h"
-#include "mail/basPicture.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
