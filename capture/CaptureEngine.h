@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VideoFormatOption.h"
 #include "detection/Frame.h"
 
 #include <atomic>
@@ -12,23 +13,13 @@
 
 // One camera: opens a source (a V4L2 device, a network camera, a video file played in a loop at
 // its own rate, an FFmpeg lavfi graph, or the built-in demo room), decodes it on its own thread
-// and keeps the latest frame as a 32-bit BGRX bitmap. Nothing outside this class and the clip
-// recorder sees FFmpeg.
+// and keeps the latest frame as a 32-bit BGRX bitmap. The engine owns that thread and, for each
+// source it opens, a FrameProducer (DemoProducer, FfmpegProducer) and the FramePool its frames are
+// made in. Nothing outside the engine, its parts and the clip recorder sees FFmpeg.
 //
 // Thread use: every public function may be called from any thread, but open/close/setFormat are
 // meant for one controlling thread (the user-interface thread). latestFrame is cheap and safe
 // from the decoding thread's point of view (a copy under a mutex).
-
-struct VideoFormatOption {
-    int width = 0;
-    int height = 0;
-    // For a V4L2 device the FFmpeg name of the device's pixel format ("yuyv422", "mjpeg", ...);
-    // empty for sources whose frames the engine scales itself.
-    std::string pixelFormat;
-    std::string label;
-
-    bool operator==(const VideoFormatOption&) const = default;
-};
 
 class CaptureEngine {
 public:
@@ -78,7 +69,7 @@ public:
     // Blocks until a frame newer than `serial` arrives or `timeoutMs` passes.
     bool waitForFrameAfter(uint64_t serial, int timeoutMs) const;
 
-    struct Session; // the decoding thread and its FFmpeg state
+    struct Session; // one opened source: its producer, its buffers and its decoding thread
 
 private:
     friend struct Session;

@@ -2,7 +2,7 @@
 
 #include "capture/AviRecorder.h"
 #include "capture/CaptureEngine.h"
-#include "capture/CaptureRecords.h"
+#include "detection/CaptureRecords.h"
 
 #include <QElapsedTimer>
 #include <QImage>

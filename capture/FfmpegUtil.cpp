@@ -37,6 +37,18 @@ int Interrupter::callback(void* self) {
     return static_cast<Interrupter*>(self)->expired() ? 1 : 0;
 }
 
+void Interrupter::cancel() {
+    stop = true;
+    // Taking the lock orders the switch before a sleeper's check of it, so no wake-up is lost.
+    { std::lock_guard lock(m_sleepMutex); }
+    m_sleepCv.notify_all();
+}
+
+bool Interrupter::sleepUntil(std::chrono::steady_clock::time_point t) {
+    std::unique_lock lock(m_sleepMutex);
+    return !m_sleepCv.wait_until(lock, t, [this] { return stop.load(); });
+}
+
 InputSpec ParseInputSpec(const std::string& spec) {
     InitFfmpeg(); // the device formats are found only once registered
     InputSpec in;

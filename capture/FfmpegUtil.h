@@ -10,7 +10,9 @@ extern "C" {
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace capture_detail {
@@ -35,7 +37,7 @@ void LimitPictureSize(AVDictionary** opts);
 void InitFfmpeg();
 
 // A deadline that the blocking FFmpeg calls check through the interrupt callback, plus a stop
-// switch that ends them at once.
+// switch that ends them, and the sleeps between them, at once.
 struct Interrupter {
     std::atomic<bool> stop{false};
     std::atomic<int64_t> deadlineNs{0}; // steady clock; 0 = none
@@ -44,6 +46,15 @@ struct Interrupter {
     void disarm() { deadlineNs = 0; }
     bool expired() const;
     static int callback(void* self);
+
+    // Sets the stop switch and wakes a sleepUntil in progress. Any thread.
+    void cancel();
+    // Sleeps until `t` unless the switch is set first; false when it is.
+    bool sleepUntil(std::chrono::steady_clock::time_point t);
+
+private:
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepCv;
 };
 
 // Arms an Interrupter's deadline for as long as it lives.

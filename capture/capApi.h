@@ -5,7 +5,7 @@
 // (the live preview) bound to the FFmpeg capture engine. A handle that is not a live capture
 // window makes every wrapper return false. User-interface thread only.
 
-#include "capture/CaptureRecords.h"
+#include "detection/CaptureRecords.h"
 #include "detection/Frame.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 // services; tests pass doubles that record the calls. All calls come from the user-interface
 // thread; any of them may block it (recording, upload and mail do).
 
-#include "capture/CaptureRecords.h"
+#include "detection/CaptureRecords.h"
 
 #include <QDateTime>
 #include <QImage>
