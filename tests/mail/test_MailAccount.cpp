@@ -24,11 +24,11 @@ TEST_F(MailAccountTest, FirstMissingFieldByModeAndTheReadyFlag) {
         m.*field = std::move(value);
         return m;
     };
-    const MailSettings pop = with(with(with(account("1", "0"), &MailSettings::Pop, "pop\t110"),
-                                       &MailSettings::User, "u"),
-                                  &MailSettings::Pass, "p");
-    const MailSettings smtpAuth = with(
-        with(account("1", "1"), &MailSettings::SmtpUser, "su"), &MailSettings::SmtpPass, "sp");
+    const MailSettings pop = with(
+        with(with(account("1", "0"), &MailSettings::Pop, "pop\t110"), &MailSettings::User, "u"),
+        &MailSettings::Pass, "p");
+    const MailSettings smtpAuth =
+        with(with(account("1", "1"), &MailSettings::SmtpUser, "su"), &MailSettings::SmtpPass, "sp");
     const Case cases[] = {
         {"no address", with(account("0", "0"), &MailSettings::Mail, "  "),
          "ﾒｰﾙｱｶｳﾝﾄ設定のﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"},
