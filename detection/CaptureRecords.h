@@ -5,7 +5,7 @@
 // The records the capture wrappers exchange, with the field names and sizes of the platform
 // records the program was designed around. Callers zero-fill them before use and pass sizeof.
 
-struct CAPDRIVERCAPS { // 44 bytes
+struct CAPDRIVERCAPS {     // 44 bytes
     uint32_t wDeviceIndex; // index of the connected driver
     int32_t fHasOverlay;
     int32_t fHasDlgVideoSource;
