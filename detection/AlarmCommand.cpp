@@ -78,7 +78,7 @@ std::string IsoLocalTime(const QDateTime& time) {
     const QDateTime local = time.toLocalTime();
     const int offset = local.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    char zone[8];
+    char zone[16];
     std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toStdString() + zone;
@@ -178,10 +178,17 @@ void AlarmCommand::start(const AlarmCommandRun& run) {
         forget(r);
     });
 
-    r->process.start();
-    r->group = static_cast<pid_t>(r->process.processId());
-    if (r->group > 0)
+    // The shell's pid names its group; it is known once the fork is done, which may be inside
+    // start() or just after it.
+    auto track = [this, r] {
+        if (r->group > 0 || r->process.processId() <= 0)
+            return;
+        r->group = static_cast<pid_t>(r->process.processId());
         r->limit.start(m_limit);
+    };
+    connect(&r->process, &QProcess::started, r, track);
+    r->process.start();
+    track();
 }
 
 AlarmCommandResult AlarmCommand::runAndWait(const AlarmCommandRun& run) {
