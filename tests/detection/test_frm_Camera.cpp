@@ -313,6 +313,34 @@ private slots:
         init();
     }
 
+    // The dialog's trial runs the command it is given once, waited for, on the frame it passes
+    // or else the last frame the camera gave; an empty command runs nothing.
+    void trialOfTheAlarmCommand() {
+        RecordingCommandRunner runner(log);
+        AlarmActionPorts ports{recorder.get(), uploader.get(), mailer.get(), pictures.get(),
+                               &clock};
+        ports.command = &runner;
+        cam->setAlarmPorts(ports);
+        source->push(Solid(8, 4, 60));
+        tick();
+        log.calls.clear();
+
+        QCOMPARE(cam->tryAlarmCommand("", QImage()).started, false);
+        QVERIFY(log.calls.empty());
+        const AlarmCommandResult result = cam->tryAlarmCommand("notify.sh", QImage());
+        QCOMPARE(result.output, std::string("done"));
+        QCOMPARE(log.calls,
+                 (std::vector<std::string>{"DCSavetoJPEG", "AlarmCommand once notify.sh"}));
+        QCOMPARE(qRed(pictures->pictures[0].source.pixel(0, 0)), 60);
+        QCOMPARE(runner.runs[0].clip, std::string());
+        QCOMPARE(runner.runs[0].picture, home.path().toStdString() + "/img/071009042619_HOOK.jpg");
+
+        QImage own(4, 4, QImage::Format_RGB32);
+        own.fill(qRgb(7, 7, 7));
+        cam->tryAlarmCommand("notify.sh", own);
+        QCOMPARE(qRed(pictures->pictures[1].source.pixel(0, 0)), 7);
+    }
+
     // An alarm locks the commands around the actions, mails the alarm frame, re-primes the
     // detector; the next tick reports 0, closes the sound and stops the repeat.
     void alarmSequenceAndRepriming() {
