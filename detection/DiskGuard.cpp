@@ -55,9 +55,8 @@ void DiskGuard::makeRoom(const std::string& path) {
     const uint64_t keep = static_cast<uint64_t>(keepMb) * 1024 * 1024;
     const fs::path targetPath = fs::path(path).parent_path();
     const std::string target = targetPath.empty() ? std::string(".") : targetPath.string();
-    std::string programFolder = targetPath.parent_path().string();
-    if (programFolder.empty())
-        programFolder = ".";
+    const fs::path parent = targetPath.parent_path();
+    const std::string programFolder = parent.empty() ? std::string(".") : parent.string();
     auto freeNow = [&] { return m_probe.freeBytes(target); };
     std::optional<uint64_t> free = freeNow();
     if (!free || *free >= keep)
