@@ -57,6 +57,9 @@ struct frm_Camera::Live {
     JpegPictureWriter pictures;
     BasAlarmSound sound;
     SystemClock clock;
+    StatvfsFreeSpace freeSpace;
+    DiskGuard disk{freeSpace};
+    AlarmCommand command;
 };
 
 frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent)
@@ -109,6 +112,8 @@ void frm_Camera::setAlarmPorts(const AlarmActionPorts& ports) {
     m_ports.mailer = ports.mailer ? ports.mailer : &m_live->mailer;
     m_ports.pictures = ports.pictures ? ports.pictures : &m_live->pictures;
     m_ports.clock = ports.clock ? ports.clock : &m_live->clock;
+    m_ports.disk = ports.disk ? ports.disk : &m_live->disk;
+    m_ports.command = ports.command ? ports.command : &m_live->command;
 }
 
 void frm_Camera::setAlarmSound(AlarmSound* s) {
@@ -136,7 +141,19 @@ AlarmActions frm_Camera::actions() {
 }
 
 void frm_Camera::sStartAVI() {
-    actions().sStartAVI();
+    // The command hears of the alarm once its clip is uploaded, or at once without a clip.
+    const QDateTime alarmTime = m_ports.clock->now();
+    AlarmActions alarm = actions();
+    const std::string clip = alarm.sStartAVI();
+    alarm.sStartAlarmCommand(pic_ViewA, clip, m_changeLevel, alarmTime);
+}
+
+AlarmCommandResult frm_Camera::tryAlarmCommand(const std::string& command, const QImage& frame) {
+    return actions().sTryAlarmCommand(command, frame.isNull() ? pic_ViewA : frame, m_changeLevel);
+}
+
+void frm_Camera::endAlarmCommands() {
+    m_ports.command->endAll();
 }
 
 void frm_Camera::sStartMailSend() {

@@ -41,6 +41,12 @@ public:
     void sStartAVI() override;
     void sStartMailSend() override;
 
+    // The settings dialog's trial of an alarm command (see AlarmCommandTrial): an empty `frame`
+    // uses the last frame the camera gave.
+    AlarmCommandResult tryAlarmCommand(const std::string& command, const QImage& frame);
+    // Ends the alarm commands still running; the close sequence calls it.
+    void endAlarmCommands();
+
     // Test seams: replace the frame source, the alarm's edges, the sound and the clock. The
     // objects must outlive this window; nullptr restores the live one.
     void setFrameSource(FrameSource* source);

@@ -27,10 +27,13 @@ void Panel1(const std::string& text) {
 }
 } // namespace
 
-void AlarmActions::sStartAVI() {
+std::string AlarmActions::sStartAVI() {
+    // Every alarm passes here first: from now on its own files are the ones the guard keeps.
+    if (m_ports.disk)
+        m_ports.disk->beginAlarm();
     const FtpSettings& ftp = AppSettings.Ftp;
     if (!ftp.Move)
-        return;
+        return {};
     Panel1(kRecordingText);
 
     CAPTUREPARMS parms{};
@@ -46,14 +49,19 @@ void AlarmActions::sStartAVI() {
 
     std::string name = AlarmStamp(m_ports.clock->now()) + "ALERT.AVI";
     std::string path = m_programFolder + "/avi/" + name;
+    if (m_ports.disk)
+        m_ports.disk->makeRoom(path);
     m_ports.recorder->setCaptureFile(path);
     const bool recorded = m_ports.recorder->captureSequence();
     m_ports.recorder->captureStop();
 
     // No clip (a missing avi folder, a full disk, a source that cannot record): nothing to
     // copy or upload; the picture and the mails that follow must still go out.
-    if (!ftp.Ftp || !recorded)
-        return;
+    if (!recorded)
+        return {};
+    const std::string clip = path;
+    if (!ftp.Ftp)
+        return clip;
     Panel1(kUploadingText);
     m_ports.uploader->setLogin(m_programFolder, ftp.Host, ftp.User, ftp.Pass);
 
@@ -63,7 +71,7 @@ void AlarmActions::sStartAVI() {
         std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing,
                                    ec);
         if (ec)
-            return;
+            return clip;
         path = copy;
         name = "ALERT.AVI";
     }
@@ -73,6 +81,39 @@ void AlarmActions::sStartAVI() {
     } catch (const std::exception&) {
         // A script that cannot be written or a client that cannot start costs the upload only.
     }
+    return clip;
+}
+
+std::string AlarmActions::writeHookPicture(const QImage& picViewA) {
+    const PictureDimensions size = PictureSize(0);
+    const std::string file =
+        m_programFolder + "/img/" + AlarmStamp(m_ports.clock->now()) + "HOOK.jpg";
+    if (m_ports.disk)
+        m_ports.disk->makeRoom(file);
+    QImage canvas;
+    constexpr uint8_t kQuality = 75;
+    return m_ports.pictures->write(picViewA, canvas, size.width, size.height, file + '\0',
+                                   kQuality) == 0
+               ? file
+               : std::string();
+}
+
+void AlarmActions::sStartAlarmCommand(const QImage& picViewA, const std::string& clip,
+                                      int32_t level, const QDateTime& alarmTime) {
+    const std::string& command = AppSettings.Extra.OnAlarm;
+    if (command.empty() || !m_ports.command)
+        return;
+    m_ports.command->start(
+        {command, m_programFolder, writeHookPicture(picViewA), clip, level, alarmTime});
+}
+
+AlarmCommandResult AlarmActions::sTryAlarmCommand(const std::string& command,
+                                                  const QImage& picViewA, int32_t level) {
+    if (command.empty() || !m_ports.command)
+        return {};
+    const QDateTime now = m_ports.clock->now();
+    return m_ports.command->runAndWait(
+        {command, m_programFolder, writeHookPicture(picViewA), std::string(), level, now});
 }
 
 void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
@@ -93,6 +134,8 @@ void AlarmActions::sStartMailSend(const QImage& picViewA, QImage& picViewC) {
             const PictureDimensions size = PictureSize(trg.MinSize);
             std::string file =
                 m_programFolder + "/img/" + AlarmStamp(m_ports.clock->now()) + "ALERT.jpg";
+            if (m_ports.disk)
+                m_ports.disk->makeRoom(file);
             file.push_back('\0');
             const int result = m_ports.pictures->write(picViewA, picViewC, size.width, size.height,
                                                        file, static_cast<uint8_t>(trg.Arc & 0xFF));

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "detection/AlarmCommand.h"
 #include "detection/AlarmPorts.h"
+#include "detection/DiskGuard.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -27,6 +29,8 @@ struct AlarmActionPorts {
     AlarmMailer* mailer = nullptr;
     PictureWriter* pictures = nullptr;
     const Clock* clock = nullptr;
+    DiskGuard* disk = nullptr;             // none: no file is ever deleted for room
+    AlarmCommandRunner* command = nullptr; // none: ONALARM is not run
 };
 
 // The two things an alarm does, driven by AppSettings: record a clip and upload it, then mail
@@ -40,8 +44,18 @@ public:
     // Records TIME seconds to avi/YYMMDDhhmmss_ALERT.AVI when MOVE is on, then uploads it when FTP
     // is on (as ALERT.AVI, from a fresh avi/ALERT.AVI copy, when FILENAME is on). A recording
     // that kept no clip skips the copy and the upload; a copy that fails, or an upload that
-    // cannot start, skips the upload only.
-    void sStartAVI();
+    // cannot start, skips the upload only. Returns the clip's path when one was kept.
+    std::string sStartAVI();
+
+    // Starts ONALARM, when set, without waiting for it: with a 640x480 picture of `picViewA`
+    // written for it as img/YYMMDDhhmmss_HOOK.jpg, the clip (or nothing), the level and the time
+    // of the alarm. Runs after the clip and its upload, before the mails.
+    void sStartAlarmCommand(const QImage& picViewA, const std::string& clip, int32_t level,
+                            const QDateTime& alarmTime);
+
+    // The same once, waited for: the settings dialog's trial.
+    AlarmCommandResult sTryAlarmCommand(const std::string& command, const QImage& picViewA,
+                                        int32_t level);
 
     // For each enabled trigger in order: its own picture of `picViewA` (the frame that raised the
     // alarm) in the trigger's size and quality when it attaches one, then its mail. A picture that
@@ -56,6 +70,9 @@ public:
     const std::string& programFolder() const { return m_programFolder; }
 
 private:
+    // The command's picture; empty text when it could not be written.
+    std::string writeHookPicture(const QImage& picViewA);
+
     AlarmActionPorts m_ports;
     std::string m_programFolder;
 };

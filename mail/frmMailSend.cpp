@@ -1,6 +1,7 @@
 #include "mail/frmMailSend.h"
 
 #include "capture/capApi.h"
+#include "detection/DiskGuard.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
 #include "mail/MailMessageBox.h"
@@ -174,8 +175,10 @@ void frmMailSend::bcmdOK_Click() {
         const PictureDimensions size = PictureSize(choice);
         ScalePicture(pic_View, pic_ViewA, size.height, size.width);
         files = ProgramFolder() + "/img/" +
-                QDateTime::currentDateTime().toString("yyMMddHHmmss_").toStdString() + "TEST.jpg" +
-                '\0';
+                QDateTime::currentDateTime().toString("yyMMddHHmmss_").toStdString() + "TEST.jpg";
+        StatvfsFreeSpace freeSpace;
+        DiskGuard(freeSpace).makeRoom(files);
+        files.push_back('\0');
         // A picture that cannot be written sends nothing; the user may send text only instead.
         if (DCSavetoJPEG(pic_ViewA, pic_ViewA.width(), pic_ViewA.height(), files,
                          static_cast<uint8_t>(SliderArc->value()), 0) != 0)

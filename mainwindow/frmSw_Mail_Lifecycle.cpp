@@ -146,6 +146,8 @@ void frmSw_Mail::runCloseSequence() {
     // and a running FTP client stopped (which also removes its script).
     AbortMailTransfer();
     AbortAutoFTP();
+    if (m_camera)
+        m_camera->endAlarmCommands();
     DisconnectCapture();
 
     // An upload cut short by the close may have left the script, which holds the FTP password.

@@ -3,6 +3,7 @@
 // Recording doubles for the alarm's edges. Every call is appended to one shared log, so a test
 // can check the order across all of them.
 
+#include "detection/AlarmCommand.h"
 #include "detection/AlarmPorts.h"
 #include "detection/AlarmSequence.h"
 
@@ -152,6 +153,25 @@ public:
         canvas = source.scaled(w, h);
         return int(pictures.size()) - 1 == failOnCall ? 1 : 0;
     }
+
+private:
+    CallLog& m_log;
+};
+
+class RecordingCommandRunner final : public AlarmCommandRunner {
+public:
+    explicit RecordingCommandRunner(CallLog& log) : m_log(log) {}
+    std::vector<AlarmCommandRun> runs;
+    void start(const AlarmCommandRun& run) override {
+        m_log.add("AlarmCommand " + run.command);
+        runs.push_back(run);
+    }
+    AlarmCommandResult runAndWait(const AlarmCommandRun& run) override {
+        m_log.add("AlarmCommand once " + run.command);
+        runs.push_back(run);
+        return {true, 0, "done"};
+    }
+    void endAll() override { m_log.add("AlarmCommand endAll"); }
 
 private:
     CallLog& m_log;

@@ -254,6 +254,93 @@ private slots:
         QVERIFY(source->steps.empty());
     }
 
+    // The alarm command hears of the alarm after the clip and its upload (at once without a
+    // clip), with its own full-size picture of the alarm frame, and before the mails.
+    void alarmCommandAfterTheClipBeforeTheMails() {
+        struct Case {
+            bool move;
+            std::vector<std::string> between; // calls between the lock and the command
+            std::string clip;
+        };
+        const std::string avi = home.path().toStdString() + "/avi/071009042619_ALERT.AVI";
+        const std::vector<Case> cases = {
+            {true,
+             {"capCaptureGetSetup", "capCaptureSetSetup", "capFileSetCaptureFile",
+              "capCaptureSequence", "capCaptureStop", "FtpLogin", "AutoFTP"},
+             avi},
+            {false, {}, ""},
+        };
+        for (const Case& c : cases) {
+            init();
+            RecordingCommandRunner runner(log);
+            AlarmActionPorts ports{recorder.get(), uploader.get(), mailer.get(), pictures.get(),
+                                   &clock};
+            ports.command = &runner;
+            cam->setAlarmPorts(ports);
+            AppSettings.Ftp.Move = c.move;
+            AppSettings.Ftp.Ftp = true;
+            AppSettings.Extra.OnAlarm = "notify.sh";
+            source->push(Solid(8, 4, 10));
+            source->push(Solid(8, 4, 200));
+            tick();
+            log.calls.clear();
+            tick();
+            QCOMPARE(cam->lastState(), LevelState::Alarm);
+            std::vector<std::string> expected = {"capGrabFrame",
+                                                 "capEditCopy",
+                                                 "capPreview on",
+                                                 "takeFrame",
+                                                 "SoundPlay /media/alarm.oga",
+                                                 "sDispEnabled(false)"};
+            expected.insert(expected.end(), c.between.begin(), c.between.end());
+            for (const char* call :
+                 {"DCSavetoJPEG", "AlarmCommand notify.sh", "UpdateMailAccountState",
+                  "DCSavetoJPEG", "MailSend a@x", "sDispEnabled(true)"})
+                expected.push_back(call);
+            QCOMPARE(log.calls, expected);
+            QCOMPARE(pictures->pictures[0].width, 640);
+            QCOMPARE(pictures->pictures[0].height, 480);
+            QCOMPARE(runner.runs.size(), size_t(1));
+            const AlarmCommandRun& run = runner.runs[0];
+            QCOMPARE(run.picture, home.path().toStdString() + "/img/071009042619_HOOK.jpg");
+            QCOMPARE(pictures->pictures[0].path, run.picture + '\0');
+            QCOMPARE(run.clip, c.clip);
+            QCOMPARE(run.level, cam->ChangeLevel());
+            QCOMPARE(run.time, clock.time);
+            QCOMPARE(run.folder, home.path().toStdString());
+            cleanup();
+        }
+        init();
+    }
+
+    // The dialog's trial runs the command it is given once, waited for, on the frame it passes
+    // or else the last frame the camera gave; an empty command runs nothing.
+    void trialOfTheAlarmCommand() {
+        RecordingCommandRunner runner(log);
+        AlarmActionPorts ports{recorder.get(), uploader.get(), mailer.get(), pictures.get(),
+                               &clock};
+        ports.command = &runner;
+        cam->setAlarmPorts(ports);
+        source->push(Solid(8, 4, 60));
+        tick();
+        log.calls.clear();
+
+        QCOMPARE(cam->tryAlarmCommand("", QImage()).started, false);
+        QVERIFY(log.calls.empty());
+        const AlarmCommandResult result = cam->tryAlarmCommand("notify.sh", QImage());
+        QCOMPARE(result.output, std::string("done"));
+        QCOMPARE(log.calls,
+                 (std::vector<std::string>{"DCSavetoJPEG", "AlarmCommand once notify.sh"}));
+        QCOMPARE(qRed(pictures->pictures[0].source.pixel(0, 0)), 60);
+        QCOMPARE(runner.runs[0].clip, std::string());
+        QCOMPARE(runner.runs[0].picture, home.path().toStdString() + "/img/071009042619_HOOK.jpg");
+
+        QImage own(4, 4, QImage::Format_RGB32);
+        own.fill(qRgb(7, 7, 7));
+        cam->tryAlarmCommand("notify.sh", own);
+        QCOMPARE(qRed(pictures->pictures[1].source.pixel(0, 0)), 7);
+    }
+
     // An alarm locks the commands around the actions, mails the alarm frame, re-primes the
     // detector; the next tick reports 0, closes the sound and stops the repeat.
     void alarmSequenceAndRepriming() {

@@ -4,6 +4,7 @@
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
+#include "detection/AlarmDoubles.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
 #include "mainwindow/frmSw_Mail.h"
@@ -549,6 +550,11 @@ private slots:
         frmSw_Mail& w = *m_window;
         WriteFile(m_home->filePath("FTP_PUT.txt"), "open 127.0.0.1\r\nsecret\r\n");
         AppSettings.Com.Sound = "late.wav"; // changed in memory only: the close must save it
+        CallLog commands;
+        RecordingCommandRunner runner(commands);
+        AlarmActionPorts ports;
+        ports.command = &runner;
+        w.camera()->setAlarmPorts(ports);
 
         if (how == "bcmd_End")
             w.bcmd_End->click();
@@ -569,6 +575,8 @@ private slots:
         QCOMPARE(m_end.savedSound, QByteArray("late.wav"));
         QVERIFY(w.closeSequenceDone());
         QCOMPARE(hCapWnd, HCAPWND(0));
+        // Alarm commands still running are ended with the program.
+        QCOMPARE(commands.calls, std::vector<std::string>{"AlarmCommand endAll"});
 
         // A second request (say a signal arriving during the close) runs nothing again.
         w.close();
