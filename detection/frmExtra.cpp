@@ -81,7 +81,7 @@ void frmExtra::buildControls() {
     maskSide->addWidget(note(QStringLiteral("ﾄﾞﾗｯｸﾞで塗った区画の動きは検知しません。"
                                             "塗った区画からﾄﾞﾗｯｸﾞすると消せます。"),
                              maskBox));
-    maskSide->addWidget(cmdClear);
+    maskSide->addWidget(cmdClear, 0, Qt::AlignLeft);
     maskSide->addStretch();
     auto* maskRow = new QHBoxLayout(maskBox);
     maskRow->addWidget(picMask, 0, Qt::AlignTop);
