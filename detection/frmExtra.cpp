@@ -46,6 +46,8 @@ QSpinBox* spinBox(const char* name, int high, const QString& suffix, QWidget* pa
     box->setRange(0, high);
     box->setSuffix(suffix);
     box->setAlignment(Qt::AlignRight);
+    // Narrow, so that the notes beside them have the room.
+    box->setFixedWidth(96);
     return box;
 }
 
