@@ -74,6 +74,8 @@ public:
     void RunManualSend(); // a new manual send window per use, with the current picture
     void RunFtpSettings();
     void RunDriverSelection();
+    // The extended settings (mask over the live picture, pre-alarm video, guards, alarm command).
+    void RunExtraSettings();
     // The mail history in the desktop's text editor, and the program's sub-folders in its file
     // browser; each says so in a message box when there is nothing to open or nothing started.
     void RunMailLog();
@@ -149,6 +151,8 @@ public:
     QAction* mnu_log = nullptr;
     QAction* mnu_img = nullptr;
     QAction* mnu_avi = nullptr;
+    QAction* mnu_tab5 = nullptr;
+    QAction* mnu_extra = nullptr;
     QAction* mnu_help = nullptr;
     QAction* mnu_tab4 = nullptr;
     QAction* mnu_ver = nullptr;

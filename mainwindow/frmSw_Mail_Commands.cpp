@@ -3,10 +3,13 @@
 // version dialog, the mail history and the folders leave detection running.
 #include "mainwindow/frmSw_Mail.h"
 
+#include "capture/CaptureWindow.h"
 #include "capture/frmSelect.h"
 #include "capture/frm_Camera.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
+#include "detection/ShellCommandTrial.h"
+#include "detection/frmExtra.h"
 #include "ftp/frmFtp.h"
 #include "mail/frmMail.h"
 #include "mail/frmMailSend.h"
@@ -79,6 +82,8 @@ void frmSw_Mail::buildMenus() {
     mnu_log = Item(mnu[3], "mnu_log", QStringLiteral("ﾒｰﾙ送信履歴(L)"));
     mnu_img = Item(mnu[3], "mnu_img", QStringLiteral("ｲﾒｰｼﾞﾌｫﾙﾀﾞを開く(&I)"));
     mnu_avi = Item(mnu[3], "mnu_avi", QStringLiteral("動画ﾌｫﾙﾀﾞを開く(&V)"));
+    mnu_tab5 = Separator(mnu[3], "mnu_tab5");
+    mnu_extra = Item(mnu[3], "mnu_extra", QStringLiteral("拡張設定(&E)"));
 
     mnu_help = Item(mnu[4], "mnu_help", QStringLiteral("ﾍﾙﾌﾟﾌｫﾙﾀﾞを開く(&H)"));
     mnu_tab4 = Separator(mnu[4], "mnu_tab4");
@@ -133,6 +138,8 @@ void frmSw_Mail::connectCommands() {
     connect(bcmd_SendMailA, &QPushButton::clicked, this, &frmSw_Mail::RunAutoMail);
     connect(mnu_Ftp, &QAction::triggered, this, &frmSw_Mail::RunFtpSettings);
     connect(bcmd_Ftp, &QPushButton::clicked, this, &frmSw_Mail::RunFtpSettings);
+
+    connect(mnu_extra, &QAction::triggered, this, &frmSw_Mail::RunExtraSettings);
 
     connect(mnu_log, &QAction::triggered, this, &frmSw_Mail::RunMailLog);
     connect(mnu_img, &QAction::triggered, this, [this] { RunOpenFolder("img"); });
@@ -221,6 +228,27 @@ void frmSw_Mail::RunDriverSelection() {
                     m_camera->ResizeCaptureWindow(hCapWnd);
             },
             this);
+        runDialog(dialog);
+    }
+    sResumeDetection();
+}
+
+void frmSw_Mail::RunExtraSettings() {
+    sPauseDetection();
+    {
+        // The preview is off while paused, but the engine keeps decoding: a grab is the current
+        // frame.
+        auto currentFrame = [] {
+            SharedFrame frame;
+            if (!capGrabFrame(hCapWnd) || !capTakeGrabbedFrame(hCapWnd, frame))
+                return QImage();
+            try {
+                return SharedFrameImage(frame);
+            } catch (const std::exception&) {
+                return QImage();
+            }
+        };
+        frmExtra dialog(currentFrame, RunShellCommandOnce, this);
         runDialog(dialog);
     }
     sResumeDetection();

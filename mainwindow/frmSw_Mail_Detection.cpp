@@ -45,7 +45,7 @@ void frmSw_Mail::sDispEnabled(bool bolEnabled) {
              bcmd_SendMailA, bcmd_Ftp, bcmd_End, cmdKenchi, optPrv[0], optPrv[1]})
         w->setEnabled(bolEnabled);
     for (QAction* a : {mnu_sound, mnu_send, mnu_vdriver, mnu_vdriver2, mnu_comp, mnu_Drive,
-                       mnu_sendA, mnu_mail, mnu_Ftp, mnu_end})
+                       mnu_sendA, mnu_mail, mnu_Ftp, mnu_extra, mnu_end})
         a->setEnabled(bolEnabled);
     // The alarm's actions are over: a clip's progress bar that waited for an upload that never
     // came (or has ended) goes.

@@ -99,7 +99,7 @@ class TestFrmSwMail : public QObject {
                  w.optPrv[0], w.optPrv[1]})
             states.emplace_back(c->objectName(), c->isEnabled());
         for (QAction* a : {w.mnu_sound, w.mnu_send, w.mnu_vdriver, w.mnu_vdriver2, w.mnu_comp,
-                           w.mnu_Drive, w.mnu_sendA, w.mnu_mail, w.mnu_Ftp, w.mnu_end})
+                           w.mnu_Drive, w.mnu_sendA, w.mnu_mail, w.mnu_Ftp, w.mnu_extra, w.mnu_end})
             if (a->isVisible()) // a hidden action always reads as disabled
                 states.emplace_back(a->objectName(), a->isEnabled());
         return states;

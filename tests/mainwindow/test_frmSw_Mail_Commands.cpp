@@ -6,6 +6,7 @@
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
 #include "detection/FrameDifference.h"
+#include "detection/MaskGrid.h"
 #include "detection/ScopePanel.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/frmMailSend.h"
@@ -85,7 +86,8 @@ class TestFrmSwMailCommands : public QObject {
                 w.bcmd_MailSetting, w.bcmd_SendMailA, w.bcmd_Ftp,          w.bcmd_End,
                 w.cmdKenchi,        w.optPrv[0],      w.optPrv[1],         w.mnu_sound,
                 w.mnu_send,         w.mnu_vdriver,    w.mnu_vdriver2,      w.mnu_Drive,
-                w.mnu_sendA,        w.mnu_mail,       w.mnu_Ftp,           w.mnu_end};
+                w.mnu_sendA,        w.mnu_mail,       w.mnu_Ftp,           w.mnu_extra,
+                w.mnu_end};
     }
 
     std::vector<QObject*> alwaysFree() const {
@@ -172,6 +174,8 @@ private slots:
                                     << "frmFtp";
         QTest::newRow("driver selection") << "mnu_Drive"
                                           << "frmSelect";
+        QTest::newRow("extended settings") << "mnu_extra"
+                                           << "frmExtra";
     }
 
     // Each opens its one dialog with the window paused (timer and preview off, every command of
@@ -239,6 +243,28 @@ private slots:
             QVERIFY2(previous.isNull(), command);
         }
         QCOMPARE(subjects, QStringList({"", "", "stored", "stored"}));
+        checkResumed(700);
+    }
+
+    // The extended settings come last in the tools menu, behind a separator of their own, and
+    // open on the camera's picture of that moment.
+    void extendedSettingsShowTheCameraPicture() {
+        QVERIFY(startWindow());
+        const QList<QAction*> tools = m_window->mnu[3]->actions();
+        QVERIFY(tools.size() >= 2);
+        QVERIFY(tools[tools.size() - 2]->isSeparator());
+        QCOMPARE(tools.last()->text(), QStringLiteral("拡張設定(&E)"));
+        QImage picture;
+        m_window->setDialogRunner([&](QDialog& dialog) {
+            if (auto* grid = dialog.findChild<MaskGrid*>())
+                picture = grid->picture();
+            return int(QDialog::Rejected);
+        });
+        run("mnu_extra");
+        QCOMPARE(picture.size(), QSize(160, 120));
+        const QColor centre = picture.pixelColor(80, 60);
+        QVERIFY2(centre.blue() > 200 && centre.red() < 40 && centre.green() < 40,
+                 qPrintable(centre.name()));
         checkResumed(700);
     }
 
