@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detection/AlarmCommand.h"
+
 #include <QDialog>
 #include <QImage>
 
@@ -27,11 +29,7 @@ public:
 
     // What one trial run of the alarm command gave: whether it could be started, its exit status
     // and what it wrote (standard output and error together).
-    struct TrialResult {
-        bool started = false;
-        int exitStatus = 0;
-        std::string output;
-    };
+    using TrialResult = AlarmCommandResult;
     // Runs `command` once, as at an alarm, with `frame` as the alarm picture, and returns when it
     // has ended (bounded by the runner). Blocks the dialog meanwhile.
     using CommandTrial =

@@ -8,7 +8,6 @@
 #include "capture/frm_Camera.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
-#include "detection/ShellCommandTrial.h"
 #include "detection/frmExtra.h"
 #include "ftp/frmFtp.h"
 #include "mail/frmMail.h"
@@ -248,7 +247,11 @@ void frmSw_Mail::RunExtraSettings() {
                 return QImage();
             }
         };
-        frmExtra dialog(currentFrame, RunShellCommandOnce, this);
+        // The trial runs exactly as an alarm would, through the camera's alarm command runner.
+        auto trial = [this](const std::string& command, const QImage& frame) {
+            return m_camera->tryAlarmCommand(command, frame);
+        };
+        frmExtra dialog(currentFrame, trial, this);
         runDialog(dialog);
     }
     sResumeDetection();

@@ -5,6 +5,7 @@
 #include "detection/AlarmActions.h"
 #include "detection/AlarmCommand.h"
 #include "detection/AlarmPortsLive.h"
+#include "capture/JpegFrameDecoder.h"
 #include "mail/basPicture.h"
 #include "settings/AppSettings.h"
 

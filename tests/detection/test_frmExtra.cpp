@@ -2,7 +2,6 @@
 // the trial run of the alarm command.
 
 #include "detection/MaskGrid.h"
-#include "detection/ShellCommandTrial.h"
 #include "detection/frmExtra.h"
 #include "settings/AppSettings.h"
 #include "settings/basSettings.h"
@@ -188,20 +187,6 @@ private slots:
         QCOMPARE(result->toPlainText(),
                  QStringLiteral("ｺﾏﾝﾄﾞを起動できませんでした。\nNo such file"));
         QVERIFY(AppSettings.Extra.OnAlarm.empty()); // a trial stores nothing
-    }
-
-    // The shell runner the menu uses: the command's status and both output streams, in the
-    // program folder, with the frame written as the picture it names.
-    void shellRunnerReportsStatusAndOutput() {
-        const frmExtra::TrialResult r =
-            RunShellCommandOnce("pwd; test -s \"$PAWLINEX_PICTURE\" && echo picture >&2; "
-                                "test -z \"$PAWLINEX_CLIP\" && echo \"$PAWLINEX_LEVEL\"; exit 4",
-                                greenFrame());
-        QVERIFY(r.started);
-        QCOMPARE(r.exitStatus, 4);
-        const QString canonicalHome = QFileInfo(m_home.path()).canonicalFilePath();
-        QCOMPARE(QString::fromStdString(r.output),
-                 canonicalHome + QStringLiteral("\npicture\n0\n"));
     }
 };
 
