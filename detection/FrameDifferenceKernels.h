@@ -14,9 +14,16 @@ using Kernel = uint64_t (*)(const uint8_t* prev, const uint8_t* cur, uint8_t* di
 
 uint64_t scalar(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, unsigned floor);
 
+// The light guard's count over a difference image of 4-byte pixels (B, G, R, unused): how many
+// of the `pixels` pixels at `diff` have a colour byte that is not zero.
+using CountKernel = uint64_t (*)(const uint8_t* diff, size_t pixels);
+
+uint64_t scalarCount(const uint8_t* diff, size_t pixels);
+
 struct NamedKernel {
     const char* name;
     Kernel fn;
+    CountKernel count;
 };
 // Every path this CPU can run, the scalar one first; the last entry is the one CompareFrame uses.
 size_t availableKernels(NamedKernel* out, size_t capacity);
