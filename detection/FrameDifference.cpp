@@ -74,18 +74,36 @@ uint64_t framediff::scalar(const uint8_t* prev, const uint8_t* cur, uint8_t* dif
     return sum;
 }
 
-uint64_t framediff::scalarCount(const uint8_t* diff, size_t pixels) {
-    uint64_t changed = 0;
-    for (size_t i = 0; i < pixels; ++i, diff += 4)
-        changed += (diff[0] | diff[1] | diff[2]) != 0 ? 1 : 0;
-    return changed;
+uint64_t framediff::scalarMasked(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                                 unsigned floor, const uint8_t* keep, uint64_t* changed, bool) {
+    uint64_t sum = 0;
+    for (size_t group = 0; group < n; group += 4) {
+        unsigned seen = 0;
+        for (size_t i = group; i < std::min(n, group + 4); ++i) {
+            unsigned d = unsigned(std::abs(int(prev[i]) - int(cur[i])));
+            if (d < floor)
+                d = 0;
+            diff[i] = uint8_t(d);
+            sum += d & keep[i];
+            if (i - group < 3)
+                seen |= d & keep[i];
+        }
+        if (changed && seen)
+            ++*changed;
+    }
+    return sum;
 }
 
 namespace {
-using framediff::CountKernel;
 using framediff::Kernel;
+using framediff::MaskedKernel;
 const auto diffScalar = framediff::scalar;
-const auto countScalar = framediff::scalarCount;
+const auto maskedScalar = framediff::scalarMasked;
+
+// Above this size the difference image goes out with non-temporal stores: it is not read again
+// in this tick, and writing it around the cache spares the read of every destination line that
+// an ordinary store costs, which on a frame larger than the caches is a quarter of the traffic.
+constexpr size_t kStreamBytes = 4 * 1024 * 1024;
 
 #ifdef PAWLINEX_X86
 // |a - b| per byte is the OR of the two saturated differences; the noise floor is a mask of
@@ -111,38 +129,41 @@ __attribute__((target("sse2"))) uint64_t diffSse2(const uint8_t* prev, const uin
     return lanes[0] + lanes[1] + diffScalar(prev + i, cur + i, diff + i, n - i, floor);
 }
 
-// Four pixels at a time: the unused fourth byte is masked off, and a pixel whose colour bytes
-// are all zero compares equal to zero as a whole 32-bit lane.
-__attribute__((target("sse2"))) uint64_t countSse2(const uint8_t* diff, size_t pixels) {
-    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+// The masked row: the sum goes through SAD of the difference ANDed with the keep mask; the
+// count compares each 4-byte group of that, its fourth byte dropped, with zero, so a group whose
+// kept colour bytes did not change is one lane of the compare.
+__attribute__((target("sse2,popcnt"))) uint64_t maskedSse2(const uint8_t* prev, const uint8_t* cur,
+                                                           uint8_t* diff, size_t n, unsigned floor,
+                                                           const uint8_t* keep, uint64_t* changed,
+                                                           bool) {
     const __m128i zero = _mm_setzero_si128();
+    const __m128i vfloor = _mm_set1_epi8(char(floor));
+    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+    __m128i acc = zero;
     uint64_t still = 0;
     size_t i = 0;
-    for (; i + 4 <= pixels; i += 4) {
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(diff + i * 4));
-        const __m128i same = _mm_cmpeq_epi32(_mm_and_si128(d, colour), zero);
-        still += unsigned(__builtin_popcount(unsigned(_mm_movemask_ps(_mm_castsi128_ps(same)))));
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
+        __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+        if (floor > 1)
+            d = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, vfloor), d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + i), d);
+        const __m128i kept =
+            _mm_and_si128(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + i)));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(kept, zero));
+        if (changed) {
+            const __m128i same = _mm_cmpeq_epi32(_mm_and_si128(kept, colour), zero);
+            still += unsigned(_mm_popcnt_u32(unsigned(_mm_movemask_ps(_mm_castsi128_ps(same)))));
+        }
     }
-    return i - still + countScalar(diff + i * 4, pixels - i);
+    if (changed)
+        *changed += i / 4 - still;
+    uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    return lanes[0] + lanes[1] +
+           maskedScalar(prev + i, cur + i, diff + i, n - i, floor, keep + i, changed, false);
 }
-
-__attribute__((target("avx2,popcnt"))) uint64_t countAvx2(const uint8_t* diff, size_t pixels) {
-    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
-    const __m256i zero = _mm256_setzero_si256();
-    uint64_t still = 0;
-    size_t i = 0;
-    for (; i + 8 <= pixels; i += 8) {
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(diff + i * 4));
-        const __m256i same = _mm256_cmpeq_epi32(_mm256_and_si256(d, colour), zero);
-        still += unsigned(_mm_popcnt_u32(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(same)))));
-    }
-    return i - still + countScalar(diff + i * 4, pixels - i);
-}
-
-// Above this size the difference image goes out with non-temporal stores: it is not read again
-// in this tick, and writing it around the cache spares the read of every destination line that
-// an ordinary store costs, which on a frame larger than the caches is a quarter of the traffic.
-constexpr size_t kStreamBytes = 4 * 1024 * 1024;
 
 __attribute__((target("avx2"))) inline __m256i absDiffAvx2(const uint8_t* prev, const uint8_t* cur,
                                                            __m256i vfloor, bool masked) {
@@ -186,22 +207,97 @@ __attribute__((target("avx2"))) uint64_t diffAvx2(const uint8_t* prev, const uin
            diffScalar(prev + i, cur + i, diff + i, n - i, floor);
 }
 
+// One block of the masked row. `still` gains -1 in each 32-bit lane whose kept colour bytes did
+// not change: a vector sum, so the count costs no trip through the general registers.
+template <bool Counting>
+__attribute__((target("avx2"))) inline __m256i
+maskedBlockAvx2(const uint8_t* prev, const uint8_t* cur, const uint8_t* keep, __m256i vfloor,
+                bool floored, __m256i& acc, __m256i& still) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i d = absDiffAvx2(prev, cur, vfloor, floored);
+    const __m256i kept =
+        _mm256_and_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)));
+    acc = _mm256_add_epi64(acc, _mm256_sad_epu8(kept, zero));
+    if constexpr (Counting) {
+        const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+        still = _mm256_add_epi32(still, _mm256_cmpeq_epi32(_mm256_and_si256(kept, colour), zero));
+    }
+    return d;
+}
+
+template <bool Counting>
+__attribute__((target("avx2"))) uint64_t
+maskedAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, unsigned floor,
+           const uint8_t* keep, uint64_t* changed, bool stream) {
+    const __m256i vfloor = _mm256_set1_epi8(char(floor));
+    const bool floored = floor > 1;
+    __m256i acc = _mm256_setzero_si256();
+    __m256i still = _mm256_setzero_si256(); // minus the unchanged groups, per lane
+    uint64_t sum = 0;
+    size_t i = 0, blocksFrom = 0;
+    // The bytes before the first aligned block go scalar; they must be whole 4-byte groups so
+    // that the blocks after them still start at a pixel.
+    const size_t head = (32 - (reinterpret_cast<uintptr_t>(diff) & 31)) & 31;
+    if (stream && head % 4 == 0 && head < n) {
+        sum += maskedScalar(prev, cur, diff, head, floor, keep, changed, false);
+        i = blocksFrom = head;
+        for (; i + 64 <= n; i += 64) {
+            const __m256i d0 =
+                maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+            const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
+                                                         vfloor, floored, acc, still);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i), d0);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+        }
+    }
+    for (; i + 32 <= n; i += 32) {
+        const __m256i d =
+            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d);
+    }
+    if constexpr (Counting) {
+        int32_t lanes[8];
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), still);
+        int64_t unchanged = 0;
+        for (int32_t lane : lanes)
+            unchanged -= lane;
+        *changed += (i - blocksFrom) / 4 - uint64_t(unchanged);
+    }
+    uint64_t sums[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), acc);
+    return sum + sums[0] + sums[1] + sums[2] + sums[3] +
+           maskedScalar(prev + i, cur + i, diff + i, n - i, floor, keep + i, changed, false);
+}
+
+uint64_t maskedAvx2Either(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                          unsigned floor, const uint8_t* keep, uint64_t* changed, bool stream) {
+    return changed ? maskedAvx2<true>(prev, cur, diff, n, floor, keep, changed, stream)
+                   : maskedAvx2<false>(prev, cur, diff, n, floor, keep, changed, stream);
+}
+
 #endif
+
+// Non-temporal stores are weakly ordered: this makes them visible before anything that follows.
+void fenceStreamedStores() {
+#ifdef PAWLINEX_X86
+    _mm_sfence();
+#endif
+}
 
 size_t listKernels(framediff::NamedKernel* out, size_t capacity) {
     size_t n = 0;
-    auto add = [&](const char* name, Kernel fn, CountKernel count) {
+    auto add = [&](const char* name, Kernel fn, MaskedKernel masked) {
         if (n < capacity)
-            out[n] = {name, fn, count};
+            out[n] = {name, fn, masked};
         ++n;
     };
-    add("scalar", diffScalar, countScalar);
+    add("scalar", diffScalar, maskedScalar);
 #ifdef PAWLINEX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("sse2"))
-        add("sse2", diffSse2, countSse2);
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
-        add("avx2", diffAvx2, countAvx2);
+        add("sse2", diffSse2, __builtin_cpu_supports("popcnt") ? maskedSse2 : maskedScalar);
+    if (__builtin_cpu_supports("avx2"))
+        add("avx2", diffAvx2, maskedAvx2Either);
 #endif
     return std::min(n, capacity);
 }
@@ -214,7 +310,7 @@ framediff::NamedKernel pickKernel() {
 
 const framediff::NamedKernel picked = pickKernel();
 const Kernel kernel = picked.fn;
-const CountKernel countKernel = picked.count;
+const MaskedKernel maskedKernel = picked.masked;
 
 // How the bytes of a row fall into pixels, and so into cells. A format whose pixels are whole
 // bytes (8 to 32 bits) and whose width fits the row has `width` pixels of `pixelBytes` bytes;
@@ -322,82 +418,100 @@ size_t framediff::availableKernels(NamedKernel* out, size_t capacity) {
 
 namespace {
 
-// One stretch of a row's bytes that is all masked or all unmasked.
-struct Segment {
-    int32_t begin, end;
-    bool masked;
+// What every row of one cell row keeps: 0xFF in `keep` for the bytes of unmasked cells, with
+// the number of those bytes and of their pixels in one row.
+struct RowMask {
+    std::vector<uint8_t> keep;
+    int64_t bytes = 0;
+    int64_t pixels = 0;
 };
 
-// The segments of each cell row for this frame's shape. Neighbouring cells in the same state
-// are one segment, so an unmasked row is a single kernel call.
-using RowLayout = std::array<std::vector<Segment>, DetectionMask::kRows>;
+} // namespace
 
-RowLayout rowLayout(const DetectionMask& mask, const PixelGeometry& g, int32_t rowBytes) {
-    RowLayout layout;
-    // The filler bytes after the last pixel go with its cell; on a frame narrower than the grid
-    // that is not the last column, and the columns after it hold nothing.
+// The masks of the twelve cell rows for one frame shape, with what they were made for. The
+// filler bytes after the last pixel go with its cell; on a frame narrower than the grid that is
+// not the last column.
+struct CellMasks {
+    DetectionMask mask;
+    PixelGeometry geometry;
+    int32_t rowBytes = 0;
+    std::array<RowMask, DetectionMask::kRows> rows;
+
+    bool fits(const DetectionMask& m, const PixelGeometry& g, int32_t bytes) const {
+        return mask == m && geometry.pixelBytes == g.pixelBytes && geometry.width == g.width &&
+               rowBytes == bytes;
+    }
+};
+
+namespace {
+
+std::shared_ptr<const CellMasks> cellMasks(const DetectionMask& mask, const PixelGeometry& g,
+                                           int32_t rowBytes) {
+    auto made = std::make_shared<CellMasks>();
+    made->mask = mask;
+    made->geometry = g;
+    made->rowBytes = rowBytes;
     const int lastColumn = DetectionMask::cellColumn(g.width - 1, g.width);
     for (int r = 0; r < DetectionMask::kRows; ++r) {
-        std::vector<Segment>& segments = layout[size_t(r)];
+        RowMask& m = made->rows[size_t(r)];
+        m.keep.assign(size_t(rowBytes), 0);
         for (int c = 0; c <= lastColumn; ++c) {
-            const auto begin = int32_t(DetectionMask::columnStart(c, g.width) * g.pixelBytes);
-            const auto end =
-                c == lastColumn
-                    ? rowBytes
-                    : int32_t(DetectionMask::columnStart(c + 1, g.width) * g.pixelBytes);
-            if (begin >= end)
-                continue; // a frame narrower than the grid leaves some cells without a pixel
-            const bool masked = mask.masked(c, r);
-            if (!segments.empty() && segments.back().masked == masked)
-                segments.back().end = end;
-            else
-                segments.push_back({begin, end, masked});
+            const int64_t begin = DetectionMask::columnStart(c, g.width) * g.pixelBytes;
+            const int64_t end = c == lastColumn
+                                    ? rowBytes
+                                    : DetectionMask::columnStart(c + 1, g.width) * g.pixelBytes;
+            if (begin >= end || mask.masked(c, r))
+                continue; // masked, or a cell of a frame narrower than the grid, without pixels
+            std::memset(m.keep.data() + begin, 0xFF, size_t(end - begin));
+            m.bytes += end - begin;
+            m.pixels += (std::min(end, g.pixelEnd) - begin) / g.pixelBytes;
         }
     }
-    return layout;
+    return made;
 }
 
 // The comparison cell by cell: every byte still gets its difference, but only unmasked ones
-// add to the sum, and the light guard counts the changed pixels of a segment while its
-// difference bytes are still in the cache.
+// add to the sum, and the light guard counts the changed pixels in the same pass (for pixels
+// of other than four bytes, right after each row, while it is in the cache).
 Totals compareByCells(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, const BitmapHeader& h,
-                      unsigned floor, const CompareExtras& extras) {
+                      unsigned floor, const CompareExtras& extras,
+                      std::shared_ptr<const CellMasks>& cache) {
     const PixelGeometry g = pixelGeometry(h);
-    const RowLayout layout = rowLayout(extras.mask, g, h.bmWidthBytes);
+    const int32_t rowBytes = h.bmWidthBytes;
+    if (!cache || !cache->fits(extras.mask, g, rowBytes))
+        cache = cellMasks(extras.mask, g, rowBytes);
     const bool counting = extras.lightPercent > 0;
+    // Like the whole-frame kernel, a frame larger than the caches writes its difference around
+    // them.
+    const bool stream = size_t(rowBytes) * size_t(h.bmHeight) >= kStreamBytes;
+    // The kernel counts 4-byte groups: only the pixels of 4-byte formats, never the filler.
+    const size_t counted = counting && g.pixelBytes == 4 ? size_t(g.pixelEnd) : 0;
     Totals t;
     uint64_t sum = 0;
     int64_t bytes = 0;
     for (int32_t y = 0; y < h.bmHeight; ++y) {
-        const size_t row = size_t(y) * size_t(h.bmWidthBytes);
-        for (const Segment& s : layout[size_t(DetectionMask::cellRow(y, h.bmHeight))]) {
-            const size_t at = row + size_t(s.begin);
-            const size_t n = size_t(s.end - s.begin);
-            // A difference is at most 255, so a floor above it drops every byte.
-            uint64_t part = 0;
-            if (floor > 255)
-                std::memset(diff + at, 0, n);
-            else
-                part = kernel(prev + at, cur + at, diff + at, n, floor);
-            if (s.masked)
-                continue;
-            sum += part;
-            bytes += int64_t(n);
-            if (!counting)
-                continue;
-            const int64_t pixelBytes =
-                std::max<int64_t>(0, std::min<int64_t>(s.end, g.pixelEnd) - s.begin);
-            const size_t pixels = size_t(pixelBytes / g.pixelBytes);
-            t.pixels += pixels;
-            if (g.pixelBytes == 4) {
-                t.changed += countKernel(diff + at, pixels);
-            } else {
-                for (size_t p = 0; p < pixels; ++p)
-                    t.changed +=
-                        pixelChanged(diff + at + p * size_t(g.pixelBytes), g.pixelBytes) ? 1 : 0;
-            }
+        const RowMask& m = cache->rows[size_t(DetectionMask::cellRow(y, h.bmHeight))];
+        const size_t at = size_t(y) * size_t(rowBytes);
+        bytes += m.bytes;
+        if (counting)
+            t.pixels += uint64_t(m.pixels);
+        if (floor > 255) { // a difference is at most 255: the floor drops every byte
+            std::memset(diff + at, 0, size_t(rowBytes));
+            continue;
+        }
+        const uint8_t* keep = m.keep.data();
+        sum +=
+            maskedKernel(prev + at, cur + at, diff + at, counted, floor, keep, &t.changed, stream);
+        sum += maskedKernel(prev + at + counted, cur + at + counted, diff + at + counted,
+                            size_t(rowBytes) - counted, floor, keep + counted, nullptr, stream);
+        if (counting && counted == 0) {
+            for (int64_t x = 0; x < g.pixelEnd; x += g.pixelBytes)
+                if (keep[x] && pixelChanged(diff + at + size_t(x), g.pixelBytes))
+                    ++t.changed;
         }
     }
+    if (stream)
+        fenceStreamedStores();
     t.sum = double(sum); // exact: see CompareFrame
     t.bytes = int32_t(bytes);
     return t;
@@ -417,7 +531,7 @@ CompareResult CompareFrame(const SharedFrame& cur, DetectorState& state, bool& s
         const unsigned floor = noise ? std::min<unsigned>(cur.header.bmBitsPixel, 256u) : 0u;
         if (!extras.mask.empty() || extras.lightPercent > 0) {
             t = compareByCells(state.PrevFrame->data(), cur.bits->data(), diff.data(), cur.header,
-                               floor, extras);
+                               floor, extras, state.Masks);
         } else if (floor > 255) {
             std::fill(diff.begin(), diff.end(), uint8_t(0));
         } else {

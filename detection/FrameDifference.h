@@ -4,13 +4,19 @@
 #include "detection/Frame.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+struct CellMasks;
 
 // Detector state that lives as long as the capture host.
 struct DetectorState {
     SharedBits PrevFrame;      // bits of the reference frame (null until the first frame)
     BitmapHeader PrevHeader{}; // all zero until the first frame was kept
     bool FramesReady = false;
+    // The byte masks a detection mask makes for the current frame shape, built again only when
+    // the mask, the shape or the light guard's switch changes.
+    std::shared_ptr<const CellMasks> Masks;
 };
 
 // Program-wide: when set, the next grabbed frame only becomes the reference. Set by the alarm,

@@ -531,16 +531,36 @@ TEST(FrameDifference, EveryKernelMatchesScalar) {
             }
         }
     }
-    // The light guard's pixel count: every count up to a few vector widths, unaligned starts,
-    // pixels whose only change is in the fourth byte.
-    std::vector<uint8_t> pixelDiff(4 * 100 + 8);
+    // The masked row kernels: every length up to a few vector widths, unaligned starts, every
+    // floor, random keep masks, streaming or not, with the count and without.
+    std::vector<uint8_t> keep(400);
     for (size_t k = 1; k < count; ++k) {
-        for (size_t pixels = 0; pixels <= 90; ++pixels) {
-            for (uint8_t& b : pixelDiff)
-                b = rng() % 4 == 0 ? uint8_t(1 + rng() % 255) : 0;
-            const uint8_t* at = pixelDiff.data() + pixels % 5;
-            ASSERT_EQ(kernels[k].count(at, pixels), framediff::scalarCount(at, pixels))
-                << kernels[k].name << " pixels " << pixels;
+        SCOPED_TRACE(std::string(kernels[k].name) + " masked");
+        for (size_t n = 0; n <= 200; ++n) {
+            for (unsigned floor : {0u, 24u, 32u, 255u}) {
+                const size_t offset = n % 5;
+                for (size_t i = 0; i < n + offset; ++i) {
+                    prev[i] = uint8_t(rng());
+                    cur[i] = rng() % 3 ? prev[i] : uint8_t(prev[i] + int(rng() % 65) - 32);
+                    keep[i] = rng() % 3 ? 0xFF : 0;
+                }
+                for (bool counting : {false, true}) {
+                    for (bool stream : {false, true}) {
+                        uint64_t wantChanged = 7, gotChanged = 7;
+                        const uint64_t ws = framediff::scalarMasked(
+                            prev.data() + offset, cur.data() + offset, want.data() + offset, n,
+                            floor, keep.data() + offset, counting ? &wantChanged : nullptr, false);
+                        const uint64_t gs = kernels[k].masked(
+                            prev.data() + offset, cur.data() + offset, got.data() + offset, n,
+                            floor, keep.data() + offset, counting ? &gotChanged : nullptr, stream);
+                        ASSERT_EQ(gs, ws) << "n " << n << " floor " << floor;
+                        ASSERT_EQ(gotChanged, wantChanged) << "n " << n << " floor " << floor;
+                        ASSERT_TRUE(std::equal(want.begin() + offset, want.begin() + offset + n,
+                                               got.begin() + offset))
+                            << "n " << n << " floor " << floor;
+                    }
+                }
+            }
         }
     }
     // Frame-sized runs take the path that writes the difference image around the cache, with
