@@ -32,10 +32,13 @@ public:
 
     static int cellColumn(int64_t x, int64_t width) { return int(x * kColumns / width); }
     static int cellRow(int64_t y, int64_t height) { return int(y * kRows / height); }
-    // The first pixel of cell column `column` (kColumns gives `width`), the inverse of
-    // cellColumn.
+    // The first pixel of cell column `column` and the first row of cell row `row` (kColumns and
+    // kRows give the size), the inverses of cellColumn and cellRow.
     static int64_t columnStart(int column, int64_t width) {
         return (int64_t(column) * width + kColumns - 1) / kColumns;
+    }
+    static int64_t rowStart(int row, int64_t height) {
+        return (int64_t(row) * height + kRows - 1) / kRows;
     }
 
 private:
