@@ -231,8 +231,8 @@ maskedAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, uns
            const uint8_t* keep, uint64_t* changed, bool stream) {
     const __m256i vfloor = _mm256_set1_epi8(char(floor));
     const bool floored = floor > 1;
-    __m256i acc = _mm256_setzero_si256();
-    __m256i still = _mm256_setzero_si256(); // minus the unchanged groups, per lane
+    __m256i acc = _mm256_setzero_si256(), acc2 = acc; // two sums, so that blocks overlap
+    __m256i still = _mm256_setzero_si256();           // minus the unchanged groups, per lane
     uint64_t sum = 0;
     size_t i = 0, blocksFrom = 0;
     // The bytes before the first aligned block go scalar; they must be whole 4-byte groups so
@@ -250,11 +250,20 @@ maskedAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, uns
             _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
         }
     }
+    for (; i + 64 <= n; i += 64) {
+        const __m256i d0 =
+            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+        const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
+                                                     vfloor, floored, acc2, still);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+    }
     for (; i + 32 <= n; i += 32) {
         const __m256i d =
             maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d);
     }
+    acc = _mm256_add_epi64(acc, acc2);
     if constexpr (Counting) {
         int32_t lanes[8];
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), still);
