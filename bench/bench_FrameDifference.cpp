@@ -29,8 +29,19 @@ Frame randomFrame(int width, int height, uint32_t seed) {
     return f;
 }
 
+// The worst mask for the cell-by-cell loop: every other cell, so each row breaks into sixteen
+// stretches.
+CompareExtras checkered(bool light) {
+    CompareExtras extras;
+    for (int c = 0; c < DetectionMask::kColumns; ++c)
+        for (int r = 0; r < DetectionMask::kRows; ++r)
+            extras.mask.setMasked(c, r, (c + r) % 2 == 0);
+    extras.lightPercent = light ? 50 : 0;
+    return extras;
+}
+
 // The program's own way: two shared camera frames in turn, each becoming the reference.
-void compareShared(benchmark::State& state, bool noise) {
+void compareShared(benchmark::State& state, bool noise, const CompareExtras& extras = {}) {
     const int width = int(state.range(0));
     const int height = int(state.range(1));
     Frame a = randomFrame(width, height, 1);
@@ -41,10 +52,11 @@ void compareShared(benchmark::State& state, bool noise) {
     DetectorState detector;
     bool skip = false;
     std::vector<uint8_t> diff;
-    CompareFrame(frames[1], detector, skip, 50, noise, diff);
+    CompareFrame(frames[1], detector, skip, 50, noise, diff, extras);
     size_t turn = 1;
     for (auto _ : state) {
-        const CompareResult r = CompareFrame(frames[turn ^= 1], detector, skip, 50, noise, diff);
+        const CompareResult r =
+            CompareFrame(frames[turn ^= 1], detector, skip, 50, noise, diff, extras);
         benchmark::DoNotOptimize(r);
         benchmark::DoNotOptimize(diff.data());
     }
@@ -59,11 +71,11 @@ template <auto Compare> void compareFrames(benchmark::State& state, bool noise) 
     DetectorState detector;
     bool skip = false;
     std::vector<uint8_t> diff;
-    Compare(other, detector, skip, 50, noise, diff);
+    Compare(other, detector, skip, 50, noise, diff, CompareExtras{});
     // Each call swaps the frame with the reference, so the two frames take turns and every
     // iteration is a full comparison of different pictures.
     for (auto _ : state) {
-        const CompareResult r = Compare(cur, detector, skip, 50, noise, diff);
+        const CompareResult r = Compare(cur, detector, skip, 50, noise, diff, CompareExtras{});
         benchmark::DoNotOptimize(r);
         benchmark::DoNotOptimize(diff.data());
     }
@@ -75,6 +87,17 @@ void BM_Compare(benchmark::State& state) {
 }
 void BM_CompareNoNoise(benchmark::State& state) {
     compareShared(state, false);
+}
+void BM_CompareMasked(benchmark::State& state) {
+    compareShared(state, true, checkered(false));
+}
+void BM_CompareLight(benchmark::State& state) {
+    CompareExtras extras;
+    extras.lightPercent = 50;
+    compareShared(state, true, extras);
+}
+void BM_CompareMaskedLight(benchmark::State& state) {
+    compareShared(state, true, checkered(true));
 }
 void BM_CompareReference(benchmark::State& state) {
     compareFrames<CompareFrameReference>(state, true);
@@ -96,6 +119,9 @@ void BM_Memcpy(benchmark::State& state) {
 BENCHMARK(BM_Memcpy)->SIZES;
 BENCHMARK(BM_Compare)->SIZES;
 BENCHMARK(BM_CompareNoNoise)->SIZES;
+BENCHMARK(BM_CompareMasked)->SIZES;
+BENCHMARK(BM_CompareLight)->SIZES;
+BENCHMARK(BM_CompareMaskedLight)->SIZES;
 BENCHMARK(BM_CompareReference)->SIZES;
 
 // Keeps the console output and remembers the CPU time of every repetition for the ratios
@@ -144,7 +170,9 @@ int main(int argc, char** argv) {
         if (copy <= 0)
             continue;
         std::printf("  %-20s %-10s %9.1f us CPU\n", "BM_Memcpy", size, copy);
-        for (const char* name : {"BM_Compare", "BM_CompareNoNoise", "BM_CompareReference"}) {
+        for (const char* name :
+             {"BM_Compare", "BM_CompareNoNoise", "BM_CompareMasked", "BM_CompareLight",
+              "BM_CompareMaskedLight", "BM_CompareReference"}) {
             const double t = reporter.median(std::string(name) + "/" + size);
             if (t > 0)
                 std::printf("  %-20s %-10s %9.1f us CPU  ratio %.2f\n", name, size, t, t / copy);

@@ -225,9 +225,13 @@ void frm_Camera::tickBody() {
         return;
     pic_ViewA = SharedFrameImage(frame);
 
+    const CompareExtras extras{DetectionMask::fromText(AppSettings.Extra.Mask),
+                               AppSettings.Extra.Light};
     const CompareResult result =
         CompareFrame(frame, m_detector, SkipNextCompare, AppSettings.Com.Accuracy,
-                     AppSettings.Com.Noize, m_diff);
+                     AppSettings.Com.Noize, m_diff, extras);
+    if (m_scope)
+        m_scope->setMaskedCells(extras.mask);
     if (result.Compared && m_scope) {
         // The difference image is read in place (an alias that owns nothing: the image lives
         // only for this step); the scope keeps only its scaled copy.
@@ -240,19 +244,26 @@ void frm_Camera::tickBody() {
     }
 
     m_changeLevel = result.ChangeLevel;
-    m_lastState = Classify(m_changeLevel, AppSettings.Com.CkSum);
+    // A change of light is shown as measured but judged as no change at all.
+    const int32_t judged = result.LightChange ? 0 : m_changeLevel;
+    m_lastState = Classify(judged, AppSettings.Com.CkSum);
     if (m_scope)
         m_scope->lblCount()->setText(QString::fromStdString(
             FormatCount(m_changeLevel, QLocale().groupSeparator().toStdString())));
 
     const int threshold = AppSettings.Com.CkSum;
     const ClassifyOutcome outcome =
-        ClassifyAndShow(m_changeLevel, threshold, AppSettings.Com.SoundPath,
+        ClassifyAndShow(judged, threshold, AppSettings.Com.SoundPath,
                         static_cast<AlarmHost&>(*this), sound(), clock(), SkipNextCompare);
     m_lastState = outcome.state;
+    if (result.LightChange) {
+        // The camera's exposure takes a few frames to settle: the next frame starts afresh.
+        StatusPanels::instance().setText(1, kLightChangeText);
+        SkipNextCompare = true;
+    }
     if (m_scope) {
-        const TimelineStep step = m_scope->timeline().draw(
-            m_changeLevel, threshold, outcome.stateColor, clock().now().time());
+        const TimelineStep step =
+            m_scope->timeline().draw(judged, threshold, outcome.stateColor, clock().now().time());
         m_scope->showTimelineStep(step);
     }
 }

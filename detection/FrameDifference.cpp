@@ -2,6 +2,7 @@
 #include "detection/FrameDifferenceKernels.h"
 
 #include <algorithm>
+#include <array>
 #include <cfenv>
 #include <cmath>
 #include <cstdlib>
@@ -73,9 +74,36 @@ uint64_t framediff::scalar(const uint8_t* prev, const uint8_t* cur, uint8_t* dif
     return sum;
 }
 
+uint64_t framediff::scalarMasked(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                                 unsigned floor, const uint8_t* keep, uint64_t* changed, bool) {
+    uint64_t sum = 0;
+    for (size_t group = 0; group < n; group += 4) {
+        unsigned seen = 0;
+        for (size_t i = group; i < std::min(n, group + 4); ++i) {
+            unsigned d = unsigned(std::abs(int(prev[i]) - int(cur[i])));
+            if (d < floor)
+                d = 0;
+            diff[i] = uint8_t(d);
+            sum += d & keep[i];
+            if (i - group < 3)
+                seen |= d & keep[i];
+        }
+        if (changed && seen)
+            ++*changed;
+    }
+    return sum;
+}
+
 namespace {
 using framediff::Kernel;
+using framediff::MaskedKernel;
 const auto diffScalar = framediff::scalar;
+const auto maskedScalar = framediff::scalarMasked;
+
+// Above this size the difference image goes out with non-temporal stores: it is not read again
+// in this tick, and writing it around the cache spares the read of every destination line that
+// an ordinary store costs, which on a frame larger than the caches is a quarter of the traffic.
+constexpr size_t kStreamBytes = 4 * 1024 * 1024;
 
 #ifdef PAWLINEX_X86
 // |a - b| per byte is the OR of the two saturated differences; the noise floor is a mask of
@@ -101,10 +129,41 @@ __attribute__((target("sse2"))) uint64_t diffSse2(const uint8_t* prev, const uin
     return lanes[0] + lanes[1] + diffScalar(prev + i, cur + i, diff + i, n - i, floor);
 }
 
-// Above this size the difference image goes out with non-temporal stores: it is not read again
-// in this tick, and writing it around the cache spares the read of every destination line that
-// an ordinary store costs, which on a frame larger than the caches is a quarter of the traffic.
-constexpr size_t kStreamBytes = 4 * 1024 * 1024;
+// The masked row: the sum goes through SAD of the difference ANDed with the keep mask; the
+// count compares each 4-byte group of that, its fourth byte dropped, with zero, so a group whose
+// kept colour bytes did not change is one lane of the compare.
+__attribute__((target("sse2,popcnt"))) uint64_t maskedSse2(const uint8_t* prev, const uint8_t* cur,
+                                                           uint8_t* diff, size_t n, unsigned floor,
+                                                           const uint8_t* keep, uint64_t* changed,
+                                                           bool) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i vfloor = _mm_set1_epi8(char(floor));
+    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+    __m128i acc = zero;
+    uint64_t still = 0;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
+        __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+        if (floor > 1)
+            d = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, vfloor), d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + i), d);
+        const __m128i kept =
+            _mm_and_si128(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + i)));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(kept, zero));
+        if (changed) {
+            const __m128i same = _mm_cmpeq_epi32(_mm_and_si128(kept, colour), zero);
+            still += unsigned(_mm_popcnt_u32(unsigned(_mm_movemask_ps(_mm_castsi128_ps(same)))));
+        }
+    }
+    if (changed)
+        *changed += i / 4 - still;
+    uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    return lanes[0] + lanes[1] +
+           maskedScalar(prev + i, cur + i, diff + i, n - i, floor, keep + i, changed, false);
+}
 
 __attribute__((target("avx2"))) inline __m256i absDiffAvx2(const uint8_t* prev, const uint8_t* cur,
                                                            __m256i vfloor, bool masked) {
@@ -148,43 +207,174 @@ __attribute__((target("avx2"))) uint64_t diffAvx2(const uint8_t* prev, const uin
            diffScalar(prev + i, cur + i, diff + i, n - i, floor);
 }
 
+// One block of the masked row. `still` gains -1 in each 32-bit lane whose kept colour bytes did
+// not change: a vector sum, so the count costs no trip through the general registers.
+template <bool Counting>
+__attribute__((target("avx2"))) inline __m256i
+maskedBlockAvx2(const uint8_t* prev, const uint8_t* cur, const uint8_t* keep, __m256i vfloor,
+                bool floored, __m256i& acc, __m256i& still) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i d = absDiffAvx2(prev, cur, vfloor, floored);
+    const __m256i kept =
+        _mm256_and_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)));
+    acc = _mm256_add_epi64(acc, _mm256_sad_epu8(kept, zero));
+    if constexpr (Counting) {
+        const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+        still = _mm256_add_epi32(still, _mm256_cmpeq_epi32(_mm256_and_si256(kept, colour), zero));
+    }
+    return d;
+}
+
+template <bool Counting>
+__attribute__((target("avx2"))) uint64_t
+maskedAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, unsigned floor,
+           const uint8_t* keep, uint64_t* changed, bool stream) {
+    const __m256i vfloor = _mm256_set1_epi8(char(floor));
+    const bool floored = floor > 1;
+    __m256i acc = _mm256_setzero_si256(), acc2 = acc; // two sums, so that blocks overlap
+    __m256i still = _mm256_setzero_si256();           // minus the unchanged groups, per lane
+    uint64_t sum = 0;
+    size_t i = 0, blocksFrom = 0;
+    // The bytes before the first aligned block go scalar; they must be whole 4-byte groups so
+    // that the blocks after them still start at a pixel.
+    const size_t head = (32 - (reinterpret_cast<uintptr_t>(diff) & 31)) & 31;
+    if (stream && head % 4 == 0 && head < n) {
+        sum += maskedScalar(prev, cur, diff, head, floor, keep, changed, false);
+        i = blocksFrom = head;
+        for (; i + 64 <= n; i += 64) {
+            const __m256i d0 =
+                maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+            const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
+                                                         vfloor, floored, acc, still);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i), d0);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+        }
+    }
+    for (; i + 64 <= n; i += 64) {
+        const __m256i d0 =
+            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+        const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
+                                                     vfloor, floored, acc2, still);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+    }
+    for (; i + 32 <= n; i += 32) {
+        const __m256i d =
+            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d);
+    }
+    acc = _mm256_add_epi64(acc, acc2);
+    if constexpr (Counting) {
+        int32_t lanes[8];
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), still);
+        int64_t unchanged = 0;
+        for (int32_t lane : lanes)
+            unchanged -= lane;
+        *changed += (i - blocksFrom) / 4 - uint64_t(unchanged);
+    }
+    uint64_t sums[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), acc);
+    return sum + sums[0] + sums[1] + sums[2] + sums[3] +
+           maskedScalar(prev + i, cur + i, diff + i, n - i, floor, keep + i, changed, false);
+}
+
+uint64_t maskedAvx2Either(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                          unsigned floor, const uint8_t* keep, uint64_t* changed, bool stream) {
+    return changed ? maskedAvx2<true>(prev, cur, diff, n, floor, keep, changed, stream)
+                   : maskedAvx2<false>(prev, cur, diff, n, floor, keep, changed, stream);
+}
+
 #endif
+
+// Non-temporal stores are weakly ordered: this makes them visible before anything that follows.
+void fenceStreamedStores() {
+#ifdef PAWLINEX_X86
+    _mm_sfence();
+#endif
+}
 
 size_t listKernels(framediff::NamedKernel* out, size_t capacity) {
     size_t n = 0;
-    auto add = [&](const char* name, Kernel fn) {
+    auto add = [&](const char* name, Kernel fn, MaskedKernel masked) {
         if (n < capacity)
-            out[n] = {name, fn};
+            out[n] = {name, fn, masked};
         ++n;
     };
-    add("scalar", diffScalar);
+    add("scalar", diffScalar, maskedScalar);
 #ifdef PAWLINEX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("sse2"))
-        add("sse2", diffSse2);
+        add("sse2", diffSse2, __builtin_cpu_supports("popcnt") ? maskedSse2 : maskedScalar);
     if (__builtin_cpu_supports("avx2"))
-        add("avx2", diffAvx2);
+        add("avx2", diffAvx2, maskedAvx2Either);
 #endif
     return std::min(n, capacity);
 }
 
-Kernel pickKernel() {
+framediff::NamedKernel pickKernel() {
     framediff::NamedKernel all[4];
     const size_t n = listKernels(all, 4);
-    return all[n - 1].fn;
+    return all[n - 1];
 }
 
-const Kernel kernel = pickKernel();
+const framediff::NamedKernel picked = pickKernel();
+const Kernel kernel = picked.fn;
+const MaskedKernel maskedKernel = picked.masked;
+
+// How the bytes of a row fall into pixels, and so into cells. A format whose pixels are whole
+// bytes (8 to 32 bits) and whose width fits the row has `width` pixels of `pixelBytes` bytes;
+// anything else (bits packed below a byte, a width the row cannot hold) is taken byte by byte,
+// each byte a pixel of its own, so the grid still covers the row evenly.
+struct PixelGeometry {
+    int pixelBytes = 1;
+    int64_t width = 0;    // pixels per row
+    int64_t pixelEnd = 0; // bytes of a row that hold pixels; the rest is filler
+};
+
+PixelGeometry pixelGeometry(const BitmapHeader& h) {
+    PixelGeometry g;
+    const int bpp = h.bmBitsPixel;
+    if (bpp >= 8 && bpp <= 32 && bpp % 8 == 0 && h.bmWidth > 0 &&
+        int64_t(h.bmWidth) * (bpp / 8) <= h.bmWidthBytes) {
+        g.pixelBytes = bpp / 8;
+        g.width = h.bmWidth;
+    } else {
+        g.width = h.bmWidthBytes;
+    }
+    g.pixelEnd = g.width * g.pixelBytes;
+    return g;
+}
+
+// Colour bytes of a pixel that has changed: any of the first three (B, G, R), or of as many as
+// the pixel has.
+bool pixelChanged(const uint8_t* diff, int pixelBytes) {
+    for (int i = 0; i < std::min(pixelBytes, 3); ++i)
+        if (diff[i] != 0)
+            return true;
+    return false;
+}
+
+// The totals a comparison ends with: the sum and the byte count the level is taken over, and
+// the light guard's pixel counts.
+struct Totals {
+    double sum = 0;
+    int32_t bytes = 0;
+    uint64_t pixels = 0;  // unmasked pixels, counted only for the light guard
+    uint64_t changed = 0; // of them, the changed ones
+};
 
 // The steps after the comparison, the same for both implementations: the frame just taken
 // always becomes the next reference.
 CompareResult finish(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
-                     int32_t byteCount, bool compared, double sum, int accuracy) {
-    const int32_t level = compared ? levelFrom(sum, byteCount, accuracy) : 0;
+                     bool compared, const Totals& t, int accuracy, int lightPercent) {
+    // A mask that leaves no byte of this frame (a frame narrower than the grid) watches nothing.
+    const int32_t level = compared && t.bytes > 0 ? levelFrom(t.sum, t.bytes, accuracy) : 0;
+    const bool light = compared && lightPercent > 0 && t.pixels > 0 &&
+                       t.changed * 100 > uint64_t(lightPercent) * t.pixels;
     skipNextCompare = false;
     state.PrevFrame = cur.bits;
     state.PrevHeader = cur.header;
-    return CompareResult{level, compared};
+    return CompareResult{level, compared, light, t.pixels, t.changed};
 }
 
 // Common preamble: validates the frame, primes the state on the first frame and says whether a
@@ -205,20 +395,21 @@ bool prepare(const SharedFrame& cur, DetectorState& state, bool skipNextCompare,
 }
 
 using SharedCompare = CompareResult (*)(const SharedFrame&, DetectorState&, bool&, int, bool,
-                                        std::vector<uint8_t>&);
+                                        std::vector<uint8_t>&, const CompareExtras&);
 
 // A frame in its own buffer goes in as the reference without a copy; the old reference's buffer
 // comes back to the caller when nobody else holds it. The buffers were all made writable (they
 // are only shared read-only), so taking one back for writing is sound.
 CompareResult compareOwned(SharedCompare compare, Frame& cur, DetectorState& state,
                            bool& skipNextCompare, int accuracy, bool noise,
-                           std::vector<uint8_t>& diff) {
+                           std::vector<uint8_t>& diff, const CompareExtras& extras) {
     auto own = std::make_shared<std::vector<uint8_t>>(std::move(cur.bits));
     cur.bits.clear();
     SharedBits old = state.PrevFrame;
     CompareResult r{};
     try {
-        r = compare(SharedFrame{cur.header, own}, state, skipNextCompare, accuracy, noise, diff);
+        r = compare(SharedFrame{cur.header, own}, state, skipNextCompare, accuracy, noise, diff,
+                    extras);
     } catch (...) {
         cur.bits = std::move(*own); // a rejected frame stays the caller's
         throw;
@@ -234,43 +425,163 @@ size_t framediff::availableKernels(NamedKernel* out, size_t capacity) {
     return listKernels(out, capacity);
 }
 
+namespace {
+
+// What every row of one cell row keeps: 0xFF in `keep` for the bytes of unmasked cells, with
+// the number of those bytes and of their pixels in one row.
+struct RowMask {
+    std::vector<uint8_t> keep;
+    int64_t bytes = 0;
+    int64_t pixels = 0;
+};
+
+} // namespace
+
+// The masks of the twelve cell rows for one frame shape, with what they were made for. The
+// filler bytes after the last pixel go with its cell; on a frame narrower than the grid that is
+// not the last column.
+struct CellMasks {
+    DetectionMask mask;
+    PixelGeometry geometry;
+    int32_t rowBytes = 0;
+    std::array<RowMask, DetectionMask::kRows> rows;
+
+    bool fits(const DetectionMask& m, const PixelGeometry& g, int32_t bytes) const {
+        return mask == m && geometry.pixelBytes == g.pixelBytes && geometry.width == g.width &&
+               rowBytes == bytes;
+    }
+};
+
+namespace {
+
+std::shared_ptr<const CellMasks> cellMasks(const DetectionMask& mask, const PixelGeometry& g,
+                                           int32_t rowBytes) {
+    auto made = std::make_shared<CellMasks>();
+    made->mask = mask;
+    made->geometry = g;
+    made->rowBytes = rowBytes;
+    const int lastColumn = DetectionMask::cellColumn(g.width - 1, g.width);
+    for (int r = 0; r < DetectionMask::kRows; ++r) {
+        RowMask& m = made->rows[size_t(r)];
+        m.keep.assign(size_t(rowBytes), 0);
+        for (int c = 0; c <= lastColumn; ++c) {
+            const int64_t begin = DetectionMask::columnStart(c, g.width) * g.pixelBytes;
+            const int64_t end = c == lastColumn
+                                    ? rowBytes
+                                    : DetectionMask::columnStart(c + 1, g.width) * g.pixelBytes;
+            if (begin >= end || mask.masked(c, r))
+                continue; // masked, or a cell of a frame narrower than the grid, without pixels
+            std::memset(m.keep.data() + begin, 0xFF, size_t(end - begin));
+            m.bytes += end - begin;
+            m.pixels += (std::min(end, g.pixelEnd) - begin) / g.pixelBytes;
+        }
+    }
+    return made;
+}
+
+// The comparison cell by cell: every byte still gets its difference, but only unmasked ones
+// add to the sum, and the light guard counts the changed pixels in the same pass (for pixels
+// of other than four bytes, right after each row, while it is in the cache).
+Totals compareByCells(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, const BitmapHeader& h,
+                      unsigned floor, const CompareExtras& extras,
+                      std::shared_ptr<const CellMasks>& cache) {
+    const PixelGeometry g = pixelGeometry(h);
+    const int32_t rowBytes = h.bmWidthBytes;
+    if (!cache || !cache->fits(extras.mask, g, rowBytes))
+        cache = cellMasks(extras.mask, g, rowBytes);
+    const bool counting = extras.lightPercent > 0;
+    // Like the whole-frame kernel, a frame larger than the caches writes its difference around
+    // them.
+    const bool stream = size_t(rowBytes) * size_t(h.bmHeight) >= kStreamBytes;
+    // The kernel counts 4-byte groups: only the pixels of 4-byte formats, never the filler.
+    const size_t counted = counting && g.pixelBytes == 4 ? size_t(g.pixelEnd) : 0;
+    Totals t;
+    uint64_t sum = 0;
+    int64_t bytes = 0;
+    for (int32_t y = 0; y < h.bmHeight; ++y) {
+        const RowMask& m = cache->rows[size_t(DetectionMask::cellRow(y, h.bmHeight))];
+        const size_t at = size_t(y) * size_t(rowBytes);
+        bytes += m.bytes;
+        if (counting)
+            t.pixels += uint64_t(m.pixels);
+        if (floor > 255) { // a difference is at most 255: the floor drops every byte
+            std::memset(diff + at, 0, size_t(rowBytes));
+            continue;
+        }
+        const uint8_t* keep = m.keep.data();
+        sum +=
+            maskedKernel(prev + at, cur + at, diff + at, counted, floor, keep, &t.changed, stream);
+        sum += maskedKernel(prev + at + counted, cur + at + counted, diff + at + counted,
+                            size_t(rowBytes) - counted, floor, keep + counted, nullptr, stream);
+        if (counting && counted == 0) {
+            for (int64_t x = 0; x < g.pixelEnd; x += g.pixelBytes)
+                if (keep[x] && pixelChanged(diff + at + size_t(x), g.pixelBytes))
+                    ++t.changed;
+        }
+    }
+    if (stream)
+        fenceStreamedStores();
+    t.sum = double(sum); // exact: see CompareFrame
+    t.bytes = int32_t(bytes);
+    return t;
+}
+
+} // namespace
+
 CompareResult CompareFrame(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
-                           int accuracy, bool noise, std::vector<uint8_t>& diff) {
+                           int accuracy, bool noise, std::vector<uint8_t>& diff,
+                           const CompareExtras& extras) {
     int32_t byteCount = 0;
     const bool compare = prepare(cur, state, skipNextCompare, byteCount, diff);
-    double sum = 0;
+    Totals t;
+    t.bytes = byteCount;
     if (compare) {
         // A difference is at most 255, so a floor above it drops every byte.
         const unsigned floor = noise ? std::min<unsigned>(cur.header.bmBitsPixel, 256u) : 0u;
-        if (floor > 255) {
+        if (!extras.mask.empty() || extras.lightPercent > 0) {
+            t = compareByCells(state.PrevFrame->data(), cur.bits->data(), diff.data(), cur.header,
+                               floor, extras, state.Masks);
+        } else if (floor > 255) {
             std::fill(diff.begin(), diff.end(), uint8_t(0));
         } else {
             // At most 255 * 2^31 < 2^53: exact as an integer and exact again as a double, so the
             // level matches the plain version's double sum bit for bit.
-            sum = double(kernel(state.PrevFrame->data(), cur.bits->data(), diff.data(),
-                                size_t(byteCount), floor));
+            t.sum = double(kernel(state.PrevFrame->data(), cur.bits->data(), diff.data(),
+                                  size_t(byteCount), floor));
         }
     }
-    return finish(cur, state, skipNextCompare, byteCount, compare, sum, accuracy);
+    return finish(cur, state, skipNextCompare, compare, t, accuracy, extras.lightPercent);
 }
 
 CompareResult CompareFrame(Frame& cur, DetectorState& state, bool& skipNextCompare, int accuracy,
-                           bool noise, std::vector<uint8_t>& diff) {
+                           bool noise, std::vector<uint8_t>& diff, const CompareExtras& extras) {
     return compareOwned(static_cast<SharedCompare>(CompareFrame), cur, state, skipNextCompare,
-                        accuracy, noise, diff);
+                        accuracy, noise, diff, extras);
 }
 
 namespace {
 
 CompareResult compareReference(const SharedFrame& cur, DetectorState& state, bool& skipNextCompare,
-                               int accuracy, bool noise, std::vector<uint8_t>& diff) {
+                               int accuracy, bool noise, std::vector<uint8_t>& diff,
+                               const CompareExtras& extras) {
     int32_t byteCount = 0;
     const bool compare = prepare(cur, state, skipNextCompare, byteCount, diff);
-    double sum = 0;
+    Totals t;
+    t.bytes = byteCount;
     if (compare) {
         const int32_t rowBytes = cur.header.bmWidthBytes;
         const int32_t rows = cur.header.bmHeight;
         const double noiseFloor = double(cur.header.bmBitsPixel);
+        const PixelGeometry g = pixelGeometry(cur.header);
+        // Filler bytes past the last pixel belong to the last pixel's cell.
+        auto maskedAt = [&](int32_t y, int64_t x) {
+            if (extras.mask.empty())
+                return false;
+            const int64_t pixel = std::min<int64_t>(x / g.pixelBytes, g.width - 1);
+            return extras.mask.masked(DetectionMask::cellColumn(pixel, g.width),
+                                      DetectionMask::cellRow(y, rows));
+        };
+        t.bytes = 0;
         for (int32_t y = 0; y < rows; ++y) {
             for (int32_t x = 0; x < rowBytes; ++x) {
                 const size_t at = size_t(y) * size_t(rowBytes) + size_t(x);
@@ -278,16 +589,32 @@ CompareResult compareReference(const SharedFrame& cur, DetectorState& state, boo
                 if (noise && d < noiseFloor)
                     d = 0;
                 diff[at] = uint8_t(d);
-                sum += d;
+                if (!maskedAt(y, x)) {
+                    t.sum += d;
+                    ++t.bytes;
+                }
+            }
+        }
+        if (extras.lightPercent > 0) {
+            for (int32_t y = 0; y < rows; ++y) {
+                for (int64_t p = 0; p < g.width; ++p) {
+                    if (maskedAt(y, p * g.pixelBytes))
+                        continue;
+                    ++t.pixels;
+                    const size_t at = size_t(y) * size_t(rowBytes) + size_t(p * g.pixelBytes);
+                    t.changed += pixelChanged(&diff[at], g.pixelBytes) ? 1 : 0;
+                }
             }
         }
     }
-    return finish(cur, state, skipNextCompare, byteCount, compare, sum, accuracy);
+    return finish(cur, state, skipNextCompare, compare, t, accuracy, extras.lightPercent);
 }
 
 } // namespace
 
 CompareResult CompareFrameReference(Frame& cur, DetectorState& state, bool& skipNextCompare,
-                                    int accuracy, bool noise, std::vector<uint8_t>& diff) {
-    return compareOwned(compareReference, cur, state, skipNextCompare, accuracy, noise, diff);
+                                    int accuracy, bool noise, std::vector<uint8_t>& diff,
+                                    const CompareExtras& extras) {
+    return compareOwned(compareReference, cur, state, skipNextCompare, accuracy, noise, diff,
+                        extras);
 }

@@ -14,9 +14,22 @@ using Kernel = uint64_t (*)(const uint8_t* prev, const uint8_t* cur, uint8_t* di
 
 uint64_t scalar(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, unsigned floor);
 
+// The same for one row of a masked comparison: the returned sum only takes the bytes where
+// `keep` is 0xFF (0 elsewhere). With `changed`, it grows by the number of 4-byte groups from
+// `diff` on whose first three bytes have a kept difference (the colour bytes of unmasked
+// pixels). With `stream`, the difference may bypass the cache (for frames larger than it); the
+// caller then fences the stores before the difference is read by anyone else.
+using MaskedKernel = uint64_t (*)(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                                  unsigned floor, const uint8_t* keep, uint64_t* changed,
+                                  bool stream);
+
+uint64_t scalarMasked(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
+                      unsigned floor, const uint8_t* keep, uint64_t* changed, bool stream);
+
 struct NamedKernel {
     const char* name;
     Kernel fn;
+    MaskedKernel masked;
 };
 // Every path this CPU can run, the scalar one first; the last entry is the one CompareFrame uses.
 size_t availableKernels(NamedKernel* out, size_t capacity);

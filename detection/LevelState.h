@@ -14,6 +14,8 @@ LevelState Classify(int32_t L, int T);
 std::string StateText(LevelState state);
 inline constexpr const char* kAlarmOverText = "Pawlinex: 警報！ 誰かいたワン！!";
 inline constexpr const char* kLastAlarmPrefix = "最終警報: ";
+// Panel 1 when nearly the whole picture changed at once: a lamp or the sun, not an intruder.
+inline constexpr const char* kLightChangeText = "Pawlinex: 明るさが変わっただけワン！";
 
 // Timeline colour of a state as a platform colour value, red + 256 * green + 65536 * blue.
 uint32_t StateColor(LevelState state);

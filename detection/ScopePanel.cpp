@@ -55,7 +55,8 @@ QColor ToColor(Rgb c) {
 // yellow mark over it.
 class ScopeView : public QWidget {
 public:
-    ScopeView(const QImage& image, QWidget* parent) : QWidget(parent), m_image(image) {
+    ScopeView(const QImage& image, const DetectionMask& mask, QWidget* parent)
+        : QWidget(parent), m_image(image), m_mask(mask) {
         // Paints every pixel itself: the panel need not paint beneath it every tick.
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -78,6 +79,19 @@ protected:
         p.fillRect(rect(), Qt::black);
         if (!m_image.isNull())
             p.drawImage(0, 0, m_image);
+        // A grey veil over ignored cells: a change there shows at half strength, and a still
+        // cell is grey rather than black, so the mask is visible even in a calm scene.
+        for (int r = 0; r < DetectionMask::kRows; ++r) {
+            for (int c = 0; c < DetectionMask::kColumns; ++c) {
+                if (!m_mask.masked(c, r))
+                    continue;
+                const int x0 = int(DetectionMask::columnStart(c, width()));
+                const int x1 = int(DetectionMask::columnStart(c + 1, width()));
+                const int y0 = int(DetectionMask::rowStart(r, height()));
+                const int y1 = int(DetectionMask::rowStart(r + 1, height()));
+                p.fillRect(QRect(x0, y0, x1 - x0, y1 - y0), QColor(96, 96, 96, 128));
+            }
+        }
         p.setPen(QColor(128, 128, 128)); // Shape1
         p.drawRect(R(0, -60, 2205, 1485).adjusted(0, 0, -1, -1));
         if (!m_mark.isNull())
@@ -86,6 +100,7 @@ protected:
 
 private:
     const QImage& m_image;
+    const DetectionMask& m_mask;
     QImage m_mark;
     QPoint m_markAt;
 };
@@ -167,7 +182,7 @@ ScopePanel::ScopePanel(QWidget* parent) : QWidget(parent) {
     MakeLabel(this, QStringLiteral("ｽｺｰﾌﾟ"), R(120, 420, 1965, 255), 9, Qt::white,
               Qt::AlignHCenter | Qt::AlignTop);
 
-    auto* scope = new ScopeView(m_scopeImage, this);
+    auto* scope = new ScopeView(m_scopeImage, m_mask, this);
     m_picScope = scope;
     m_picScope->setObjectName(QStringLiteral("picScope"));
     m_picScope->setGeometry(R(15, 720, 2190, 1425));
@@ -227,6 +242,13 @@ QSize ScopePanel::scopeInnerSize() const {
 
 void ScopePanel::setScopeImage(const QImage& image) {
     m_scopeImage = image;
+    m_picScope->update();
+}
+
+void ScopePanel::setMaskedCells(const DetectionMask& mask) {
+    if (mask == m_mask)
+        return;
+    m_mask = mask;
     m_picScope->update();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detection/DetectionMask.h"
 #include "detection/Timeline.h"
 
 #include <QImage>
@@ -26,6 +27,9 @@ public:
     QSize scopeInnerSize() const;
     void setScopeImage(const QImage& image);
     const QImage& scopeImage() const { return m_scopeImage; }
+    // The cells detection ignores, shown dimmed over whatever the scope shows.
+    void setMaskedCells(const DetectionMask& mask);
+    const DetectionMask& maskedCells() const { return m_mask; }
 
     QLabel* lblCount() const { return m_lblCount; }
     QLabel* lblTime() const { return m_lblTime; }
@@ -53,6 +57,7 @@ private:
     QLabel* m_lblTime = nullptr;
     QLabel* m_lblNow = nullptr;
     QImage m_scopeImage;
+    DetectionMask m_mask;
     TimelineChart m_timeline;
     int m_litLamp = 0; // lamp 0 lit and no stroke until the first classification
     int m_stroke = -1;

@@ -9,14 +9,19 @@
 
 namespace {
 
-using CompareFn = CompareResult (*)(Frame&, DetectorState&, bool&, int, bool,
-                                    std::vector<uint8_t>&);
+using CompareFn = CompareResult (*)(Frame&, DetectorState&, bool&, int, bool, std::vector<uint8_t>&,
+                                    const CompareExtras&);
 
 struct Impl {
     const char* name;
     CompareFn fn;
 };
 const Impl kImpls[] = {{"fast", &CompareFrame}, {"reference", &CompareFrameReference}};
+
+CompareResult run(const Impl& impl, Frame& f, DetectorState& state, bool& skip, int accuracy,
+                  bool noise, std::vector<uint8_t>& diff, const CompareExtras& extras = {}) {
+    return impl.fn(f, state, skip, accuracy, noise, diff, extras);
+}
 
 BitmapHeader header(int32_t width, int32_t height, int32_t rowBytes, uint16_t bpp) {
     BitmapHeader h;
@@ -36,14 +41,16 @@ Frame filled(const BitmapHeader& h, uint8_t value) {
 
 // Primes a fresh detector with `first`, then compares `second` against it.
 CompareResult primeThenCompare(const Impl& impl, Frame first, Frame second, int accuracy,
-                               bool noise, std::vector<uint8_t>* diffOut = nullptr) {
+                               bool noise, std::vector<uint8_t>* diffOut = nullptr,
+                               const CompareExtras& extras = {}) {
     DetectorState state;
     bool skip = false;
     std::vector<uint8_t> diff;
-    const CompareResult primed = impl.fn(first, state, skip, accuracy, noise, diff);
+    const CompareResult primed = run(impl, first, state, skip, accuracy, noise, diff, extras);
     EXPECT_FALSE(primed.Compared);
     EXPECT_EQ(primed.ChangeLevel, 0);
-    const CompareResult r = impl.fn(second, state, skip, accuracy, noise, diff);
+    EXPECT_FALSE(primed.LightChange);
+    const CompareResult r = run(impl, second, state, skip, accuracy, noise, diff, extras);
     if (diffOut)
         *diffOut = diff;
     return r;
@@ -81,6 +88,161 @@ TEST(FrameDifference, LevelRules) {
                 primeThenCompare(impl, filled(c.h, c.a), filled(c.h, c.b), c.accuracy, c.noise);
             EXPECT_TRUE(r.Compared);
             EXPECT_EQ(r.ChangeLevel, c.level);
+        }
+    }
+}
+
+// Adds `delta` to bytes [firstByte, lastByte] of each pixel in columns [x0, x1) and rows
+// [y0, y1) of a frame with `pixelBytes` bytes per pixel.
+Frame changed(Frame f, int x0, int x1, int y0, int y1, int delta, int pixelBytes = 4,
+              int firstByte = 0, int lastByte = 3) {
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            for (int b = firstByte; b <= lastByte && b < pixelBytes; ++b) {
+                uint8_t& byte = f.bits[size_t(y * f.header.bmWidthBytes + x * pixelBytes + b)];
+                byte = uint8_t(byte + delta);
+            }
+    return f;
+}
+
+// Adds `delta` to the filler bytes after the pixels of every row.
+Frame fillers(Frame f, int delta) {
+    const int pixelEnd = f.header.bmWidth * f.header.bmBitsPixel / 8;
+    for (int y = 0; y < f.header.bmHeight; ++y)
+        for (int x = pixelEnd; x < f.header.bmWidthBytes; ++x)
+            f.bits[size_t(y * f.header.bmWidthBytes + x)] += uint8_t(delta);
+    return f;
+}
+
+// Masked cells add nothing and the level is the mean over the unmasked bytes, so a change
+// keeps its level whatever is masked around it. The light guard counts pixels with a changed
+// colour byte (the fourth byte is none) over the unmasked picture.
+TEST(FrameDifference, MaskAndLightRules) {
+    const BitmapHeader h32 = header(32, 24, 128, 32); // cells of 2 x 2 pixels
+    const BitmapHeader h24 = header(16, 12, 50, 24);  // one pixel a cell, 2 filler bytes a row
+    const Frame a32 = filled(h32, 100);
+    const Frame a24 = filled(h24, 100);
+    DetectionMask leftHalf;
+    for (int c = 0; c < 8; ++c)
+        for (int r = 0; r < DetectionMask::kRows; ++r)
+            leftHalf.setMasked(c, r, true);
+    DetectionMask lastColumn;
+    for (int r = 0; r < DetectionMask::kRows; ++r)
+        lastColumn.setMasked(15, r, true);
+    struct Case {
+        const char* what;
+        Frame b;
+        DetectionMask mask;
+        int light;
+        bool noise;
+        int32_t level;
+        bool lightChange;
+        uint64_t watched, changedPixels;
+    };
+    const Case cases[] = {
+        {"half changed, no mask", changed(a32, 0, 16, 0, 24, 100), {}, 0, false, 500, false, 0, 0},
+        {"change in masked cells only", changed(a32, 0, 16, 0, 24, 100), leftHalf, 0, false, 0,
+         false, 0, 0},
+        {"change in unmasked cells keeps its weight", changed(a32, 16, 32, 0, 24, 100), leftHalf, 0,
+         false, 1000, false, 0, 0},
+        {"cell boundary: column 15 of 32 is cell 7", changed(a32, 15, 16, 0, 24, 100), leftHalf, 0,
+         false, 0, false, 0, 0},
+        {"cell boundary: column 16 of 32 is cell 8", changed(a32, 16, 17, 0, 24, 128), leftHalf, 0,
+         false, 80, false, 0, 0},
+        {"whole picture brighter",
+         changed(a32, 0, 32, 0, 24, 40, 4, 0, 2),
+         {},
+         50,
+         false,
+         300,
+         true,
+         768,
+         768},
+        {"fourth byte only: no pixel changed",
+         changed(a32, 0, 32, 0, 24, 40, 4, 3, 3),
+         {},
+         1,
+         false,
+         100,
+         false,
+         768,
+         0},
+        {"a quarter changed, guard at 30 %",
+         changed(a32, 0, 16, 0, 12, 8, 4, 1, 1),
+         {},
+         30,
+         false,
+         5,
+         false,
+         768,
+         192},
+        {"a quarter changed, guard at 24 %",
+         changed(a32, 0, 16, 0, 12, 8, 4, 1, 1),
+         {},
+         24,
+         false,
+         5,
+         true,
+         768,
+         192},
+        {"a quarter changed, guard at 25 %: not more",
+         changed(a32, 0, 16, 0, 12, 8, 4, 1, 1),
+         {},
+         25,
+         false,
+         5,
+         false,
+         768,
+         192},
+        {"all changed, guard at 100 %",
+         changed(a32, 0, 32, 0, 24, 40),
+         {},
+         100,
+         false,
+         400,
+         false,
+         768,
+         768},
+        {"masked change is no light", changed(a32, 0, 16, 0, 24, 40), leftHalf, 10, false, 0, false,
+         384, 0},
+        {"noise on, 31 dropped", changed(a32, 0, 32, 0, 24, 31), {}, 50, true, 0, false, 768, 0},
+        {"noise on, 32 kept", changed(a32, 0, 32, 0, 24, 32), {}, 50, true, 320, true, 768, 768},
+        {"noise off, 1 counts",
+         changed(a32, 0, 32, 0, 24, 1, 4, 2, 2),
+         {},
+         99,
+         false,
+         2,
+         true,
+         768,
+         768},
+        {"24-bit, last column masked", changed(a24, 0, 8, 0, 12, 50, 3), lastColumn, 60, false, 267,
+         false, 180, 96},
+        {"24-bit, noise on", changed(a24, 0, 16, 0, 12, 24, 3), lastColumn, 90, true, 240, true,
+         180, 180},
+        {"24-bit: fillers count, but are no pixels",
+         fillers(a24, 24),
+         {},
+         1,
+         true,
+         10,
+         false,
+         192,
+         0},
+        {"24-bit: fillers belong to the last cell", fillers(a24, 24), lastColumn, 1, true, 0, false,
+         180, 0},
+    };
+    for (const Impl& impl : kImpls) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(impl.name) + ": " + c.what);
+            const Frame& a = c.b.header == h32 ? a32 : a24;
+            const CompareResult r = primeThenCompare(impl, a, c.b, 10, c.noise, nullptr,
+                                                     CompareExtras{c.mask, c.light});
+            EXPECT_TRUE(r.Compared);
+            EXPECT_EQ(r.ChangeLevel, c.level);
+            EXPECT_EQ(r.LightChange, c.lightChange);
+            EXPECT_EQ(r.WatchedPixels, c.watched);
+            EXPECT_EQ(r.ChangedPixels, c.changedPixels);
         }
     }
 }
@@ -150,14 +312,14 @@ TEST(FrameDifference, ReprimesOnHeaderChangeAndSkipFlag) {
             bool skip = false;
             std::vector<uint8_t> diff;
             Frame first = filled(base, 0);
-            impl.fn(first, state, skip, 100, false, diff);
+            run(impl, first, state, skip, 100, false, diff);
             EXPECT_TRUE(state.FramesReady);
 
             BitmapHeader h2 = base;
             c.change(h2);
             Frame second = filled(h2, 255);
             skip = c.skip;
-            const CompareResult r = impl.fn(second, state, skip, 100, false, diff);
+            const CompareResult r = run(impl, second, state, skip, 100, false, diff);
             EXPECT_EQ(r.Compared, c.compares);
             EXPECT_EQ(r.ChangeLevel, c.compares ? 25500 : 0);
             EXPECT_FALSE(skip);
@@ -173,7 +335,7 @@ TEST(FrameDifference, ReprimesOnHeaderChangeAndSkipFlag) {
 
             // The re-primed reference is compared at the next frame.
             Frame third = filled(h2, 254);
-            const CompareResult next = impl.fn(third, state, skip, 100, false, diff);
+            const CompareResult next = run(impl, third, state, skip, 100, false, diff);
             EXPECT_TRUE(next.Compared);
             EXPECT_EQ(next.ChangeLevel, 100);
         }
@@ -204,14 +366,14 @@ TEST(FrameDifference, RejectsFramesItCannotCount) {
             std::vector<uint8_t> diff;
             Frame ok = filled(header(2, 2, 8, 32), 9);
             bool noSkip = false;
-            impl.fn(ok, state, noSkip, 100, false, diff);
+            run(impl, ok, state, noSkip, 100, false, diff);
             const DetectorState before = state;
 
             Frame bad{c.h, std::vector<uint8_t>(c.bytes, 1)};
             if (c.overflow)
-                EXPECT_THROW(impl.fn(bad, state, skip, 100, false, diff), std::overflow_error);
+                EXPECT_THROW(run(impl, bad, state, skip, 100, false, diff), std::overflow_error);
             else
-                EXPECT_THROW(impl.fn(bad, state, skip, 100, false, diff), std::domain_error);
+                EXPECT_THROW(run(impl, bad, state, skip, 100, false, diff), std::domain_error);
             EXPECT_EQ(state.PrevFrame, before.PrevFrame);
             EXPECT_EQ(state.PrevHeader, before.PrevHeader);
             EXPECT_TRUE(skip);
@@ -225,7 +387,7 @@ TEST(FrameDifference, RejectsFrameShorterThanItsHeader) {
         bool skip = false;
         std::vector<uint8_t> diff;
         Frame shortFrame{header(4, 4, 16, 32), std::vector<uint8_t>(63, 0)};
-        EXPECT_THROW(impl.fn(shortFrame, state, skip, 100, false, diff), std::length_error)
+        EXPECT_THROW(run(impl, shortFrame, state, skip, 100, false, diff), std::length_error)
             << impl.name;
     }
 }
@@ -240,49 +402,78 @@ TEST(FrameDifference, LevelBeyond32BitsThrows) {
     }
 }
 
-// The fast comparison must give the very same level and difference bytes as the plain one, for
-// odd shapes that exercise every vector tail, with and without noise removal, over a run of
-// frames (so the buffer swapping is exercised as well).
+// The fast comparison must give the very same level, difference bytes and light count as the
+// plain one, for odd shapes that exercise every vector tail and every cell boundary, with and
+// without noise removal, with no mask and with random ones, with the light guard off and on,
+// over a run of frames (so the buffer swapping is exercised as well).
 TEST(FrameDifference, FastMatchesReferenceOnRandomFrames) {
     std::mt19937 rng(20261207);
     const uint16_t bppChoices[] = {8, 16, 24, 32, 1, 300};
+    const struct {
+        const char* what;
+        bool mask;
+        bool light;
+    } variants[] = {
+        {"no mask", false, false},
+        {"random mask", true, false},
+        {"light guard", false, true},
+        {"random mask, light guard", true, true},
+    };
     int compared = 0;
     for (int width = 1; width <= 67; ++width) {
         for (uint16_t bpp : bppChoices) {
             const int32_t rowBytes = int32_t(((width * std::max<int>(bpp, 8) + 15) / 16) * 2 +
                                              (width % 3 == 0 ? 1 : 0)); // odd rows too
-            const int32_t rows = 1 + int32_t(rng() % 9);
+            const int32_t rows = 1 + int32_t(rng() % 29);
             const BitmapHeader h = header(width, rows, rowBytes, bpp);
             for (bool noise : {false, true}) {
-                SCOPED_TRACE("width " + std::to_string(width) + " bpp " + std::to_string(bpp) +
-                             (noise ? " noise" : ""));
-                DetectorState fastState, refState;
-                bool fastSkip = false, refSkip = false;
-                std::vector<uint8_t> fastDiff, refDiff;
-                const int accuracy = 1 + int(rng() % 100);
-                uint8_t base = uint8_t(rng());
-                for (int frameNo = 0; frameNo < 3; ++frameNo) {
-                    Frame f = filled(h, 0);
-                    // Mostly small changes around the noise floor, with some wild bytes.
-                    for (uint8_t& byte : f.bits) {
-                        const int r = int(rng() % 100);
-                        byte = r < 80 ? uint8_t(base + int(rng() % 61) - 30) : uint8_t(rng());
+                for (const auto& v : variants) {
+                    SCOPED_TRACE("width " + std::to_string(width) + " bpp " + std::to_string(bpp) +
+                                 " rows " + std::to_string(rows) + (noise ? " noise, " : ", ") +
+                                 v.what);
+                    CompareExtras extras;
+                    for (int c = 0; v.mask && c < DetectionMask::kColumns; ++c)
+                        for (int r = 0; r < DetectionMask::kRows; ++r)
+                            extras.mask.setMasked(c, r, rng() % 5 < 2);
+                    extras.lightPercent = v.light ? 1 + int(rng() % 99) : 0;
+                    DetectorState fastState, refState;
+                    bool fastSkip = false, refSkip = false;
+                    std::vector<uint8_t> fastDiff, refDiff;
+                    const int accuracy = 1 + int(rng() % 100);
+                    uint8_t base = uint8_t(rng());
+                    for (int frameNo = 0; frameNo < 3; ++frameNo) {
+                        Frame f = filled(h, 0);
+                        // Mostly small changes around the noise floor, with some wild bytes and
+                        // some unchanged ones.
+                        for (uint8_t& byte : f.bits) {
+                            const int r = int(rng() % 100);
+                            byte = r < 30   ? base
+                                   : r < 85 ? uint8_t(base + int(rng() % 61) - 30)
+                                            : uint8_t(rng());
+                        }
+                        Frame g = f;
+                        const CompareResult fr =
+                            CompareFrame(f, fastState, fastSkip, accuracy, noise, fastDiff, extras);
+                        const CompareResult rr = CompareFrameReference(
+                            g, refState, refSkip, accuracy, noise, refDiff, extras);
+                        ASSERT_EQ(fr.Compared, rr.Compared);
+                        ASSERT_EQ(fr.ChangeLevel, rr.ChangeLevel);
+                        ASSERT_EQ(fr.LightChange, rr.LightChange);
+                        ASSERT_EQ(fr.WatchedPixels, rr.WatchedPixels);
+                        ASSERT_EQ(fr.ChangedPixels, rr.ChangedPixels);
+                        ASSERT_EQ(fastDiff, refDiff);
+                        ASSERT_EQ(*fastState.PrevFrame, *refState.PrevFrame);
+                        // Without the guard nothing is counted at all.
+                        if (!v.light) {
+                            ASSERT_EQ(fr.WatchedPixels, 0u);
+                        }
+                        compared += fr.Compared ? 1 : 0;
                     }
-                    Frame g = f;
-                    const CompareResult fr =
-                        CompareFrame(f, fastState, fastSkip, accuracy, noise, fastDiff);
-                    const CompareResult rr =
-                        CompareFrameReference(g, refState, refSkip, accuracy, noise, refDiff);
-                    ASSERT_EQ(fr.Compared, rr.Compared);
-                    ASSERT_EQ(fr.ChangeLevel, rr.ChangeLevel);
-                    ASSERT_EQ(fastDiff, refDiff);
-                    ASSERT_EQ(*fastState.PrevFrame, *refState.PrevFrame);
-                    compared += fr.Compared ? 1 : 0;
                 }
             }
         }
     }
-    EXPECT_EQ(compared, 67 * 6 * 2 * 2);
+    EXPECT_EQ(compared, 67 * 6 * 2 * 4 * 2);
 }
 
 // Large frame: the vector loop carries the sum across many blocks without losing any of it.
@@ -295,12 +486,21 @@ TEST(FrameDifference, FastSumsLargeFrameExactly) {
     Frame b = filled(h, 0);
     for (uint8_t& byte : b.bits)
         byte = uint8_t(rng());
-    std::vector<uint8_t> fastDiff, refDiff;
-    const CompareResult fr = primeThenCompare(kImpls[0], a, b, 97, true, &fastDiff);
-    const CompareResult rr = primeThenCompare(kImpls[1], a, b, 97, true, &refDiff);
-    EXPECT_EQ(fr.ChangeLevel, rr.ChangeLevel);
-    EXPECT_GT(fr.ChangeLevel, 0);
-    EXPECT_TRUE(fastDiff == refDiff);
+    CompareExtras checkered;
+    for (int c = 0; c < DetectionMask::kColumns; ++c)
+        for (int r = 0; r < DetectionMask::kRows; ++r)
+            checkered.mask.setMasked(c, r, (c + r) % 2 == 0);
+    checkered.lightPercent = 50;
+    for (const CompareExtras& extras : {CompareExtras{}, checkered}) {
+        std::vector<uint8_t> fastDiff, refDiff;
+        const CompareResult fr = primeThenCompare(kImpls[0], a, b, 97, true, &fastDiff, extras);
+        const CompareResult rr = primeThenCompare(kImpls[1], a, b, 97, true, &refDiff, extras);
+        EXPECT_EQ(fr.ChangeLevel, rr.ChangeLevel);
+        EXPECT_GT(fr.ChangeLevel, 0);
+        EXPECT_EQ(fr.ChangedPixels, rr.ChangedPixels);
+        EXPECT_EQ(fr.LightChange, rr.LightChange);
+        EXPECT_TRUE(fastDiff == refDiff);
+    }
 }
 
 // Each vector path this CPU has, not only the one the dispatcher picks, against the scalar loop:
@@ -328,6 +528,38 @@ TEST(FrameDifference, EveryKernelMatchesScalar) {
                 ASSERT_EQ(gs, ws) << "n " << n << " floor " << floor;
                 ASSERT_TRUE(std::equal(want.begin(), want.begin() + n, got.begin()))
                     << "n " << n << " floor " << floor;
+            }
+        }
+    }
+    // The masked row kernels: every length up to a few vector widths, unaligned starts, every
+    // floor, random keep masks, streaming or not, with the count and without.
+    std::vector<uint8_t> keep(400);
+    for (size_t k = 1; k < count; ++k) {
+        SCOPED_TRACE(std::string(kernels[k].name) + " masked");
+        for (size_t n = 0; n <= 200; ++n) {
+            for (unsigned floor : {0u, 24u, 32u, 255u}) {
+                const size_t offset = n % 5;
+                for (size_t i = 0; i < n + offset; ++i) {
+                    prev[i] = uint8_t(rng());
+                    cur[i] = rng() % 3 ? prev[i] : uint8_t(prev[i] + int(rng() % 65) - 32);
+                    keep[i] = rng() % 3 ? 0xFF : 0;
+                }
+                for (bool counting : {false, true}) {
+                    for (bool stream : {false, true}) {
+                        uint64_t wantChanged = 7, gotChanged = 7;
+                        const uint64_t ws = framediff::scalarMasked(
+                            prev.data() + offset, cur.data() + offset, want.data() + offset, n,
+                            floor, keep.data() + offset, counting ? &wantChanged : nullptr, false);
+                        const uint64_t gs = kernels[k].masked(
+                            prev.data() + offset, cur.data() + offset, got.data() + offset, n,
+                            floor, keep.data() + offset, counting ? &gotChanged : nullptr, stream);
+                        ASSERT_EQ(gs, ws) << "n " << n << " floor " << floor;
+                        ASSERT_EQ(gotChanged, wantChanged) << "n " << n << " floor " << floor;
+                        ASSERT_TRUE(std::equal(want.begin() + offset, want.begin() + offset + n,
+                                               got.begin() + offset))
+                            << "n " << n << " floor " << floor;
+                    }
+                }
             }
         }
     }

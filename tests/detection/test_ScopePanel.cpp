@@ -93,6 +93,41 @@ private slots:
         }
     }
 
+    // Masked cells are veiled: a change there shows at half strength, a still cell in grey;
+    // unmasked cells show the difference image as it is.
+    void scopeDimsMaskedCells() {
+        ScopePanel panel;
+        panel.resize(ScopePanel::kWidth, 480);
+        auto* scope = panel.findChild<QWidget*>(QStringLiteral("picScope"));
+        QVERIFY(scope);
+        DetectionMask mask;
+        mask.setMasked(1, 1, true);
+        mask.setMasked(14, 10, true);
+        panel.setMaskedCells(mask);
+        QCOMPARE(panel.maskedCells(), mask);
+        // Cell centres in the 146 x 95 scope: column c spans c * 146 / 16 on, row r r * 95 / 12.
+        const struct {
+            QColor image;
+            QPoint at;
+            int low, high; // of the red channel
+        } rows[] = {
+            {Qt::black, {14, 12}, 30, 70},    {Qt::white, {14, 12}, 150, 200},
+            {Qt::black, {132, 83}, 30, 70},   {Qt::white, {132, 83}, 150, 200},
+            {Qt::black, {23, 12}, 0, 0},      {Qt::white, {23, 12}, 255, 255},
+            {Qt::white, {132, 74}, 255, 255}, // the cell above (14, 10)
+        };
+        for (const auto& r : rows) {
+            QImage image(panel.scopeInnerSize(), QImage::Format_RGB32);
+            image.fill(r.image);
+            panel.setScopeImage(image);
+            const int red = scope->grab().toImage().pixelColor(r.at).red();
+            QVERIFY2(red >= r.low && red <= r.high,
+                     qPrintable(QString("%1 at %2,%3").arg(red).arg(r.at.x()).arg(r.at.y())));
+        }
+        panel.setMaskedCells(DetectionMask());
+        QCOMPARE(scope->grab().toImage().pixelColor(14, 12), QColor(Qt::white));
+    }
+
     // Bars survive hiding the pane. A bar in a grid column hides the line where it stands (the
     // line still shows above it) and wiping the column a day later brings the line back.
     void timelineKeepsBarsAndGrid() {
