@@ -11,6 +11,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <turbojpeg.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -39,6 +41,7 @@ struct AviRecorder::Impl {
     AVFrame* yuv = nullptr;
     int width = 0, height = 0;
     std::atomic<int> frames{0};
+    int64_t preFrames = 0; // slots of the seconds before the start
 
     // Sound
     Interrupter audioIntr;
@@ -210,14 +213,95 @@ struct AviRecorder::Impl {
         ast = nullptr;
     }
 
+    double period() const { return settings.microSecPerFrame / 1e6; }
+
+    // Encodes a 32-bit frame as the picture of slot `pts`; false when it did not reach the file.
+    bool encodeBgrx(const uint8_t* bits, int stride, int w, int h, int64_t pts) {
+        const uint8_t* src[4] = {bits, nullptr, nullptr, nullptr};
+        int srcStride[4] = {stride, 0, 0, 0};
+        SwsContext* sws = scaler.get(w, h, AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUVJ420P);
+        if (!sws || av_frame_make_writable(yuv) < 0)
+            return false;
+        sws_scale(sws, src, srcStride, 0, h, yuv->data, yuv->linesize);
+        yuv->pts = pts;
+        yuv->quality = venc->global_quality;
+        encode(venc, vst, yuv);
+        return !writeFailed;
+    }
+
+    // A picture of the clip's size goes into the file as the camera or the ring compressed it;
+    // any other is decoded and takes the encoder's way.
+    bool writeJpeg(const PreAlarmRing::Picture& p, int64_t pts, tjhandle tj,
+                   std::vector<uint8_t>& scratch) {
+        if (p.width == width && p.height == height) {
+            AVPacket* pkt = av_packet_alloc();
+            if (!pkt || av_new_packet(pkt, static_cast<int>(p.jpeg->size())) < 0) {
+                av_packet_free(&pkt);
+                return false;
+            }
+            std::copy(p.jpeg->begin(), p.jpeg->end(), pkt->data);
+            pkt->pts = pkt->dts = pts;
+            pkt->duration = 1;
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            writePacket(venc, vst, pkt);
+            av_packet_free(&pkt);
+            return !writeFailed;
+        }
+        int w = 0, h = 0, sub = 0, cs = 0;
+        if (!tj ||
+            tjDecompressHeader3(tj, p.jpeg->data(), p.jpeg->size(), &w, &h, &sub, &cs) != 0 ||
+            w <= 0 || h <= 0 || w > 16384 || h > 16384)
+            return false;
+        scratch.resize(size_t(w) * size_t(h) * 4);
+        if (tjDecompress2(tj, p.jpeg->data(), p.jpeg->size(), scratch.data(), w, w * 4, h,
+                          TJPF_BGRX, 0) != 0)
+            return false;
+        return encodeBgrx(scratch.data(), w * 4, w, h, pts);
+    }
+
+    // The seconds before the start: slot k shows the latest picture taken by its time. A slot
+    // whose picture is the one before gets nothing of its own; the muxer fills the gap with an
+    // empty chunk, which players show as the picture before.
+    void writePreAlarm() {
+        const auto& pics = settings.preAlarm.pictures;
+        if (preFrames <= 0 || pics.empty())
+            return;
+        std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitDecompress(), tjDestroy);
+        std::vector<uint8_t> scratch;
+        const auto end = settings.preAlarm.end;
+        size_t next = 0;
+        std::ptrdiff_t shown = -1;
+        for (int64_t k = 0; k < preFrames && !stopFlag; ++k) {
+            const auto slot = end - std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>((preFrames - k) * period()));
+            // Half a slot of slack: a picture taken a hair after its slot still belongs there.
+            const auto due = slot + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(period() / 2));
+            while (next < pics.size() && pics[next].time <= due)
+                ++next;
+            const std::ptrdiff_t pick = next == 0 ? 0 : std::ptrdiff_t(next) - 1;
+            if (pick == shown)
+                continue;
+            if (writeJpeg(pics[size_t(pick)], k, tj.get(), scratch)) {
+                shown = pick;
+                ++frames;
+            } else if (writeFailed) {
+                return;
+            }
+        }
+    }
+
     void runVideo() {
-        const double period = settings.microSecPerFrame / 1e6;
+        const double period = this->period();
         const int64_t maxFrames =
             settings.limitEnabled ? std::max<int64_t>(1, std::llround(settings.limitSeconds * 1e6 /
                                                                       settings.microSecPerFrame))
                                   : INT64_MAX;
+        writePreAlarm();
+        // The live part starts when the seconds before it are in the file; its slots follow them.
+        const int64_t first = preFrames;
         const Clock::time_point t0 = Clock::now();
-        for (int64_t i = 0; i < maxFrames;) {
+        for (int64_t i = 0; i < maxFrames && !writeFailed;) {
             auto target = t0 + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(i * period));
             if (!sleepUntil(target))
@@ -231,19 +315,10 @@ struct AviRecorder::Impl {
             BitmapHeader fh;
             CaptureEngine::FrameBits bits;
             if (engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
-                const uint8_t* src[4] = {bits->data(), nullptr, nullptr, nullptr};
-                int srcStride[4] = {fh.bmWidthBytes, 0, 0, 0};
-                SwsContext* sws = scaler.get(fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
-                                             height, AV_PIX_FMT_YUVJ420P);
-                if (sws && av_frame_make_writable(yuv) >= 0) {
-                    sws_scale(sws, src, srcStride, 0, fh.bmHeight, yuv->data, yuv->linesize);
-                    yuv->pts = i;
-                    yuv->quality = venc->global_quality;
-                    encode(venc, vst, yuv);
-                    if (writeFailed)
-                        break;
+                if (encodeBgrx(bits->data(), fh.bmWidthBytes, fh.bmWidth, fh.bmHeight, first + i))
                     ++frames;
-                }
+                else if (writeFailed)
+                    break;
             }
             ++i;
             elapsed = i * period;
@@ -251,18 +326,59 @@ struct AviRecorder::Impl {
         encode(venc, vst, nullptr);
         // The sound may run up to the length of the picture, not beyond it.
         if (aenc)
-            audioCap = static_cast<int64_t>(elapsed.load() * aenc->sample_rate + 0.5);
+            audioCap = std::llround((first * period + elapsed.load()) * aenc->sample_rate);
         videoDone = true;
+    }
+
+    // The sound of the seconds before the start: the snapshot's sound where it has the input's
+    // format, silence elsewhere. Returns the samples written.
+    int64_t writePreAlarmSound(AVFrame* s16) {
+        const int rate = aenc->sample_rate;
+        const int channels = aenc->ch_layout.nb_channels;
+        const int64_t total = std::llround(preFrames * period() * rate);
+        if (total <= 0)
+            return 0;
+        std::vector<int16_t> pcm(size_t(total) * size_t(channels), 0);
+        const auto start =
+            settings.preAlarm.end - std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(preFrames * period()));
+        for (const PreAlarmRing::Sound& s : settings.preAlarm.sounds) {
+            if (s.rate != rate || s.channels != channels)
+                continue;
+            const int64_t at =
+                std::llround(std::chrono::duration<double>(s.time - start).count() * rate);
+            const int64_t n = int64_t(s.samples.size()) / channels;
+            for (int64_t j = std::max<int64_t>(0, -at); j < n && at + j < total; ++j)
+                std::copy_n(&s.samples[size_t(j * channels)], channels,
+                            &pcm[size_t((at + j) * channels)]);
+        }
+        constexpr int64_t kChunk = 4096;
+        for (int64_t done = 0; done < total && !writeFailed; done += kChunk) {
+            av_frame_unref(s16);
+            s16->format = AV_SAMPLE_FMT_S16;
+            av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
+            s16->sample_rate = rate;
+            s16->nb_samples = static_cast<int>(std::min(kChunk, total - done));
+            if (av_frame_get_buffer(s16, 0) < 0)
+                return done;
+            std::copy_n(&pcm[size_t(done * channels)], size_t(s16->nb_samples) * channels,
+                        reinterpret_cast<int16_t*>(s16->data[0]));
+            s16->pts = done;
+            encode(aenc, ast, s16);
+        }
+        return total;
     }
 
     void runAudio() {
         AVPacket* pkt = av_packet_alloc();
         AVFrame* in = av_frame_alloc();
         AVFrame* s16 = av_frame_alloc();
-        int64_t written = 0;
+        const int64_t pre = writePreAlarmSound(s16);
+        int64_t written = pre;
         const int rate = aenc->sample_rate;
-        const int64_t limit =
-            settings.limitEnabled ? static_cast<int64_t>(settings.limitSeconds) * rate : INT64_MAX;
+        const int64_t limit = settings.limitEnabled
+                                  ? static_cast<int64_t>(settings.limitSeconds) * rate + pre
+                                  : INT64_MAX;
         const Clock::time_point t0 = Clock::now();
         Clock::time_point doneAt{};
         auto cap = [&] { return std::min(limit, audioCap.load()); };
@@ -278,8 +394,9 @@ struct AviRecorder::Impl {
             }
             if (!audioLive) {
                 // Keep a generated sound in step with the clock so an early stop cuts it too.
-                auto due = t0 + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(double(written) / rate - 0.05));
+                auto due =
+                    t0 + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(double(written - pre) / rate - 0.05));
                 if (!videoDone && !sleepUntil(due) && !videoDone)
                     break;
             }
@@ -358,6 +475,12 @@ bool AviRecorder::start(const AviRecorderSettings& settings) {
     // JPEG 4:2:0 wants even sizes; the picture is scaled by at most one pixel.
     impl->width = std::max(2, first.header.bmWidth & ~1);
     impl->height = std::max(2, first.header.bmHeight & ~1);
+    if (!settings.preAlarm.empty()) {
+        const double span = std::chrono::duration<double>(settings.preAlarm.end -
+                                                          settings.preAlarm.pictures.front().time)
+                                .count();
+        impl->preFrames = std::max<int64_t>(0, std::llround(span / impl->period()));
+    }
     if (avformat_alloc_output_context2(&impl->out, nullptr, "avi", settings.path.c_str()) < 0 ||
         !impl->out)
         return false;
