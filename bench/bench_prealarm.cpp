@@ -119,8 +119,11 @@ int main() {
     for (auto [w, h] : {std::pair{640, 480}, std::pair{1920, 1080}}) {
         std::fflush(stdout);
         const pid_t pid = fork();
-        if (pid == 0)
-            _exit(runSize(w, h));
+        if (pid == 0) {
+            const int rc = runSize(w, h);
+            std::fflush(stdout); // _exit flushes nothing
+            _exit(rc);
+        }
         int status = 0;
         waitpid(pid, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

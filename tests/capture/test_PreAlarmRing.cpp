@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -244,8 +245,11 @@ TEST(PreAlarmClip, OpensWithTheSecondsBeforeTheObjectAppeared) {
         ASSERT_TRUE(seen);
         feeder.setPaused(true);
     }
-    const auto snap = ring.snapshot(Clock::now());
+    auto snap = ring.snapshot(Clock::now());
     ASSERT_FALSE(snap.empty());
+    // A second of sound from the ring, starting 1.5 s before the alarm, in the input's format:
+    // it lands at its time in the span before; the rest of that span is silence.
+    snap.sounds.push_back({std::vector<int16_t>(8000, 1000), 8000, 1, snap.end - 1500ms});
 
     const std::string path = (dir / "pre.avi").string();
     AviRecorder rec(engine);
@@ -264,6 +268,18 @@ TEST(PreAlarmClip, OpensWithTheSecondsBeforeTheObjectAppeared) {
     EXPECT_EQ(r.codecByType["audio"], "pcm_s16le");
     EXPECT_NEAR(r.duration, 4.0, 0.6);
     EXPECT_NEAR(SoundSeconds(path, 8000), VideoSeconds(path), 0.2);
+    const std::string pcm =
+        capture_test::Run("ffmpeg -v error -i '" + path + "' -map 0:a -ac 1 -f s16le -");
+    auto sampleAt = [&](double sec) {
+        int16_t v = 0;
+        std::memcpy(&v, pcm.data() + 2 * size_t(sec * 8000), 2);
+        return v;
+    };
+    ASSERT_GT(pcm.size(), size_t(2 * 8000 * 3));
+    for (double sec : {0.1, 0.3})
+        EXPECT_EQ(sampleAt(sec), 0) << sec;
+    for (double sec : {0.8, 1.0, 1.2})
+        EXPECT_EQ(sampleAt(sec), 1000) << sec;
 
     DecodedClip c = Decode(path);
     ASSERT_GE(c.frames.size(), 10u);
