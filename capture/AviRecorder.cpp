@@ -1,5 +1,6 @@
 #include "capture/AviRecorder.h"
 
+#include "capture/AudioInput.h"
 #include "capture/CaptureEngine.h"
 #include "capture/FfmpegUtil.h"
 
@@ -7,7 +8,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -44,14 +44,9 @@ struct AviRecorder::Impl {
     int64_t preFrames = 0; // slots of the seconds before the start
 
     // Sound
-    Interrupter audioIntr;
-    AVFormatContext* ain = nullptr;
-    AVCodecContext* adec = nullptr;
+    AudioInput audioIn;
     AVCodecContext* aenc = nullptr;
     AVStream* ast = nullptr;
-    SwrContext* swr = nullptr;
-    int astream = -1;
-    bool audioLive = true;
     std::atomic<int64_t> audioCap{INT64_MAX}; // samples the sound may still reach
 
     std::atomic<bool> stopFlag{false};
@@ -70,10 +65,7 @@ struct AviRecorder::Impl {
     void release() {
         avcodec_free_context(&venc);
         avcodec_free_context(&aenc);
-        avcodec_free_context(&adec);
-        if (ain)
-            avformat_close_input(&ain);
-        swr_free(&swr);
+        audioIn.close();
         scaler.reset();
         av_frame_free(&yuv);
         if (out) {
@@ -154,62 +146,24 @@ struct AviRecorder::Impl {
 
     // Opens the sound input and its encoder; any failure leaves the clip silent.
     void openAudio() {
-        std::string spec = settings.audioSource.empty() ? "alsa:default" : settings.audioSource;
-        InputSpec in = ParseInputSpec(spec);
-        if (!in.format && spec == "alsa:default")
-            return; // no ALSA input compiled in
-        AVDictionary* opts = nullptr;
-        ain = avformat_alloc_context();
-        ain->interrupt_callback = {&Interrupter::callback, &audioIntr};
-        // Every way out below, the failures included, leaves the deadline disarmed.
-        ArmedDeadline deadline(audioIntr, 3000);
-        int r = avformat_open_input(&ain, in.url.c_str(), in.format, &opts);
-        av_dict_free(&opts);
-        if (r < 0) {
-            ain = nullptr;
+        if (!audioIn.open(settings.audioSource))
             return;
-        }
-        if (avformat_find_stream_info(ain, nullptr) < 0)
-            return closeAudio();
-        const AVCodec* dcodec = nullptr;
-        astream = av_find_best_stream(ain, AVMEDIA_TYPE_AUDIO, -1, -1, &dcodec, 0);
-        if (astream < 0 || !dcodec)
-            return closeAudio();
-        adec = avcodec_alloc_context3(dcodec);
-        avcodec_parameters_to_context(adec, ain->streams[astream]->codecpar);
-        if (avcodec_open2(adec, dcodec, nullptr) < 0 || adec->sample_rate <= 0)
-            return closeAudio();
-        if (adec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || adec->ch_layout.nb_channels <= 0) {
-            int n = std::max(1, adec->ch_layout.nb_channels);
-            av_channel_layout_uninit(&adec->ch_layout);
-            av_channel_layout_default(&adec->ch_layout, n);
-        }
         const AVCodec* ecodec = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
         aenc = avcodec_alloc_context3(ecodec);
         aenc->sample_fmt = AV_SAMPLE_FMT_S16;
-        aenc->sample_rate = adec->sample_rate;
-        av_channel_layout_copy(&aenc->ch_layout, &adec->ch_layout);
+        aenc->sample_rate = audioIn.rate();
+        av_channel_layout_copy(&aenc->ch_layout, audioIn.layout());
         aenc->time_base = {1, aenc->sample_rate};
         if (avcodec_open2(aenc, ecodec, nullptr) < 0)
-            return closeAudio();
-        if (swr_alloc_set_opts2(&swr, &aenc->ch_layout, aenc->sample_fmt, aenc->sample_rate,
-                                &adec->ch_layout, adec->sample_fmt, adec->sample_rate, 0,
-                                nullptr) < 0 ||
-            swr_init(swr) < 0)
             return closeAudio();
         ast = avformat_new_stream(out, nullptr);
         avcodec_parameters_from_context(ast->codecpar, aenc);
         ast->time_base = aenc->time_base;
-        // A filter graph produces sound as fast as it is read; a device delivers it in real time.
-        audioLive = !(in.format && std::string(in.format->name) == "lavfi");
     }
 
     void closeAudio() {
         avcodec_free_context(&aenc);
-        avcodec_free_context(&adec);
-        if (ain)
-            avformat_close_input(&ain);
-        swr_free(&swr);
+        audioIn.close();
         ast = nullptr;
     }
 
@@ -330,6 +284,25 @@ struct AviRecorder::Impl {
         videoDone = true;
     }
 
+    // Writes `n` interleaved samples as the sound from sample `pts` on.
+    void writePcm(AVFrame* s16, const int16_t* pcm, int64_t n, int64_t pts) {
+        const int channels = aenc->ch_layout.nb_channels;
+        constexpr int64_t kChunk = 4096;
+        for (int64_t done = 0; done < n && !writeFailed; done += kChunk) {
+            av_frame_unref(s16);
+            s16->format = AV_SAMPLE_FMT_S16;
+            av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
+            s16->sample_rate = aenc->sample_rate;
+            s16->nb_samples = static_cast<int>(std::min(kChunk, n - done));
+            if (av_frame_get_buffer(s16, 0) < 0)
+                return;
+            std::copy_n(pcm + done * channels, size_t(s16->nb_samples) * size_t(channels),
+                        reinterpret_cast<int16_t*>(s16->data[0]));
+            s16->pts = pts + done;
+            encode(aenc, ast, s16);
+        }
+    }
+
     // The sound of the seconds before the start: the snapshot's sound where it has the input's
     // format, silence elsewhere. Returns the samples written.
     int64_t writePreAlarmSound(AVFrame* s16) {
@@ -352,36 +325,23 @@ struct AviRecorder::Impl {
                 std::copy_n(&s.samples[size_t(j * channels)], channels,
                             &pcm[size_t((at + j) * channels)]);
         }
-        constexpr int64_t kChunk = 4096;
-        for (int64_t done = 0; done < total && !writeFailed; done += kChunk) {
-            av_frame_unref(s16);
-            s16->format = AV_SAMPLE_FMT_S16;
-            av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
-            s16->sample_rate = rate;
-            s16->nb_samples = static_cast<int>(std::min(kChunk, total - done));
-            if (av_frame_get_buffer(s16, 0) < 0)
-                return done;
-            std::copy_n(&pcm[size_t(done * channels)], size_t(s16->nb_samples) * channels,
-                        reinterpret_cast<int16_t*>(s16->data[0]));
-            s16->pts = done;
-            encode(aenc, ast, s16);
-        }
+        writePcm(s16, pcm.data(), total, 0);
         return total;
     }
 
     void runAudio() {
-        AVPacket* pkt = av_packet_alloc();
-        AVFrame* in = av_frame_alloc();
         AVFrame* s16 = av_frame_alloc();
         const int64_t pre = writePreAlarmSound(s16);
         int64_t written = pre;
         const int rate = aenc->sample_rate;
+        const int channels = aenc->ch_layout.nb_channels;
         const int64_t limit = settings.limitEnabled
                                   ? static_cast<int64_t>(settings.limitSeconds) * rate + pre
                                   : INT64_MAX;
         const Clock::time_point t0 = Clock::now();
         Clock::time_point doneAt{};
         auto cap = [&] { return std::min(limit, audioCap.load()); };
+        std::vector<int16_t> pcm;
         while (written < cap()) {
             if (stopFlag && !videoDone)
                 break;
@@ -392,7 +352,7 @@ struct AviRecorder::Impl {
                 if (Clock::now() - doneAt > std::chrono::seconds(1))
                     break;
             }
-            if (!audioLive) {
+            if (!audioIn.live()) {
                 // Keep a generated sound in step with the clock so an early stop cuts it too.
                 auto due =
                     t0 + std::chrono::duration_cast<Clock::duration>(
@@ -400,51 +360,17 @@ struct AviRecorder::Impl {
                 if (!videoDone && !sleepUntil(due) && !videoDone)
                     break;
             }
-            int r = 0;
-            {
-                ArmedDeadline deadline(audioIntr, 2000);
-                r = av_read_frame(ain, pkt);
-            }
-            if (r < 0)
+            if (!audioIn.read(pcm))
                 break;
-            if (pkt->stream_index != astream) {
-                av_packet_unref(pkt);
+            const int64_t n = std::min<int64_t>(int64_t(pcm.size()) / channels, cap() - written);
+            if (n <= 0)
                 continue;
-            }
-            if (avcodec_send_packet(adec, pkt) < 0) {
-                av_packet_unref(pkt);
-                continue;
-            }
-            av_packet_unref(pkt);
-            while (avcodec_receive_frame(adec, in) == 0) {
-                int maxOut = swr_get_out_samples(swr, in->nb_samples);
-                av_frame_unref(s16);
-                s16->format = AV_SAMPLE_FMT_S16;
-                av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
-                s16->sample_rate = rate;
-                s16->nb_samples = std::max(maxOut, 1);
-                if (av_frame_get_buffer(s16, 0) < 0)
-                    break;
-                int got =
-                    swr_convert(swr, s16->data, maxOut,
-                                const_cast<const uint8_t**>(in->extended_data), in->nb_samples);
-                av_frame_unref(in);
-                if (got <= 0)
-                    continue;
-                int64_t room = cap() - written;
-                if (room <= 0)
-                    break;
-                s16->nb_samples = static_cast<int>(std::min<int64_t>(got, room));
-                s16->pts = written;
-                written += s16->nb_samples;
-                encode(aenc, ast, s16);
-            }
+            writePcm(s16, pcm.data(), n, written);
+            written += n;
         }
         encode(aenc, ast, nullptr);
         audioDone = true;
         av_frame_free(&s16);
-        av_frame_free(&in);
-        av_packet_free(&pkt);
     }
 
     const CaptureEngine* engine = nullptr;

@@ -103,6 +103,11 @@ CAPTUREPARMS CaptureWindow::defaultCaptureSetup() {
     return p;
 }
 
+std::string CaptureWindow::audioSource() {
+    const char* a = std::getenv("PAWLINEX_AUDIO_SOURCE");
+    return a && *a ? std::string(a) : std::string();
+}
+
 bool CaptureWindow::connectDriver(int index) {
     if (m_recording || m_connecting)
         return false;
@@ -279,8 +284,7 @@ bool CaptureWindow::captureSequence() {
     cs.limitEnabled = m_setup.fLimitEnabled != 0;
     cs.limitSeconds = m_setup.wTimeLimit;
     cs.audio = m_setup.fCaptureAudio != 0;
-    if (const char* a = std::getenv("PAWLINEX_AUDIO_SOURCE"); a && *a)
-        cs.audioSource = a;
+    cs.audioSource = audioSource();
     cs.quality = m_engine->clipQuality();
     // The seconds before go into this clip; the ring starts afresh after it, so a later clip
     // never spans the time this one recorded.
@@ -346,9 +350,10 @@ bool CaptureWindow::captureSequence() {
     return ok;
 }
 
-void CaptureWindow::setPreAlarmSeconds(int seconds, uint32_t microSecPerFrame) {
+void CaptureWindow::setPreAlarmSeconds(int seconds, bool sound, uint32_t microSecPerFrame) {
     m_preRing.setQuality(m_engine->clipQuality());
     m_preFeeder->setSeconds(seconds, microSecPerFrame);
+    m_preFeeder->setSound(seconds > 0 && sound, audioSource());
 }
 
 bool CaptureWindow::stopCapture() {

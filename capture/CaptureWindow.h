@@ -73,8 +73,9 @@ public:
     bool stopCapture();
     bool recording() const { return m_recording; }
 
-    // Keeps the last `seconds` of the camera (0: none) so the next clip starts with them.
-    void setPreAlarmSeconds(int seconds, uint32_t microSecPerFrame = 33333);
+    // Keeps the last `seconds` of the camera (0: none), and with `sound` of the sound input (which
+    // then stays open), so the next clip starts with them.
+    void setPreAlarmSeconds(int seconds, bool sound = false, uint32_t microSecPerFrame = 33333);
     PreAlarmRing& preAlarmRing() { return m_preRing; }
 
     // Called about four times a second while recording, with whole seconds recorded so far and
@@ -96,6 +97,8 @@ private:
     void refreshPreview();
     void watchWindow();
     void refreshWithWindow();
+    // The sound input of clips: PAWLINEX_AUDIO_SOURCE, or the default input (empty text).
+    static std::string audioSource();
 
     std::shared_ptr<CaptureEngine> m_engine; // shared with a connect's worker
     bool m_connecting = false;

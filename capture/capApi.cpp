@@ -219,11 +219,11 @@ bool capCaptureStop(HCAPWND hwnd) {
     return w && w->stopCapture();
 }
 
-bool capSetPreAlarm(HCAPWND hwnd, int seconds) {
+bool capSetPreAlarm(HCAPWND hwnd, int seconds, bool sound) {
     auto* w = lookup(hwnd);
     if (!w)
         return false;
-    w->setPreAlarmSeconds(std::clamp(seconds, 0, 10));
+    w->setPreAlarmSeconds(std::clamp(seconds, 0, 10), sound);
     return true;
 }
 

@@ -155,7 +155,8 @@ void frm_Camera::Timer1_Timer() {
     // The pre-alarm ring costs an encoding per camera frame: it runs only while an alarm could
     // record a clip.
     const bool stopped = m_host && m_host->isStopSelected();
-    capSetPreAlarm(hCapWnd, !stopped && AppSettings.Ftp.Move ? AppSettings.Extra.Pre : 0);
+    capSetPreAlarm(hCapWnd, !stopped && AppSettings.Ftp.Move ? AppSettings.Extra.Pre : 0,
+                   AppSettings.Ftp.Audio);
     if (m_host && (m_host->isStopSelected() || m_host->isThresholdEditing())) {
         m_cameraWatch.pause();
         return;

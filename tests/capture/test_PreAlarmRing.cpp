@@ -165,6 +165,49 @@ TEST(PreAlarmRing, EncodesFramesUnlessTheCameraSendsItsOwnPackets) {
     EXPECT_FALSE(ring.pushFrame(shortBits, kT0 + 1300ms));
 }
 
+// With sound on, the feeder keeps the sound input open and lays its samples on the ring's clock
+// without gaps; a pause closes the input before it returns, so a recorder can open the device.
+TEST(PreAlarmFeeder, FeedsSoundAndLetsGoOfTheInputWhenPaused) {
+    CaptureEngine engine;
+    ASSERT_TRUE(engine.open("lavfi:color=c=gray:s=64x48:r=15"));
+    PreAlarmRing ring;
+    PreAlarmFeeder feeder(engine, ring);
+    feeder.setSound(true, "lavfi:sine=frequency=440:sample_rate=8000");
+    EXPECT_FALSE(feeder.soundOpen()); // nothing without the ring on
+    feeder.setSeconds(2);
+    feeder.setSound(true, "lavfi:sine=frequency=440:sample_rate=8000");
+    PreAlarmRing::Snapshot snap;
+    double seconds = 0;
+    for (auto until = Clock::now() + 15s; seconds < 1.9 && Clock::now() < until;) {
+        std::this_thread::sleep_for(100ms);
+        snap = ring.snapshot(Clock::now());
+        seconds = 0;
+        for (const auto& a : snap.sounds)
+            seconds += double(a.samples.size()) / 8000;
+    }
+    EXPECT_NEAR(seconds, 2.0, 0.3);
+    EXPECT_FALSE(snap.pictures.empty());
+    ASSERT_GE(snap.sounds.size(), 2u);
+    for (size_t i = 1; i < snap.sounds.size(); ++i) {
+        const auto& prev = snap.sounds[i - 1];
+        EXPECT_EQ(snap.sounds[i].rate, 8000);
+        EXPECT_EQ(snap.sounds[i].channels, 1);
+        // Each chunk starts where the one before ends (within a millisecond of rounding).
+        const auto gap = snap.sounds[i].time - prev.time -
+                         std::chrono::duration<double>(double(prev.samples.size()) / 8000);
+        EXPECT_LT(std::abs(std::chrono::duration<double>(gap).count()), 0.001) << i;
+    }
+    feeder.setPaused(true);
+    EXPECT_FALSE(feeder.soundOpen());
+    feeder.setPaused(false);
+    for (auto until = Clock::now() + 10s; !feeder.soundOpen() && Clock::now() < until;)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(feeder.soundOpen());
+    feeder.setSeconds(0);
+    EXPECT_FALSE(feeder.soundOpen());
+    EXPECT_EQ(ring.bytes(), 0u);
+}
+
 namespace {
 
 constexpr int kProbeW = 32, kProbeH = 24;
