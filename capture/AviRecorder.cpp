@@ -1,5 +1,6 @@
 #include "capture/AviRecorder.h"
 
+#include "capture/AudioInput.h"
 #include "capture/CaptureEngine.h"
 #include "capture/FfmpegUtil.h"
 
@@ -7,9 +8,10 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
+
+#include <turbojpeg.h>
 
 #include <algorithm>
 #include <chrono>
@@ -39,16 +41,12 @@ struct AviRecorder::Impl {
     AVFrame* yuv = nullptr;
     int width = 0, height = 0;
     std::atomic<int> frames{0};
+    int64_t preFrames = 0; // slots of the seconds before the start
 
     // Sound
-    Interrupter audioIntr;
-    AVFormatContext* ain = nullptr;
-    AVCodecContext* adec = nullptr;
+    AudioInput audioIn;
     AVCodecContext* aenc = nullptr;
     AVStream* ast = nullptr;
-    SwrContext* swr = nullptr;
-    int astream = -1;
-    bool audioLive = true;
     std::atomic<int64_t> audioCap{INT64_MAX}; // samples the sound may still reach
 
     std::atomic<bool> stopFlag{false};
@@ -67,10 +65,7 @@ struct AviRecorder::Impl {
     void release() {
         avcodec_free_context(&venc);
         avcodec_free_context(&aenc);
-        avcodec_free_context(&adec);
-        if (ain)
-            avformat_close_input(&ain);
-        swr_free(&swr);
+        audioIn.close();
         scaler.reset();
         av_frame_free(&yuv);
         if (out) {
@@ -151,73 +146,116 @@ struct AviRecorder::Impl {
 
     // Opens the sound input and its encoder; any failure leaves the clip silent.
     void openAudio() {
-        std::string spec = settings.audioSource.empty() ? "alsa:default" : settings.audioSource;
-        InputSpec in = ParseInputSpec(spec);
-        if (!in.format && spec == "alsa:default")
-            return; // no ALSA input compiled in
-        AVDictionary* opts = nullptr;
-        ain = avformat_alloc_context();
-        ain->interrupt_callback = {&Interrupter::callback, &audioIntr};
-        // Every way out below, the failures included, leaves the deadline disarmed.
-        ArmedDeadline deadline(audioIntr, 3000);
-        int r = avformat_open_input(&ain, in.url.c_str(), in.format, &opts);
-        av_dict_free(&opts);
-        if (r < 0) {
-            ain = nullptr;
+        if (!audioIn.open(settings.audioSource))
             return;
-        }
-        if (avformat_find_stream_info(ain, nullptr) < 0)
-            return closeAudio();
-        const AVCodec* dcodec = nullptr;
-        astream = av_find_best_stream(ain, AVMEDIA_TYPE_AUDIO, -1, -1, &dcodec, 0);
-        if (astream < 0 || !dcodec)
-            return closeAudio();
-        adec = avcodec_alloc_context3(dcodec);
-        avcodec_parameters_to_context(adec, ain->streams[astream]->codecpar);
-        if (avcodec_open2(adec, dcodec, nullptr) < 0 || adec->sample_rate <= 0)
-            return closeAudio();
-        if (adec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || adec->ch_layout.nb_channels <= 0) {
-            int n = std::max(1, adec->ch_layout.nb_channels);
-            av_channel_layout_uninit(&adec->ch_layout);
-            av_channel_layout_default(&adec->ch_layout, n);
-        }
         const AVCodec* ecodec = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
         aenc = avcodec_alloc_context3(ecodec);
         aenc->sample_fmt = AV_SAMPLE_FMT_S16;
-        aenc->sample_rate = adec->sample_rate;
-        av_channel_layout_copy(&aenc->ch_layout, &adec->ch_layout);
+        aenc->sample_rate = audioIn.rate();
+        av_channel_layout_copy(&aenc->ch_layout, audioIn.layout());
         aenc->time_base = {1, aenc->sample_rate};
         if (avcodec_open2(aenc, ecodec, nullptr) < 0)
-            return closeAudio();
-        if (swr_alloc_set_opts2(&swr, &aenc->ch_layout, aenc->sample_fmt, aenc->sample_rate,
-                                &adec->ch_layout, adec->sample_fmt, adec->sample_rate, 0,
-                                nullptr) < 0 ||
-            swr_init(swr) < 0)
             return closeAudio();
         ast = avformat_new_stream(out, nullptr);
         avcodec_parameters_from_context(ast->codecpar, aenc);
         ast->time_base = aenc->time_base;
-        // A filter graph produces sound as fast as it is read; a device delivers it in real time.
-        audioLive = !(in.format && std::string(in.format->name) == "lavfi");
     }
 
     void closeAudio() {
         avcodec_free_context(&aenc);
-        avcodec_free_context(&adec);
-        if (ain)
-            avformat_close_input(&ain);
-        swr_free(&swr);
+        audioIn.close();
         ast = nullptr;
     }
 
+    double period() const { return settings.microSecPerFrame / 1e6; }
+
+    // Encodes a 32-bit frame as the picture of slot `pts`; false when it did not reach the file.
+    bool encodeBgrx(const uint8_t* bits, int stride, int w, int h, int64_t pts) {
+        const uint8_t* src[4] = {bits, nullptr, nullptr, nullptr};
+        int srcStride[4] = {stride, 0, 0, 0};
+        SwsContext* sws = scaler.get(w, h, AV_PIX_FMT_BGR0, width, height, AV_PIX_FMT_YUVJ420P);
+        if (!sws || av_frame_make_writable(yuv) < 0)
+            return false;
+        sws_scale(sws, src, srcStride, 0, h, yuv->data, yuv->linesize);
+        yuv->pts = pts;
+        yuv->quality = venc->global_quality;
+        encode(venc, vst, yuv);
+        return !writeFailed;
+    }
+
+    // A picture of the clip's size goes into the file as the camera or the ring compressed it;
+    // any other is decoded and takes the encoder's way.
+    bool writeJpeg(const PreAlarmRing::Picture& p, int64_t pts, tjhandle tj,
+                   std::vector<uint8_t>& scratch) {
+        if (p.width == width && p.height == height) {
+            AVPacket* pkt = av_packet_alloc();
+            if (!pkt || av_new_packet(pkt, static_cast<int>(p.jpeg->size())) < 0) {
+                av_packet_free(&pkt);
+                return false;
+            }
+            std::copy(p.jpeg->begin(), p.jpeg->end(), pkt->data);
+            pkt->pts = pkt->dts = pts;
+            pkt->duration = 1;
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            writePacket(venc, vst, pkt);
+            av_packet_free(&pkt);
+            return !writeFailed;
+        }
+        int w = 0, h = 0, sub = 0, cs = 0;
+        if (!tj ||
+            tjDecompressHeader3(tj, p.jpeg->data(), p.jpeg->size(), &w, &h, &sub, &cs) != 0 ||
+            w <= 0 || h <= 0 || w > 16384 || h > 16384)
+            return false;
+        scratch.resize(size_t(w) * size_t(h) * 4);
+        if (tjDecompress2(tj, p.jpeg->data(), p.jpeg->size(), scratch.data(), w, w * 4, h,
+                          TJPF_BGRX, 0) != 0)
+            return false;
+        return encodeBgrx(scratch.data(), w * 4, w, h, pts);
+    }
+
+    // The seconds before the start: slot k shows the latest picture taken by its time. A slot
+    // whose picture is the one before gets nothing of its own; the muxer fills the gap with an
+    // empty chunk, which players show as the picture before.
+    void writePreAlarm() {
+        const auto& pics = settings.preAlarm.pictures;
+        if (preFrames <= 0 || pics.empty())
+            return;
+        std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitDecompress(), tjDestroy);
+        std::vector<uint8_t> scratch;
+        const auto end = settings.preAlarm.end;
+        size_t next = 0;
+        std::ptrdiff_t shown = -1;
+        for (int64_t k = 0; k < preFrames && !stopFlag; ++k) {
+            const auto slot = end - std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>((preFrames - k) * period()));
+            // Half a slot of slack: a picture taken a hair after its slot still belongs there.
+            const auto due = slot + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(period() / 2));
+            while (next < pics.size() && pics[next].time <= due)
+                ++next;
+            const std::ptrdiff_t pick = next == 0 ? 0 : std::ptrdiff_t(next) - 1;
+            if (pick == shown)
+                continue;
+            if (writeJpeg(pics[size_t(pick)], k, tj.get(), scratch)) {
+                shown = pick;
+                ++frames;
+            } else if (writeFailed) {
+                return;
+            }
+        }
+    }
+
     void runVideo() {
-        const double period = settings.microSecPerFrame / 1e6;
+        const double period = this->period();
         const int64_t maxFrames =
             settings.limitEnabled ? std::max<int64_t>(1, std::llround(settings.limitSeconds * 1e6 /
                                                                       settings.microSecPerFrame))
                                   : INT64_MAX;
+        writePreAlarm();
+        // The live part starts when the seconds before it are in the file; its slots follow them.
+        const int64_t first = preFrames;
         const Clock::time_point t0 = Clock::now();
-        for (int64_t i = 0; i < maxFrames;) {
+        for (int64_t i = 0; i < maxFrames && !writeFailed;) {
             auto target = t0 + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(i * period));
             if (!sleepUntil(target))
@@ -231,19 +269,10 @@ struct AviRecorder::Impl {
             BitmapHeader fh;
             CaptureEngine::FrameBits bits;
             if (engine->latestShared(fh, bits) && fh.bmWidth > 0 && fh.bmHeight > 0) {
-                const uint8_t* src[4] = {bits->data(), nullptr, nullptr, nullptr};
-                int srcStride[4] = {fh.bmWidthBytes, 0, 0, 0};
-                SwsContext* sws = scaler.get(fh.bmWidth, fh.bmHeight, AV_PIX_FMT_BGR0, width,
-                                             height, AV_PIX_FMT_YUVJ420P);
-                if (sws && av_frame_make_writable(yuv) >= 0) {
-                    sws_scale(sws, src, srcStride, 0, fh.bmHeight, yuv->data, yuv->linesize);
-                    yuv->pts = i;
-                    yuv->quality = venc->global_quality;
-                    encode(venc, vst, yuv);
-                    if (writeFailed)
-                        break;
+                if (encodeBgrx(bits->data(), fh.bmWidthBytes, fh.bmWidth, fh.bmHeight, first + i))
                     ++frames;
-                }
+                else if (writeFailed)
+                    break;
             }
             ++i;
             elapsed = i * period;
@@ -251,21 +280,68 @@ struct AviRecorder::Impl {
         encode(venc, vst, nullptr);
         // The sound may run up to the length of the picture, not beyond it.
         if (aenc)
-            audioCap = static_cast<int64_t>(elapsed.load() * aenc->sample_rate + 0.5);
+            audioCap = std::llround((first * period + elapsed.load()) * aenc->sample_rate);
         videoDone = true;
     }
 
-    void runAudio() {
-        AVPacket* pkt = av_packet_alloc();
-        AVFrame* in = av_frame_alloc();
-        AVFrame* s16 = av_frame_alloc();
-        int64_t written = 0;
+    // Writes `n` interleaved samples as the sound from sample `pts` on.
+    void writePcm(AVFrame* s16, const int16_t* pcm, int64_t n, int64_t pts) {
+        const int channels = aenc->ch_layout.nb_channels;
+        constexpr int64_t kChunk = 4096;
+        for (int64_t done = 0; done < n && !writeFailed; done += kChunk) {
+            av_frame_unref(s16);
+            s16->format = AV_SAMPLE_FMT_S16;
+            av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
+            s16->sample_rate = aenc->sample_rate;
+            s16->nb_samples = static_cast<int>(std::min(kChunk, n - done));
+            if (av_frame_get_buffer(s16, 0) < 0)
+                return;
+            std::copy_n(pcm + done * channels, size_t(s16->nb_samples) * size_t(channels),
+                        reinterpret_cast<int16_t*>(s16->data[0]));
+            s16->pts = pts + done;
+            encode(aenc, ast, s16);
+        }
+    }
+
+    // The sound of the seconds before the start: the snapshot's sound where it has the input's
+    // format, silence elsewhere. Returns the samples written.
+    int64_t writePreAlarmSound(AVFrame* s16) {
         const int rate = aenc->sample_rate;
-        const int64_t limit =
-            settings.limitEnabled ? static_cast<int64_t>(settings.limitSeconds) * rate : INT64_MAX;
+        const int channels = aenc->ch_layout.nb_channels;
+        const int64_t total = std::llround(preFrames * period() * rate);
+        if (total <= 0)
+            return 0;
+        std::vector<int16_t> pcm(size_t(total) * size_t(channels), 0);
+        const auto start =
+            settings.preAlarm.end - std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(preFrames * period()));
+        for (const PreAlarmRing::Sound& s : settings.preAlarm.sounds) {
+            if (s.rate != rate || s.channels != channels)
+                continue;
+            const int64_t at =
+                std::llround(std::chrono::duration<double>(s.time - start).count() * rate);
+            const int64_t n = int64_t(s.samples.size()) / channels;
+            for (int64_t j = std::max<int64_t>(0, -at); j < n && at + j < total; ++j)
+                std::copy_n(&s.samples[size_t(j * channels)], channels,
+                            &pcm[size_t((at + j) * channels)]);
+        }
+        writePcm(s16, pcm.data(), total, 0);
+        return total;
+    }
+
+    void runAudio() {
+        AVFrame* s16 = av_frame_alloc();
+        const int64_t pre = writePreAlarmSound(s16);
+        int64_t written = pre;
+        const int rate = aenc->sample_rate;
+        const int channels = aenc->ch_layout.nb_channels;
+        const int64_t limit = settings.limitEnabled
+                                  ? static_cast<int64_t>(settings.limitSeconds) * rate + pre
+                                  : INT64_MAX;
         const Clock::time_point t0 = Clock::now();
         Clock::time_point doneAt{};
         auto cap = [&] { return std::min(limit, audioCap.load()); };
+        std::vector<int16_t> pcm;
         while (written < cap()) {
             if (stopFlag && !videoDone)
                 break;
@@ -276,58 +352,25 @@ struct AviRecorder::Impl {
                 if (Clock::now() - doneAt > std::chrono::seconds(1))
                     break;
             }
-            if (!audioLive) {
+            if (!audioIn.live()) {
                 // Keep a generated sound in step with the clock so an early stop cuts it too.
-                auto due = t0 + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(double(written) / rate - 0.05));
+                auto due =
+                    t0 + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(double(written - pre) / rate - 0.05));
                 if (!videoDone && !sleepUntil(due) && !videoDone)
                     break;
             }
-            int r = 0;
-            {
-                ArmedDeadline deadline(audioIntr, 2000);
-                r = av_read_frame(ain, pkt);
-            }
-            if (r < 0)
+            if (!audioIn.read(pcm))
                 break;
-            if (pkt->stream_index != astream) {
-                av_packet_unref(pkt);
+            const int64_t n = std::min<int64_t>(int64_t(pcm.size()) / channels, cap() - written);
+            if (n <= 0)
                 continue;
-            }
-            if (avcodec_send_packet(adec, pkt) < 0) {
-                av_packet_unref(pkt);
-                continue;
-            }
-            av_packet_unref(pkt);
-            while (avcodec_receive_frame(adec, in) == 0) {
-                int maxOut = swr_get_out_samples(swr, in->nb_samples);
-                av_frame_unref(s16);
-                s16->format = AV_SAMPLE_FMT_S16;
-                av_channel_layout_copy(&s16->ch_layout, &aenc->ch_layout);
-                s16->sample_rate = rate;
-                s16->nb_samples = std::max(maxOut, 1);
-                if (av_frame_get_buffer(s16, 0) < 0)
-                    break;
-                int got =
-                    swr_convert(swr, s16->data, maxOut,
-                                const_cast<const uint8_t**>(in->extended_data), in->nb_samples);
-                av_frame_unref(in);
-                if (got <= 0)
-                    continue;
-                int64_t room = cap() - written;
-                if (room <= 0)
-                    break;
-                s16->nb_samples = static_cast<int>(std::min<int64_t>(got, room));
-                s16->pts = written;
-                written += s16->nb_samples;
-                encode(aenc, ast, s16);
-            }
+            writePcm(s16, pcm.data(), n, written);
+            written += n;
         }
         encode(aenc, ast, nullptr);
         audioDone = true;
         av_frame_free(&s16);
-        av_frame_free(&in);
-        av_packet_free(&pkt);
     }
 
     const CaptureEngine* engine = nullptr;
@@ -358,6 +401,12 @@ bool AviRecorder::start(const AviRecorderSettings& settings) {
     // JPEG 4:2:0 wants even sizes; the picture is scaled by at most one pixel.
     impl->width = std::max(2, first.header.bmWidth & ~1);
     impl->height = std::max(2, first.header.bmHeight & ~1);
+    if (!settings.preAlarm.empty()) {
+        const double span = std::chrono::duration<double>(settings.preAlarm.end -
+                                                          settings.preAlarm.pictures.front().time)
+                                .count();
+        impl->preFrames = std::max<int64_t>(0, std::llround(span / impl->period()));
+    }
     if (avformat_alloc_output_context2(&impl->out, nullptr, "avi", settings.path.c_str()) < 0 ||
         !impl->out)
         return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/PreAlarmRing.h"
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -27,6 +29,13 @@ struct AviRecorderSettings {
     // the default input (ALSA "default").
     std::string audioSource;
     int quality = 85; // JPEG quality 1..100
+    // Seconds before the start, written first at the clip's rate: each slot shows the latest
+    // picture taken by then (a picture held over several slots is repeated the AVI way, by empty
+    // chunks), a picture of the clip's size goes in as it is, any other is scaled and encoded
+    // again. The sound of that span is the snapshot's sound where it has the format of the input,
+    // silence elsewhere, so the sound stays in step with the picture. The limit counts from the
+    // end of this span, so the clip is these seconds plus the limit.
+    PreAlarmRing::Snapshot preAlarm;
 };
 
 class AviRecorder {
@@ -47,6 +56,7 @@ public:
     void finish();
     bool running() const;
 
+    // Seconds recorded after the start (the seconds before it not counted).
     double elapsedSeconds() const;
     bool hasAudio() const;
     // Pictures that reached the file.

@@ -60,7 +60,9 @@ QImage SharedFrameImage(const SharedFrame& f) {
 }
 
 CaptureWindow::CaptureWindow(QWidget* parent)
-    : QWidget(parent), m_engine(std::make_shared<CaptureEngine>()), m_setup(defaultCaptureSetup()) {
+    : QWidget(parent), m_engine(std::make_shared<CaptureEngine>()),
+      m_preFeeder(std::make_unique<PreAlarmFeeder>(*m_engine, m_preRing)),
+      m_setup(defaultCaptureSetup()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_previewTimer.setInterval(m_previewRate);
     connect(&m_previewTimer, &QTimer::timeout, this, &CaptureWindow::refreshPreview);
@@ -74,6 +76,7 @@ CaptureWindow::~CaptureWindow() {
         m_recorder->finish();
         m_recorder.reset();
     }
+    m_preFeeder.reset();
     qApp->removeEventFilter(this);
     if (m_watchedWindow)
         m_watchedWindow->removeEventFilter(this);
@@ -98,6 +101,11 @@ CAPTUREPARMS CaptureWindow::defaultCaptureSetup() {
     p.wTimeLimit = 30;
     p.dwAudioBufferSize = 0;
     return p;
+}
+
+std::string CaptureWindow::audioSource() {
+    const char* a = std::getenv("PAWLINEX_AUDIO_SOURCE");
+    return a && *a ? std::string(a) : std::string();
 }
 
 bool CaptureWindow::connectDriver(int index) {
@@ -276,9 +284,15 @@ bool CaptureWindow::captureSequence() {
     cs.limitEnabled = m_setup.fLimitEnabled != 0;
     cs.limitSeconds = m_setup.wTimeLimit;
     cs.audio = m_setup.fCaptureAudio != 0;
-    if (const char* a = std::getenv("PAWLINEX_AUDIO_SOURCE"); a && *a)
-        cs.audioSource = a;
+    cs.audioSource = audioSource();
     cs.quality = m_engine->clipQuality();
+    // The seconds before go into this clip; the ring starts afresh after it, so a later clip
+    // never spans the time this one recorded.
+    if (m_preRing.enabled()) {
+        m_preFeeder->setPaused(true);
+        cs.preAlarm = m_preRing.snapshot(PreAlarmRing::Clock::now());
+        m_preRing.clear();
+    }
 
     m_recording = true;
     m_abortRequested = false;
@@ -286,6 +300,7 @@ bool CaptureWindow::captureSequence() {
     if (!m_recorder->start(cs)) {
         m_recorder.reset();
         m_recording = false;
+        m_preFeeder->setPaused(false);
         return false;
     }
     emit recordingStarted();
@@ -329,8 +344,16 @@ bool CaptureWindow::captureSequence() {
         m_recorder.reset();
     }
     m_recording = false;
+    m_preRing.clear(); // a picture that slipped in as the clip began
+    m_preFeeder->setPaused(false);
     emit recordingFinished();
     return ok;
+}
+
+void CaptureWindow::setPreAlarmSeconds(int seconds, bool sound, uint32_t microSecPerFrame) {
+    m_preRing.setQuality(m_engine->clipQuality());
+    m_preFeeder->setSeconds(seconds, microSecPerFrame);
+    m_preFeeder->setSound(seconds > 0 && sound, audioSource());
 }
 
 bool CaptureWindow::stopCapture() {

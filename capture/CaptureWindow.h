@@ -2,6 +2,8 @@
 
 #include "capture/AviRecorder.h"
 #include "capture/CaptureEngine.h"
+#include "capture/PreAlarmFeeder.h"
+#include "capture/PreAlarmRing.h"
 #include "detection/CaptureRecords.h"
 
 #include <QElapsedTimer>
@@ -71,6 +73,11 @@ public:
     bool stopCapture();
     bool recording() const { return m_recording; }
 
+    // Keeps the last `seconds` of the camera (0: none), and with `sound` of the sound input (which
+    // then stays open), so the next clip starts with them.
+    void setPreAlarmSeconds(int seconds, bool sound = false, uint32_t microSecPerFrame = 33333);
+    PreAlarmRing& preAlarmRing() { return m_preRing; }
+
     // Called about four times a second while recording, with whole seconds recorded so far and
     // the limit (0 without limit). The signal below says the same.
     void setRecordingProgressCallback(std::function<void(int, int)> cb) {
@@ -90,10 +97,14 @@ private:
     void refreshPreview();
     void watchWindow();
     void refreshWithWindow();
+    // The sound input of clips: PAWLINEX_AUDIO_SOURCE, or the default input (empty text).
+    static std::string audioSource();
 
     std::shared_ptr<CaptureEngine> m_engine; // shared with a connect's worker
     bool m_connecting = false;
     std::unique_ptr<AviRecorder> m_recorder;
+    PreAlarmRing m_preRing;
+    std::unique_ptr<PreAlarmFeeder> m_preFeeder; // reads the engine and fills the ring
     std::string m_connectedSpec;
     int m_connectedIndex = -1;
     bool m_preview = false;

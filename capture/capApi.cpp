@@ -219,6 +219,14 @@ bool capCaptureStop(HCAPWND hwnd) {
     return w && w->stopCapture();
 }
 
+bool capSetPreAlarm(HCAPWND hwnd, int seconds, bool sound) {
+    auto* w = lookup(hwnd);
+    if (!w)
+        return false;
+    w->setPreAlarmSeconds(std::clamp(seconds, 0, 10), sound);
+    return true;
+}
+
 bool capSetRecordingProgressCallback(HCAPWND hwnd, std::function<void(int, int)> callback) {
     auto* w = lookup(hwnd);
     if (!w)

@@ -65,6 +65,11 @@ bool capCaptureSequence(HCAPWND hwnd);
 // Ends a running recording and closes its file properly (also usable while closing the program
 // from inside the recording's wait); false when nothing was recording.
 bool capCaptureStop(HCAPWND hwnd);
+// Keeps the last `seconds` (0..10; 0 switches it off and frees the memory) of the camera,
+// compressed, and with `sound` of the sound input, which then stays open, so the next
+// capCaptureSequence writes them first at the clip's rate. Cheap to call again with the same
+// values.
+bool capSetPreAlarm(HCAPWND hwnd, int seconds, bool sound = false);
 // Progress of a recording for a progress bar: called about four times a second with the whole
 // seconds recorded and the limit in seconds (0 without a limit). Pass {} to remove.
 bool capSetRecordingProgressCallback(HCAPWND hwnd, std::function<void(int, int)> callback);

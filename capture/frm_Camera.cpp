@@ -169,6 +169,11 @@ void frm_Camera::Timer1_Timer() {
     // or mail from inside the first. The outer tick re-arms the timer when it ends.
     if (m_inTick)
         return;
+    // The pre-alarm ring costs an encoding per camera frame: it runs only while an alarm could
+    // record a clip.
+    const bool stopped = m_host && m_host->isStopSelected();
+    capSetPreAlarm(hCapWnd, !stopped && AppSettings.Ftp.Move ? AppSettings.Extra.Pre : 0,
+                   AppSettings.Ftp.Audio);
     if (m_host && (m_host->isStopSelected() || m_host->isThresholdEditing())) {
         m_cameraWatch.pause();
         return;

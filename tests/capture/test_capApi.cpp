@@ -289,6 +289,34 @@ private slots:
         }
     }
 
+    // With two seconds kept and sound on, the clip opens with the camera's and the input's
+    // seconds before the start: as long as both together, and sound from the very beginning.
+    void preAlarmSecondsOpenTheClipWithTheirSound() {
+        QVERIFY(capDriverConnect(m_hwnd, 2));
+        std::filesystem::create_directories(m_dir / "avi");
+        const auto path = (m_dir / "avi" / "pre.AVI").string();
+        QVERIFY(capSetPreAlarm(m_hwnd, 2, true));
+        QTest::qWait(2600);
+        CAPTUREPARMS p = clipSetup(2, true);
+        QVERIFY(capCaptureSetSetup(m_hwnd, &p, sizeof p));
+        QVERIFY(capFileSetCaptureFile(m_hwnd, path));
+        QVERIFY(capCaptureSequence(m_hwnd));
+        QVERIFY(capSetPreAlarm(m_hwnd, 0));
+        ProbeResult r = Probe(path);
+        QCOMPARE(QString::fromStdString(r.formatName), QString("avi"));
+        QVERIFY2(std::abs(r.duration - 4.0) <= 0.6, std::to_string(r.duration).c_str());
+        const std::string pcm =
+            Run("ffmpeg -v error -i '" + path + "' -map 0:a -ac 1 -ar 8000 -f s16le -");
+        QVERIFY2(std::abs(pcm.size() / 16000.0 - r.duration) <= 0.3,
+                 std::to_string(pcm.size()).c_str());
+        // The sine is there in the first tenths of a second already, not silence.
+        int peak = 0;
+        for (size_t i = 800; i + 1 < 2400; i += 2)
+            peak = std::max(peak,
+                            std::abs(int(int16_t(uint8_t(pcm[i]) | (uint8_t(pcm[i + 1]) << 8)))));
+        QVERIFY2(peak > 1000, std::to_string(peak).c_str());
+    }
+
     void escapeEndsTheRecordingAndASecondOneIsRefused() {
         QVERIFY(capDriverConnect(m_hwnd, 0));
         auto path = (m_dir / "avi" / "esc.AVI").string();
