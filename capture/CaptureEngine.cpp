@@ -56,7 +56,8 @@ struct CaptureEngine::Session {
         if (isDemo(spec))
             producer = std::make_unique<DemoProducer>(intr, pool);
         else
-            producer = std::make_unique<FfmpegProducer>(input, requested, intr, pool);
+            producer =
+                std::make_unique<FfmpegProducer>(input, requested, intr, pool, &e->m_jpegTap);
         if (!input.device)
             producer->setOutputSize(requested.width, requested.height);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/JpegPacketTap.h"
 #include "capture/VideoFormatOption.h"
 #include "detection/Frame.h"
 
@@ -66,6 +67,11 @@ public:
     int clipQuality() const { return m_clipQuality.load(); }
     void setClipQuality(int quality);
 
+    // Every Motion-JPEG picture of the camera that decodes cleanly, as it came, for a listener
+    // that keeps pictures without encoding them again. Called on the decoding thread; an empty
+    // listener ends it, and once this returns the previous listener is not called again.
+    void setJpegListener(JpegPacketTap::Listener listener) { m_jpegTap.set(std::move(listener)); }
+
     // Blocks until a frame newer than `serial` arrives or `timeoutMs` passes.
     bool waitForFrameAfter(uint64_t serial, int timeoutMs) const;
 
@@ -82,6 +88,7 @@ private:
     void publish(FrameBits bits, int width, int height, Session* from);
     void markFailed(Session* from);
 
+    JpegPacketTap m_jpegTap; // outlives every session, which offers to it
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_frameCv;
     std::unique_ptr<Session> m_session;

@@ -64,6 +64,11 @@ CaptureWindow::CaptureWindow(QWidget* parent)
       m_preFeeder(std::make_unique<PreAlarmFeeder>(*m_engine, m_preRing)),
       m_setup(defaultCaptureSetup()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A Motion-JPEG camera's pictures go into the pre-alarm ring as they came (the ring ignores
+    // them while it is off), so keeping them costs a copy, not an encoding.
+    m_engine->setJpegListener([this](const uint8_t* data, size_t size, int width, int height) {
+        m_preRing.pushJpeg(data, size, width, height, PreAlarmRing::Clock::now());
+    });
     m_previewTimer.setInterval(m_previewRate);
     connect(&m_previewTimer, &QTimer::timeout, this, &CaptureWindow::refreshPreview);
 }
@@ -77,6 +82,7 @@ CaptureWindow::~CaptureWindow() {
         m_recorder.reset();
     }
     m_preFeeder.reset();
+    m_engine->setJpegListener({}); // the engine may outlive this window and its ring
     qApp->removeEventFilter(this);
     if (m_watchedWindow)
         m_watchedWindow->removeEventFilter(this);

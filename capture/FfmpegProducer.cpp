@@ -9,9 +9,9 @@
 using namespace capture_detail;
 
 FfmpegProducer::FfmpegProducer(const InputSpec& input, const VideoFormatOption& deviceFormat,
-                               Interrupter& stop, FramePool& pool)
-    : m_input(input), m_deviceFormat(deviceFormat), m_stop(stop), m_converter(pool), m_pacer(stop) {
-}
+                               Interrupter& stop, FramePool& pool, JpegPacketTap* jpegTap)
+    : m_input(input), m_deviceFormat(deviceFormat), m_stop(stop), m_jpegTap(jpegTap),
+      m_converter(pool), m_pacer(stop) {}
 
 FfmpegProducer::~FfmpegProducer() {
     close();
@@ -221,6 +221,8 @@ FfmpegProducer::JpegOutcome FfmpegProducer::decodeJpegPacket(bool withPacing,
     buf.resize(size_t(w) * size_t(h) * 4);
     if (!m_jpeg->decode(m_pkt->data, size_t(m_pkt->size), buf.data(), w, h))
         return JpegOutcome::NotTaken;
+    if (m_jpegTap)
+        m_jpegTap->offer(m_pkt->data, size_t(m_pkt->size), w, h);
     av_packet_unref(m_pkt);
     if (withPacing)
         pace(ts);

@@ -5,6 +5,7 @@
 #include "capture/FramePacer.h"
 #include "capture/FrameProducer.h"
 #include "capture/JpegFrameDecoder.h"
+#include "capture/JpegPacketTap.h"
 #include "capture/VideoFormatOption.h"
 
 #include <cstdint>
@@ -25,7 +26,8 @@ public:
     // `deviceFormat` is asked of a V4L2 device when it opens (0 x 0 and no pixel format: the
     // device's own choice); other sources take their output size through setOutputSize.
     FfmpegProducer(const capture_detail::InputSpec& input, const VideoFormatOption& deviceFormat,
-                   capture_detail::Interrupter& stop, FramePool& pool);
+                   capture_detail::Interrupter& stop, FramePool& pool,
+                   JpegPacketTap* jpegTap = nullptr);
     ~FfmpegProducer() override;
     FfmpegProducer(const FfmpegProducer&) = delete;
     FfmpegProducer& operator=(const FfmpegProducer&) = delete;
@@ -49,6 +51,7 @@ private:
     const capture_detail::InputSpec m_input;
     const VideoFormatOption m_deviceFormat;
     capture_detail::Interrupter& m_stop;
+    JpegPacketTap* m_jpegTap; // told of every Motion-JPEG picture TurboJPEG decoded
     FrameConverter m_converter;
     FramePacer m_pacer;
     bool m_paced = false; // files and graphs, which would otherwise decode as fast as they can
