@@ -1,6 +1,6 @@
 // The pawlinex program: loads the settings, then hands the run to the main window. Command-line
 // arguments are ignored.
-#include "mainwindow/MessageBoxes.h"
+#include "mainwindow/QtMessageBoxes.h"
 #include "mainwindow/SignalPipe.h"
 #include "mainwindow/UiFonts.h"
 #include "mainwindow/frmSw_Mail.h"

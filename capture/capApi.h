@@ -14,6 +14,7 @@
 
 class QWidget;
 class CaptureWindow;
+class MessageBoxes;
 
 using HCAPWND = std::uintptr_t; // 0 = no window
 
@@ -51,7 +52,8 @@ bool capEditCopy(HCAPWND hwnd);
 bool capTakeGrabbedFrame(HCAPWND hwnd, Frame& out);
 bool capTakeGrabbedFrame(HCAPWND hwnd, SharedFrame& out);
 
-bool capDlgVideoFormat(HCAPWND hwnd);
+// The format dialog reports a format the camera refuses through `boxes`.
+bool capDlgVideoFormat(HCAPWND hwnd, MessageBoxes& boxes);
 bool capDlgVideoSource(HCAPWND hwnd);
 bool capDlgVideoCompression(HCAPWND hwnd);
 

@@ -2,7 +2,6 @@
 
 #include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
-#include "mail/MailMessageBox.h"
 #include "mail/MailSendRequest.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
@@ -76,7 +75,7 @@ bool isPort(const std::string& text) {
 
 } // namespace
 
-frmMail::frmMail(QWidget* parent) : QDialog(parent) {
+frmMail::frmMail(MessageBoxes& boxes, QWidget* parent) : QDialog(parent), m_boxes(boxes) {
     setWindowTitle(u("ﾒｰﾙｱｶｳﾝﾄ設定"));
     setObjectName("frmMail");
 
@@ -200,7 +199,7 @@ void frmMail::applyEnabling() {
 }
 
 bool frmMail::fail(QLineEdit* field, const char* message) {
-    CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(), u(message));
+    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), u(message));
     field->setFocus();
     return false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/MessageBoxes.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -13,7 +15,8 @@ class QRadioButton;
 class frmMail : public QDialog {
     Q_OBJECT
 public:
-    explicit frmMail(QWidget* parent = nullptr);
+    // `boxes` must outlive the dialog.
+    explicit frmMail(MessageBoxes& boxes, QWidget* parent = nullptr);
 
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
@@ -31,6 +34,7 @@ public:
     QPushButton* bcmdCancel;
 
 private:
+    MessageBoxes& m_boxes;
     void applyEnabling();
     bool CheckInput();
     void bcmdOK_Click();

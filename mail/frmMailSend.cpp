@@ -1,9 +1,9 @@
 #include "mail/frmMailSend.h"
 
 #include "capture/capApi.h"
+#include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
-#include "mail/MailMessageBox.h"
 #include "mail/MailSend.h"
 #include "mail/MailSendWaiting.h"
 #include "mail/MailThumbnail.h"
@@ -61,7 +61,7 @@ QImage frmMailSend::placeholderPicture() {
     return img;
 }
 
-frmMailSend::frmMailSend(QWidget* parent) : QDialog(parent) {
+frmMailSend::frmMailSend(MessageBoxes& boxes, QWidget* parent) : QDialog(parent), m_boxes(boxes) {
     setWindowTitle(u("手動ﾒｰﾙ送信"));
     setObjectName("frmMailSend");
     pic_View = placeholderPicture();
@@ -147,20 +147,20 @@ void frmMailSend::chkGrp_Click() {
 void frmMailSend::bcmdOK_Click() {
     if (m_sending)
         return;
-    MailMessageBox& boxes = CurrentMailMessageBox();
+    MessageBoxes& boxes = m_boxes;
     if (trimmed(txtMail->text()).empty()) {
-        boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                   u("ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"));
+        boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                     u("ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"));
         return;
     }
     const std::string recipients = trimmed(txtMail->text());
     if (const AddressListResult list = ParseAddressList(recipients); !list.ok()) {
-        boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                   QString::fromStdString(RecipientProblemMessage(list)));
+        boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                     QString::fromStdString(RecipientProblemMessage(list)));
         txtMail->setFocus();
         return;
     }
-    if (!CheckMailAccount(this))
+    if (!CheckMailAccount(m_boxes, this))
         return;
     const std::string subject = trimmed(txtSubject->text());
     const std::string body = trimmed(txtBody->toPlainText());
@@ -196,7 +196,7 @@ void frmMailSend::bcmdOK_Click() {
             for (const std::string& r : outcome.report.refused)
                 text += "\n" + QString::fromStdString(r);
         }
-        boxes.show(this, MailMessageBox::Icon::Information, windowTitle(), text);
+        boxes.showOk(this, MessageBoxes::Icon::Information, windowTitle(), text);
         accept();
         return;
     }
@@ -208,7 +208,7 @@ void frmMailSend::bcmdOK_Click() {
     if (!outcome.error.empty())
         text +=
             (outcome.report.words.empty() ? "\n\n" : "\n") + QString::fromStdString(outcome.error);
-    boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(), text);
+    boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), text);
 }
 
 void frmMailSend::reject() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/MessageBoxes.h"
+
 #include <QDialog>
 #include <QImage>
 
@@ -17,7 +19,8 @@ class QSlider;
 class frmMailSend : public QDialog {
     Q_OBJECT
 public:
-    explicit frmMailSend(QWidget* parent = nullptr);
+    // `boxes` must outlive the dialog.
+    explicit frmMailSend(MessageBoxes& boxes, QWidget* parent = nullptr);
 
     // Takes the capture window's current frame as the picture to send (the built-in placeholder
     // stays when no frame comes) and draws the thumbnail.
@@ -46,6 +49,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    MessageBoxes& m_boxes;
     void chkGrp_Click();
     void bcmdOK_Click();
 

@@ -12,9 +12,9 @@
 #include "mail/frmMailSend.h"
 #include "mail/frmMailSend_Set.h"
 #include "mainwindow/MainWindowTexts.h"
-#include "mainwindow/MessageBoxes.h"
 #include "mainwindow/frmAbout.h"
 #include "settings/AppSettings.h"
+#include "settings/MessageBoxes.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "sound/frmSound.h"
@@ -174,7 +174,7 @@ void frmSw_Mail::RunSoundSettings() {
 void frmSw_Mail::RunMailAccount() {
     sPauseDetection();
     {
-        frmMail dialog(this);
+        frmMail dialog(m_messages, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -183,7 +183,7 @@ void frmSw_Mail::RunMailAccount() {
 void frmSw_Mail::RunAutoMail() {
     sPauseDetection();
     {
-        frmMailSend_Set dialog(this);
+        frmMailSend_Set dialog(m_messages, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -192,7 +192,7 @@ void frmSw_Mail::RunAutoMail() {
 void frmSw_Mail::RunManualSend() {
     sPauseDetection();
     {
-        frmMailSend dialog(this);
+        frmMailSend dialog(m_messages, this);
         // The picture of this moment, taken before the window shows.
         dialog.DrawImage();
         runDialog(dialog);
@@ -203,7 +203,7 @@ void frmSw_Mail::RunManualSend() {
 void frmSw_Mail::RunFtpSettings() {
     sPauseDetection();
     {
-        frmFtp dialog(this);
+        frmFtp dialog(m_messages, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -288,7 +288,7 @@ void frmSw_Mail::RunVideoFormat() {
     bool done = false;
     try {
         // No connected camera, no dialog: that is the failure the caption reports.
-        done = capDlgVideoFormat(hCapWnd);
+        done = capDlgVideoFormat(hCapWnd, m_messages);
         if (done)
             RefreshCaptureFormat(hCapWnd);
     } catch (const std::exception&) {

@@ -9,6 +9,8 @@
 #include "capture/frm_Camera.h"
 #include "settings/AppSettings.h"
 
+#include "mainwindow/MainWindowTestUtil.h"
+
 #include "CaptureTestUtil.h"
 
 #include <QComboBox>
@@ -155,7 +157,8 @@ private slots:
 
     void formatDialogChangesTheFrameHeader() {
         auto* cw = capWindow(m_hwnd);
-        frmVideoFormat dlg(cw->engine());
+        mainwindow_test::RecordingBoxes boxes;
+        frmVideoFormat dlg(cw->engine(), boxes);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ ﾌｫｰﾏｯﾄ"));
         QVERIFY(dlg.cmboFormat->currentText().startsWith("80 x 60"));
         int target = dlg.cmboFormat->findText("320 x 240", Qt::MatchStartsWith);

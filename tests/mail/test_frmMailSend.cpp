@@ -56,7 +56,7 @@ protected:
 };
 
 TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.DrawImage(); // no capture window in this test: the placeholder stands in
     EXPECT_EQ(d.windowTitle().toStdString(), "手動ﾒｰﾙ送信");
     EXPECT_EQ(d.picture().size(), QSize(320, 240));
@@ -84,7 +84,7 @@ TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
 }
 
 TEST_F(frmMailSendTest, ChecksBeforeSending) {
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.show();
     d.txtMail->setText("   ");
     AppSettings.Mail.Smtp = ""; // the account is incomplete too, but the destination comes first
@@ -92,7 +92,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。");
     EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
 
     // A destination that is no address list is refused before the account is even looked at.
     for (const char* bad : {"a@x.jp>NOTIFY=NEVER", "Taro Yamada taro@x.jp", "a@x.jp\x0b"}) {
@@ -102,7 +102,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
         ASSERT_EQ(boxes.shown.size(), 1u) << bad;
         EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
         EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
-        EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+        EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
     }
 
     boxes.shown.clear();
@@ -117,7 +117,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
 }
 
 TEST_F(frmMailSendTest, TextOnlySendWritesNoPictureAndCloses) {
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.show();
     d.txtMail->setText(" to@x.jp ");
     d.txtSubject->setText(" 件名 ");
@@ -133,7 +133,7 @@ TEST_F(frmMailSendTest, TextOnlySendWritesNoPictureAndCloses) {
     EXPECT_TRUE(filesIn(home.path() + "/img").empty());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "送信しました。");
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Information);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Information);
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_FALSE(d.isVisible());
 }
@@ -145,7 +145,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
         transport.calls.clear();
         fs::remove_all(home.path() + "/img");
         fs::create_directories(home.path() + "/img");
-        frmMailSend d;
+        frmMailSend d(boxes);
         d.DrawImage();
         d.show();
         d.txtMail->setText("to@x.jp");
@@ -171,7 +171,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
 
 TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
     fs::remove_all(home.path() + "/img");
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.bcmdOK->click();
@@ -183,14 +183,14 @@ TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
 // A failed send says so with the transport's reason and keeps everything the user typed.
 TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
     transport.sendResult = "Login denied (67): 535 5.7.8 Authentication credentials invalid";
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.txtSubject->setText("subject");
     d.chkGrp->click();
     d.bcmdOK->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
     EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
     EXPECT_EQ(boxes.shown[0].text.rfind("ﾒｰﾙ送信ｴﾗｰでした。", 0), 0u);
     EXPECT_NE(boxes.shown[0].text.find("535 5.7.8"), std::string::npos);
@@ -209,7 +209,7 @@ TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
 TEST_F(frmMailSendTest, SendCancelAndCloseDoNothingWhileSending) {
     GateTransport gate;
     SetMailTransport(&gate);
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.chkGrp->click();
@@ -239,7 +239,7 @@ TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
     ASSERT_GT(smtp.start(), 0);
     SetMailTransport(nullptr);
     AppSettings.Mail.Smtp = smtp.server();
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.DrawImage();
     d.show();
     d.txtMail->setText("to@x.jp");
@@ -294,7 +294,7 @@ TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
         boxes.shown.clear();
         AppSettings.Mail.Smtp = r.smtp;
         AppSettings.Mail.SmtpPass = r.password;
-        frmMailSend d;
+        frmMailSend d(boxes);
         d.show();
         d.txtMail->setText(QString::fromStdString(r.to));
         d.chkGrp->click();
@@ -319,7 +319,7 @@ TEST_F(frmMailSendTest, DrawImageTakesTheCurrentFrame) {
     hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
     ASSERT_NE(hCapWnd, HCAPWND(0));
     ASSERT_TRUE(capDriverConnect(hCapWnd, 0));
-    frmMailSend d;
+    frmMailSend d(boxes);
     d.DrawImage();
     capDriverDisconnect(hCapWnd);
     hCapWnd = 0;
