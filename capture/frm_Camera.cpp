@@ -7,6 +7,7 @@
 #include "detection/ScopePanel.h"
 #include "mail/basPicture.h"
 #include "settings/AppSettings.h"
+#include "settings/Services.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 
@@ -50,6 +51,8 @@ public:
 } // namespace
 
 struct frm_Camera::Live {
+    explicit Live(Services& services) : mailer(services.mail) {}
+
     CapFrameSource frames;
     CapClipRecorder recorder;
     AutoFtpUploader uploader;
@@ -59,8 +62,8 @@ struct frm_Camera::Live {
     SystemClock clock;
 };
 
-frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent)
-    : QWidget(parent), m_host(host), m_scope(scope), m_live(std::make_unique<Live>()) {
+frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)
+    : QWidget(parent), m_host(host), m_scope(scope), m_live(std::make_unique<Live>(services)) {
     setObjectName(QStringLiteral("frm_Camera"));
     setAlarmPorts({});
     Timer1 = new QTimer(this);

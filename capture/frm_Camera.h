@@ -13,6 +13,7 @@
 #include <vector>
 
 class DetectionHost;
+struct Services;
 class ScopePanel;
 class QTimer;
 
@@ -24,7 +25,9 @@ class QTimer;
 class frm_Camera : public QWidget, private AlarmHost {
     Q_OBJECT
 public:
-    frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent = nullptr);
+    // `services` must outlive the window.
+    frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services,
+               QWidget* parent = nullptr);
     ~frm_Camera() override;
 
     QTimer* Timer1 = nullptr; // detection tick; stopped = QTimer::stop(), never interval 0

@@ -2,8 +2,7 @@
 
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
-#include "mail/MailSend.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mail/basPicture.h"
 #include "sound/basSound.h"
 
@@ -37,11 +36,11 @@ bool AccountMailer::updateAccountState() {
 
 bool AccountMailer::send(const std::string& to, const std::string& subject, const std::string& body,
                          const std::string& files) {
-    return MailSendWaiting(to, subject, body, files);
+    return m_sender.MailSendWaiting(to, subject, body, files);
 }
 
 std::string AccountMailer::lastUnansweredReason() const {
-    const MailSendOutcome last = LastMailOutcome();
+    const MailSendOutcome last = m_sender.LastMailOutcome();
     return !last.sent && last.report.unanswered ? last.error : std::string();
 }
 

@@ -26,15 +26,22 @@ public:
                   const std::string& pass) override;
 };
 
-// UpdateMailAccountState / MailAccountReady and the mail transfer.
+class MailSender;
+
+// UpdateMailAccountState / MailAccountReady and the mail transfer through `sender`, which must
+// outlive this object.
 class AccountMailer final : public AlarmMailer {
 public:
+    explicit AccountMailer(MailSender& sender) : m_sender(sender) {}
     bool updateAccountState() override;
     bool send(const std::string& to, const std::string& subject, const std::string& body,
               const std::string& files) override;
     std::string lastUnansweredReason() const override;
     void logSkipped(const std::string& to, const std::string& subject,
                     const std::string& why) override;
+
+private:
+    MailSender& m_sender;
 };
 
 // ScalePicture into the canvas, then DCSavetoJPEG of the canvas.

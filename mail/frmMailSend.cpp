@@ -4,8 +4,7 @@
 #include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
-#include "mail/MailSend.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mail/MailThumbnail.h"
 #include "mail/basPicture.h"
 #include "settings/basCommon.h"
@@ -61,7 +60,8 @@ QImage frmMailSend::placeholderPicture() {
     return img;
 }
 
-frmMailSend::frmMailSend(MessageBoxes& boxes, QWidget* parent) : QDialog(parent), m_boxes(boxes) {
+frmMailSend::frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_sender(sender) {
     setWindowTitle(u("手動ﾒｰﾙ送信"));
     setObjectName("frmMailSend");
     pic_View = placeholderPicture();
@@ -184,11 +184,11 @@ void frmMailSend::bcmdOK_Click() {
 
     m_sending = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool sent = MailSendWaiting(recipients, subject, body, files);
+    const bool sent = m_sender.MailSendWaiting(recipients, subject, body, files);
     QApplication::restoreOverrideCursor();
     m_sending = false;
 
-    const MailSendOutcome outcome = LastMailOutcome();
+    const MailSendOutcome outcome = m_sender.LastMailOutcome();
     if (sent) {
         QString text = u("送信しました。");
         if (!outcome.report.refused.empty()) {

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QImage>
 
+class MailSender;
 class MailThumbnail;
 class QCheckBox;
 class QLineEdit;
@@ -19,8 +20,8 @@ class QSlider;
 class frmMailSend : public QDialog {
     Q_OBJECT
 public:
-    // `boxes` must outlive the dialog.
-    explicit frmMailSend(MessageBoxes& boxes, QWidget* parent = nullptr);
+    // `boxes` and `sender` must outlive the dialog.
+    frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* parent = nullptr);
 
     // Takes the capture window's current frame as the picture to send (the built-in placeholder
     // stays when no frame comes) and draws the thumbnail.
@@ -50,6 +51,7 @@ protected:
 
 private:
     MessageBoxes& m_boxes;
+    MailSender& m_sender;
     void chkGrp_Click();
     void bcmdOK_Click();
 

@@ -192,7 +192,7 @@ void frmSw_Mail::RunAutoMail() {
 void frmSw_Mail::RunManualSend() {
     sPauseDetection();
     {
-        frmMailSend dialog(m_messages, this);
+        frmMailSend dialog(m_messages, m_services.mail, this);
         // The picture of this moment, taken before the window shows.
         dialog.DrawImage();
         runDialog(dialog);

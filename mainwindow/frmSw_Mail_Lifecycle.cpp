@@ -5,7 +5,7 @@
 #include "capture/frm_Camera.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mainwindow/MainWindowTexts.h"
 #include "mainwindow/UiFonts.h"
 #include "settings/MessageBoxes.h"
@@ -144,7 +144,7 @@ void frmSw_Mail::runCloseSequence() {
     capCaptureStop(hCapWnd);
     // Nothing may be left running behind the process: a mail transfer's worker thread is ended
     // and a running FTP client stopped (which also removes its script).
-    AbortMailTransfer();
+    m_services.mail.AbortMailTransfer();
     AbortAutoFTP();
     DisconnectCapture();
 

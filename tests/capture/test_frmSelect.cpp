@@ -7,6 +7,7 @@
 #include "capture/frmVideoFormat.h"
 #include "capture/frmVideoSource.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "settings/AppSettings.h"
 
 #include "mainwindow/MainWindowTestUtil.h"
@@ -142,7 +143,8 @@ private slots:
         SkipNextCompare = false;
         const HCAPWND saved = hCapWnd;
         hCapWnd = m_hwnd; // the tick grabs from the program's capture window
-        frm_Camera cam(nullptr, nullptr);
+        TestServices services;
+        frm_Camera cam(nullptr, nullptr, services.services);
         cam.startTimer1();
         cam.Timer1_Timer();
         frmSelect dlg(m_hwnd, {});

@@ -1,6 +1,7 @@
 // The detection tick on frames decoded by the real capture engine from FFmpeg lavfi sources.
 #include "capture/CaptureEngine.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 
 #include "AlarmDoubles.h"
 #include "detection/DetectionHost.h"
@@ -76,7 +77,8 @@ class TestTickOnRealFrames : public QObject {
         CallLog log;
         Host host;
         ScopePanel scope;
-        frm_Camera cam(&host, &scope);
+        TestServices services;
+        frm_Camera cam(&host, &scope, services.services);
         EngineSource source(engine);
         RecordingRecorder recorder(log);
         RecordingUploader uploader(log);

@@ -1,4 +1,5 @@
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 
 #include "AlarmDoubles.h"
 #include "detection/DetectionHost.h"
@@ -118,6 +119,7 @@ class TestFrmCamera : public QObject {
     std::unique_ptr<RecordingPictures> pictures;
     std::unique_ptr<RecordingSound> sound;
     FixedClock clock;
+    TestServices services;
     std::unique_ptr<ScopePanel> scope;
     std::unique_ptr<frm_Camera> cam;
 
@@ -158,7 +160,7 @@ private slots:
         pictures = std::make_unique<RecordingPictures>(log);
         sound = std::make_unique<RecordingSound>(log);
         scope = std::make_unique<ScopePanel>();
-        cam = std::make_unique<frm_Camera>(host.get(), scope.get());
+        cam = std::make_unique<frm_Camera>(host.get(), scope.get(), services.services);
         cam->setFrameSource(source.get());
         cam->setAlarmPorts({recorder.get(), uploader.get(), mailer.get(), pictures.get(), &clock});
         cam->setAlarmSound(sound.get());

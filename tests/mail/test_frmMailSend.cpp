@@ -5,6 +5,7 @@
 #include "capture/capApi.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailPeers.h"
+#include "mail/MailSender.h"
 #include "mail/MailThumbnail.h"
 #include "mail/MailTransport.h"
 #include "mail/MailWidgetTest.h"
@@ -46,17 +47,13 @@ protected:
         AppSettings.Mail.Mail = "cam@x.jp";
         AppSettings.Mail.Smtp = "127.0.0.1\t25";
         AppSettings.Mail.Att = "0";
-        SetMailTransport(&transport);
-    }
-    void TearDown() override {
-        SetMailTransport(nullptr);
-        MailWidgetTest::TearDown();
     }
     RecordingTransport transport;
+    MailSender sender{transport};
 };
 
 TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.DrawImage(); // no capture window in this test: the placeholder stands in
     EXPECT_EQ(d.windowTitle().toStdString(), "手動ﾒｰﾙ送信");
     EXPECT_EQ(d.picture().size(), QSize(320, 240));
@@ -84,7 +81,7 @@ TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
 }
 
 TEST_F(frmMailSendTest, ChecksBeforeSending) {
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("   ");
     AppSettings.Mail.Smtp = ""; // the account is incomplete too, but the destination comes first
@@ -117,7 +114,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
 }
 
 TEST_F(frmMailSendTest, TextOnlySendWritesNoPictureAndCloses) {
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText(" to@x.jp ");
     d.txtSubject->setText(" 件名 ");
@@ -145,7 +142,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
         transport.calls.clear();
         fs::remove_all(home.path() + "/img");
         fs::create_directories(home.path() + "/img");
-        frmMailSend d(boxes);
+        frmMailSend d(boxes, sender);
         d.DrawImage();
         d.show();
         d.txtMail->setText("to@x.jp");
@@ -171,7 +168,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
 
 TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
     fs::remove_all(home.path() + "/img");
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.bcmdOK->click();
@@ -183,7 +180,7 @@ TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
 // A failed send says so with the transport's reason and keeps everything the user typed.
 TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
     transport.sendResult = "Login denied (67): 535 5.7.8 Authentication credentials invalid";
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.txtSubject->setText("subject");
@@ -208,8 +205,8 @@ TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
 
 TEST_F(frmMailSendTest, SendCancelAndCloseDoNothingWhileSending) {
     GateTransport gate;
-    SetMailTransport(&gate);
-    frmMailSend d(boxes);
+    MailSender gated(gate);
+    frmMailSend d(boxes, gated);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.chkGrp->click();
@@ -237,9 +234,10 @@ TEST_F(frmMailSendTest, SendCancelAndCloseDoNothingWhileSending) {
 TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
     SmtpPeer smtp;
     ASSERT_GT(smtp.start(), 0);
-    SetMailTransport(nullptr);
+    CurlMailTransport real;
+    MailSender realSender(real);
     AppSettings.Mail.Smtp = smtp.server();
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, realSender);
     d.DrawImage();
     d.show();
     d.txtMail->setText("to@x.jp");
@@ -268,7 +266,8 @@ TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
     ASSERT_GT(smtp.start({"--auth", "login", "--user", "alice", "--password", "pw", "--refuse-rcpt",
                           "nobody"}),
               0);
-    SetMailTransport(nullptr);
+    CurlMailTransport real;
+    MailSender realSender(real);
     AppSettings.Mail.Att = "1";
     AppSettings.Mail.OptAtt = "1";
     AppSettings.Mail.SmtpUser = "alice";
@@ -294,7 +293,7 @@ TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
         boxes.shown.clear();
         AppSettings.Mail.Smtp = r.smtp;
         AppSettings.Mail.SmtpPass = r.password;
-        frmMailSend d(boxes);
+        frmMailSend d(boxes, realSender);
         d.show();
         d.txtMail->setText(QString::fromStdString(r.to));
         d.chkGrp->click();
@@ -319,7 +318,7 @@ TEST_F(frmMailSendTest, DrawImageTakesTheCurrentFrame) {
     hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
     ASSERT_NE(hCapWnd, HCAPWND(0));
     ASSERT_TRUE(capDriverConnect(hCapWnd, 0));
-    frmMailSend d(boxes);
+    frmMailSend d(boxes, sender);
     d.DrawImage();
     capDriverDisconnect(hCapWnd);
     hCapWnd = 0;

@@ -4,6 +4,7 @@
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
 #include "mainwindow/frmSw_Mail.h"
@@ -49,6 +50,7 @@ class TestFrmSwMail : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingBoxes m_boxes;
+    TestServices m_services{m_boxes};
     EndSnapshot m_end;
     std::function<void()> m_endProbe; // looks at the files when the process would end
     std::unique_ptr<frmSw_Mail> m_window;
@@ -63,7 +65,7 @@ class TestFrmSwMail : public QObject {
         RefreshVideoSources();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] {
+        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] {
             ++m_end.calls;
             m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
             m_end.endButtonEnabled = m_window->bcmd_End->isEnabled();

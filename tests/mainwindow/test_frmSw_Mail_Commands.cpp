@@ -5,6 +5,7 @@
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
 #include "ftp/basAutoFTP.h"
@@ -58,6 +59,7 @@ class TestFrmSwMailCommands : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingBoxes m_boxes;
+    TestServices m_services{m_boxes};
     int m_endCalls = 0;
     std::unique_ptr<frmSw_Mail> m_window;
 
@@ -67,7 +69,7 @@ class TestFrmSwMailCommands : public QObject {
         RefreshVideoSources();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] { ++m_endCalls; });
+        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] { ++m_endCalls; });
         return m_window->Start();
     }
 

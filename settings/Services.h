@@ -1,0 +1,12 @@
+#pragma once
+
+class MailSender;
+class MessageBoxes;
+
+// The program's ways to the outside world that the windows hand down to what they open: made once
+// by main() over the real implementations, by tests over their doubles. Every referenced object
+// outlives the windows. User-interface thread only, like the windows that use them.
+struct Services {
+    MessageBoxes& messages;
+    MailSender& mail;
+};
