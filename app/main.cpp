@@ -1,5 +1,6 @@
 // The pawlinex program: loads the settings, then hands the run to the main window. Command-line
 // arguments are ignored.
+#include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
 #include "mail/MailTransport.h"
 #include "mainwindow/QtMessageBoxes.h"
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
     QtMessageBoxes messages;
     CurlMailTransport mailTransport;
     MailSender mail(mailTransport);
-    const Services services{messages, mail};
+    AutoFtp ftp;
+    const Services services{messages, mail, ftp};
     frmSw_Mail window(services);
 
     // Logging off, shutting down and Ctrl+C close the program like the close box does. The

@@ -51,7 +51,7 @@ public:
 } // namespace
 
 struct frm_Camera::Live {
-    explicit Live(Services& services) : mailer(services.mail) {}
+    explicit Live(Services& services) : uploader(services.ftp), mailer(services.mail) {}
 
     CapFrameSource frames;
     CapClipRecorder recorder;

@@ -18,15 +18,15 @@ void BasAlarmSound::repeat(const std::string& path) {
 
 void AutoFtpUploader::upload(std::string& remoteName, std::string& localPath,
                              const std::string& remoteFolder, std::string& mode) {
-    AutoFTP(remoteName, localPath, remoteFolder, mode);
+    m_ftp.AutoFTP(remoteName, localPath, remoteFolder, mode);
 }
 
 void AutoFtpUploader::setLogin(const std::string& appPath, const std::string& host,
                                const std::string& user, const std::string& pass) {
-    FtpAppPath = appPath;
-    FtpHost = host;
-    FtpUser = user;
-    FtpPass = pass;
+    m_ftp.FtpAppPath = appPath;
+    m_ftp.FtpHost = host;
+    m_ftp.FtpUser = user;
+    m_ftp.FtpPass = pass;
 }
 
 bool AccountMailer::updateAccountState() {

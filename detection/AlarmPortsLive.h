@@ -17,13 +17,19 @@ public:
     void repeat(const std::string& path) override;
 };
 
-// AutoFTP and its login variables.
+class AutoFtp;
+
+// AutoFTP and its login variables, on `ftp`, which must outlive this object.
 class AutoFtpUploader final : public ClipUploader {
 public:
+    explicit AutoFtpUploader(AutoFtp& ftp) : m_ftp(ftp) {}
     void upload(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
                 std::string& mode) override;
     void setLogin(const std::string& appPath, const std::string& host, const std::string& user,
                   const std::string& pass) override;
+
+private:
+    AutoFtp& m_ftp;
 };
 
 class MailSender;

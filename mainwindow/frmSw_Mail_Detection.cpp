@@ -49,7 +49,7 @@ void frmSw_Mail::sDispEnabled(bool bolEnabled) {
         a->setEnabled(bolEnabled);
     // The alarm's actions are over: a clip's progress bar that waited for an upload that never
     // came (or has ended) goes.
-    if (bolEnabled && m_phase == ActionPhase::Upload && !AutoFTPRunning())
+    if (bolEnabled && m_phase == ActionPhase::Upload && !m_services.ftp.AutoFTPRunning())
         hideProgress();
 }
 

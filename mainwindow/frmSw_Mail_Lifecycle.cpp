@@ -145,7 +145,7 @@ void frmSw_Mail::runCloseSequence() {
     // Nothing may be left running behind the process: a mail transfer's worker thread is ended
     // and a running FTP client stopped (which also removes its script).
     m_services.mail.AbortMailTransfer();
-    AbortAutoFTP();
+    m_services.ftp.AbortAutoFTP();
     DisconnectCapture();
 
     // An upload cut short by the close may have left the script, which holds the FTP password.

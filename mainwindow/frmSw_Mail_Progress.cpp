@@ -81,7 +81,7 @@ void frmSw_Mail::recordingFinished() {
     m_phase = ActionPhase::Upload;
     m_uploadSeen = false;
     // Outside the alarm actions (commands usable) no upload follows.
-    if (!m_commandsLocked && !AutoFTPRunning()) {
+    if (!m_commandsLocked && !m_services.ftp.AutoFTPRunning()) {
         hideProgress();
         return;
     }
@@ -94,7 +94,7 @@ void frmSw_Mail::pollUpload() {
         m_uploadPoll->stop();
         return;
     }
-    if (AutoFTPRunning()) {
+    if (m_services.ftp.AutoFTPRunning()) {
         if (!m_uploadSeen) {
             m_uploadSeen = true;
             prgAction->setRange(0, 0); // an upload has no known length: busy

@@ -1,5 +1,6 @@
 #pragma once
 
+class AutoFtp;
 class MailSender;
 class MessageBoxes;
 
@@ -9,4 +10,5 @@ class MessageBoxes;
 struct Services {
     MessageBoxes& messages;
     MailSender& mail;
+    AutoFtp& ftp;
 };

@@ -1,8 +1,10 @@
 #pragma once
 
 // The services a window under test is built with: the test's own message boxes (or boxes that
-// answer nothing), and the real mail client, which reaches no server unless the test starts one.
+// answer nothing), the real mail client and the real FTP runner, which reach no server unless the
+// test starts one.
 
+#include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
 #include "mail/MailTransport.h"
 #include "settings/MessageBoxes.h"
@@ -10,11 +12,12 @@
 
 class TestServices {
 public:
-    TestServices() : services{m_ignored, mail} {}
-    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail} {}
+    TestServices() : services{m_ignored, mail, ftp} {}
+    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp} {}
 
     CurlMailTransport mailTransport;
     MailSender mail{mailTransport};
+    AutoFtp ftp;
     Services services;
 
 private:

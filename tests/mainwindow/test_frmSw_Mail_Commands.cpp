@@ -527,28 +527,29 @@ private slots:
         WriteFile(client,
                   "#!/bin/sh\nwhile [ ! -f '" + release.toUtf8() + "' ]; do sleep 0.05; done\n");
         QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        SetFtpClientPath(client.toStdString());
-        SetAutoFTPWaitLimit(120000);
-        FtpAppPath = m_home->path().toStdString();
-        FtpHost = "127.0.0.1";
-        FtpUser = "anonymous";
-        FtpPass = "x";
+        m_services.ftp.setClientPath(client.toStdString());
+        m_services.ftp.setWaitLimit(120000);
+        m_services.ftp.FtpAppPath = m_home->path().toStdString();
+        m_services.ftp.FtpHost = "127.0.0.1";
+        m_services.ftp.FtpUser = "anonymous";
+        m_services.ftp.FtpPass = "x";
 
         bool busySeen = false;
         QTimer watcher;
         watcher.setInterval(20);
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (AutoFTPRunning() && w.prgAction->isVisible() && w.prgAction->maximum() == 0) {
+            if (m_services.ftp.AutoFTPRunning() && w.prgAction->isVisible() &&
+                w.prgAction->maximum() == 0) {
                 busySeen = true;
                 WriteFile(release, "go");
             }
         });
         watcher.start();
         std::string remote = "clip.avi", local = clip.toStdString(), mode = "binary";
-        AutoFTP(remote, local, "", mode);
+        m_services.ftp.AutoFTP(remote, local, "", mode);
         watcher.stop();
-        SetFtpClientPath("");
-        SetAutoFTPWaitLimit(0);
+        m_services.ftp.setClientPath("");
+        m_services.ftp.setWaitLimit(0);
         QVERIFY(busySeen);
 
         QVERIFY(w.prgAction->isVisible()); // until the actions end
