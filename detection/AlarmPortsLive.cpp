@@ -30,8 +30,7 @@ void AutoFtpUploader::setLogin(const std::string& appPath, const std::string& ho
 }
 
 bool AccountMailer::updateAccountState() {
-    UpdateMailAccountState();
-    return MailAccountReady;
+    return m_sender.UpdateMailAccountState();
 }
 
 bool AccountMailer::send(const std::string& to, const std::string& subject, const std::string& body,

@@ -28,11 +28,6 @@ std::string MailAccountProblem() {
     return {};
 }
 
-void UpdateMailAccountState() {
-    MailAccountReady = false;
-    MailAccountReady = MailAccountProblem().empty();
-}
-
 bool CheckMailAccount(MessageBoxes& boxes, QWidget* parent) {
     const std::string problem = MailAccountProblem();
     if (problem.empty())

@@ -1,5 +1,6 @@
 #include "mail/MailSender.h"
 
+#include "mail/MailAccount.h"
 #include "mail/MailComposer.h"
 #include "mail/MailTransport.h"
 #include "settings/AppSettings.h"
@@ -74,6 +75,11 @@ void MailSender::AbortMailTransfer() {
         return;
     m_transport.requestAbort();
     m_ended.wait(lock, [this] { return !m_workerRunning; });
+}
+
+bool MailSender::UpdateMailAccountState() {
+    MailAccountReady = MailAccountProblem().empty();
+    return MailAccountReady;
 }
 
 void LogSkippedMail(const std::string& recipients, const std::string& subject,

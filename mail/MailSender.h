@@ -43,6 +43,11 @@ public:
     // server never answered, Japanese words for a failure.
     MailSendOutcome LastMailOutcome() const { return m_last; }
 
+    // True when the stored mail account has every field its mode needs; set by
+    // UpdateMailAccountState from the stored texts of AppSettings.Mail, which also answers it.
+    bool MailAccountReady = false;
+    bool UpdateMailAccountState();
+
 private:
     MailTransport& m_transport;
     MailSendOutcome m_last;

@@ -1,5 +1,7 @@
 #include "mail/frmMail.h"
 
+#include "mail/MailSender.h"
+
 #include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailSendRequest.h"
@@ -75,7 +77,8 @@ bool isPort(const std::string& text) {
 
 } // namespace
 
-frmMail::frmMail(MessageBoxes& boxes, QWidget* parent) : QDialog(parent), m_boxes(boxes) {
+frmMail::frmMail(MessageBoxes& boxes, MailSender& sender, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_sender(sender) {
     setWindowTitle(u("ﾒｰﾙｱｶｳﾝﾄ設定"));
     setObjectName("frmMail");
 
@@ -257,9 +260,8 @@ void frmMail::bcmdOK_Click() {
     m.SmtpUser = trimmed(txtSmtpUser);
     m.SmtpPass = trimmed(txtSmtpPass);
     SaveSettings();
-    UpdateMailAccountState();
     StatusPanels& panels = StatusPanels::instance();
-    if (MailAccountReady) {
+    if (m_sender.UpdateMailAccountState()) {
         panels.setVisible(5, false);
         panels.setText(5, "");
     } else {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class MailSender;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -15,8 +16,8 @@ class QRadioButton;
 class frmMail : public QDialog {
     Q_OBJECT
 public:
-    // `boxes` must outlive the dialog.
-    explicit frmMail(MessageBoxes& boxes, QWidget* parent = nullptr);
+    // OK re-checks the account on `sender`. `boxes` and `sender` must outlive the dialog.
+    frmMail(MessageBoxes& boxes, MailSender& sender, QWidget* parent = nullptr);
 
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
@@ -35,6 +36,7 @@ public:
 
 private:
     MessageBoxes& m_boxes;
+    MailSender& m_sender;
     void applyEnabling();
     bool CheckInput();
     void bcmdOK_Click();

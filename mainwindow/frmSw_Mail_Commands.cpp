@@ -174,7 +174,7 @@ void frmSw_Mail::RunSoundSettings() {
 void frmSw_Mail::RunMailAccount() {
     sPauseDetection();
     {
-        frmMail dialog(m_messages, this);
+        frmMail dialog(m_messages, m_services.mail, this);
         runDialog(dialog);
     }
     sResumeDetection();

@@ -80,9 +80,9 @@ bool frmSw_Mail::Start() {
     StatusPanels& panels = StatusPanels::instance();
     panels.setText(4, SoundPanelText(AppSettings.Com.Sound));
 
-    UpdateMailAccountState();
-    panels.setText(5, MailAccountPanelText(MailAccountReady));
-    panels.setVisible(5, !MailAccountReady);
+    const bool accountReady = m_services.mail.UpdateMailAccountState();
+    panels.setText(5, MailAccountPanelText(accountReady));
+    panels.setVisible(5, !accountReady);
 
     // Detection runs from here on, with "開始" of the start/stop pair selected.
     optPrv[0]->setChecked(true);

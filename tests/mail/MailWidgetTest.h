@@ -4,6 +4,8 @@
 // with an empty settings file, and message boxes that are recorded instead of shown.
 
 #include "common/PeerProcess.h"
+#include "mail/MailSender.h"
+#include "mail/RecordingTransport.h"
 #include "settings/AppSettings.h"
 #include "settings/MessageBoxes.h"
 #include "settings/StatusPanels.h"
@@ -68,4 +70,6 @@ protected:
 
     TempFolder home;
     RecordingBoxes boxes;
+    RecordingTransport transport;
+    MailSender sender{transport};
 };

@@ -56,9 +56,9 @@ TEST_F(MailAccountTest, FirstMissingFieldByModeAndTheReadyFlag) {
         SCOPED_TRACE(c.name);
         AppSettings.Mail = c.m;
         boxes.shown.clear();
-        MailAccountReady = !c.message; // the opposite, so the update must set it
-        UpdateMailAccountState();
-        EXPECT_EQ(MailAccountReady, c.message == nullptr);
+        sender.MailAccountReady = !c.message; // the opposite, so the update must set it
+        sender.UpdateMailAccountState();
+        EXPECT_EQ(sender.MailAccountReady, c.message == nullptr);
         EXPECT_EQ(CheckMailAccount(boxes, nullptr), c.message == nullptr);
         if (c.message) {
             ASSERT_EQ(boxes.shown.size(), 1u);

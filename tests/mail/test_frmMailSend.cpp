@@ -48,8 +48,6 @@ protected:
         AppSettings.Mail.Smtp = "127.0.0.1\t25";
         AppSettings.Mail.Att = "0";
     }
-    RecordingTransport transport;
-    MailSender sender{transport};
 };
 
 TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
