@@ -12,11 +12,6 @@ struct DetectorState {
     bool FramesReady = false;
 };
 
-// Program-wide: when set, the next grabbed frame only becomes the reference. Set by the alarm,
-// by threshold editing, by the two video buttons, by a switch of camera and by a camera's first
-// picture after it was lost; cleared by the comparison.
-inline bool SkipNextCompare = false;
-
 struct CompareResult {
     int32_t ChangeLevel = 0; // 0 when no comparison was made
     bool Compared = false;   // true when DiffFrame holds a fresh difference image

@@ -215,7 +215,7 @@ void frmSw_Mail::RunDriverSelection() {
         // The dialog connects the chosen driver itself and has the capture window refitted to
         // the new picture. Panel 3 keeps its text until the next format command.
         frmSelect dialog(
-            hCapWnd,
+            hCapWnd, m_camera->SkipNextCompare,
             [this] {
                 if (m_camera)
                     m_camera->ResizeCaptureWindow(hCapWnd);
@@ -317,7 +317,7 @@ void frmSw_Mail::RunVideoCompression() {
 
 void frmSw_Mail::RunVideoButton(bool format) {
     // The picture size or source may change: the next tick only takes a new reference frame.
-    SkipNextCompare = true;
+    m_camera->SkipNextCompare = true;
     if (format)
         RunVideoFormat();
     else

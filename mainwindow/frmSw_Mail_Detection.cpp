@@ -143,7 +143,7 @@ void frmSw_Mail::cmdKenchi_Click() {
         cmdKenchi->setEnabled(true);
         cmdKenchi->setProperty("tag", QStringLiteral("1"));
         // The first tick after the edit must not compare against a frame from before the pause.
-        SkipNextCompare = true;
+        m_camera->SkipNextCompare = true;
         txtCKData->setFocus();
         txtCKData->selectAll();
         return;

@@ -150,7 +150,6 @@ private slots:
         AppSettings.Trg[0].MailTo = "a@x";
         AppSettings.Trg[0].Grp = 1;
         AppSettings.Trg[0].MinSize = 2;
-        SkipNextCompare = false;
         StatusPanels::instance().reset();
         source = std::make_unique<ScriptedSource>(log);
         host = std::make_unique<FakeHost>(log);

@@ -138,7 +138,6 @@ private slots:
         m_end = {};
         m_endProbe = nullptr;
         StatusPanels::instance().reset();
-        SkipNextCompare = false;
     }
 
     void cleanup() {
@@ -305,12 +304,12 @@ private slots:
         checkRunning(700);
 
         // Editing the threshold: everything locked but the confirm button.
-        SkipNextCompare = false;
+        w.camera()->SkipNextCompare = false;
         w.cmdKenchi->click();
         QVERIFY(w.isThresholdEditing());
         QCOMPARE(w.cmdKenchi->text(), QString("OK(&K)"));
         QCOMPARE(w.cmdKenchi->property("tag").toString(), QString("1"));
-        QVERIFY(SkipNextCompare);
+        QVERIFY(w.camera()->SkipNextCompare);
         checkLocks(false, {"cmdKenchi"});
         QVERIFY(!timer1()->isActive());
         QVERIFY(!previewOn());
@@ -480,7 +479,7 @@ private slots:
         QCOMPARE(seen.size(), startupDialogs);
         seen.clear();
 
-        SkipNextCompare = false;
+        m_window->camera()->SkipNextCompare = false;
         StatusPanels::instance().setText(3, "unchanged");
         frmSw_Mail& w = *m_window;
         if (auto* button = w.findChild<QPushButton*>(command))
@@ -490,7 +489,7 @@ private slots:
         closer.stop();
 
         QCOMPARE(seen, expectedPauses);
-        QCOMPARE(SkipNextCompare, skipSet);
+        QCOMPARE(w.camera()->SkipNextCompare, skipSet);
         QCOMPARE(StatusPanels::instance().text(3),
                  panel3Refreshed ? std::string("解像度: 160×120") : std::string("unchanged"));
         checkRunning(700);
