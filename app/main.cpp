@@ -7,6 +7,7 @@
 #include "mainwindow/SignalPipe.h"
 #include "mainwindow/UiFonts.h"
 #include "mainwindow/frmSw_Mail.h"
+#include "settings/StatusPanels.h"
 #include "settings/basSettings.h"
 
 #include <QApplication>
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
     CurlMailTransport mailTransport;
     MailSender mail(mailTransport);
     AutoFtp ftp;
-    const Services services{messages, mail, ftp};
+    StatusPanels panels;
+    const Services services{messages, mail, ftp, panels};
     frmSw_Mail window(services);
 
     // Logging off, shutting down and Ctrl+C close the program like the close box does. The

@@ -63,7 +63,8 @@ struct frm_Camera::Live {
 };
 
 frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)
-    : QWidget(parent), m_host(host), m_scope(scope), m_live(std::make_unique<Live>(services)) {
+    : QWidget(parent), m_host(host), m_scope(scope), m_panels(services.panels),
+      m_live(std::make_unique<Live>(services)) {
     setObjectName(QStringLiteral("frm_Camera"));
     setAlarmPorts({});
     Timer1 = new QTimer(this);
@@ -135,7 +136,8 @@ const Clock& frm_Camera::clock() {
 }
 
 AlarmActions frm_Camera::actions() {
-    return AlarmActions(m_ports, m_programFolder.empty() ? ProgramFolder() : m_programFolder);
+    return AlarmActions(m_ports, m_panels,
+                        m_programFolder.empty() ? ProgramFolder() : m_programFolder);
 }
 
 void frm_Camera::sStartAVI() {
@@ -176,7 +178,7 @@ void frm_Camera::dumpPanel1() {
     static const QByteArray path = qgetenv("PAWLINEX_PANEL_DUMP");
     if (path.isEmpty())
         return;
-    const std::string text = StatusPanels::instance().text(1);
+    const std::string text = m_panels.text(1);
     if (text == m_dumpedPanel1)
         return;
     m_dumpedPanel1 = text;
@@ -232,9 +234,9 @@ void frm_Camera::tickBody() {
             FormatCount(m_changeLevel, QLocale().groupSeparator().toStdString())));
 
     const int threshold = AppSettings.Com.CkSum;
-    const ClassifyOutcome outcome =
-        ClassifyAndShow(m_changeLevel, threshold, AppSettings.Com.SoundPath,
-                        static_cast<AlarmHost&>(*this), sound(), clock(), SkipNextCompare);
+    const ClassifyOutcome outcome = ClassifyAndShow(
+        m_changeLevel, threshold, AppSettings.Com.SoundPath, static_cast<AlarmHost&>(*this),
+        sound(), clock(), m_panels, SkipNextCompare);
     m_lastState = outcome.state;
     if (m_scope) {
         const TimelineStep step = m_scope->timeline().draw(
@@ -250,7 +252,7 @@ bool frm_Camera::watchCamera(bool newFrame) {
     if (step.lostNow) {
         // Saying nothing would leave the last state's text and lamp on, telling the user all is
         // well while nothing is watched. The warning sound is left as it is.
-        StatusPanels::instance().setText(1, kCameraLostText);
+        m_panels.setText(1, kCameraLostText);
         if (m_scope)
             m_scope->setLamps(-1, false);
         std::fprintf(stderr, "pawlinex: no new camera picture for %d s\n",

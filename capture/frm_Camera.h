@@ -14,6 +14,7 @@
 
 class DetectionHost;
 struct Services;
+class StatusPanels;
 class ScopePanel;
 class QTimer;
 
@@ -90,6 +91,7 @@ private:
 
     DetectionHost* m_host;
     ScopePanel* m_scope;
+    StatusPanels& m_panels;
 
     DetectorState m_detector;
     std::vector<uint8_t> m_diff;

@@ -77,8 +77,8 @@ bool isPort(const std::string& text) {
 
 } // namespace
 
-frmMail::frmMail(MessageBoxes& boxes, MailSender& sender, QWidget* parent)
-    : QDialog(parent), m_boxes(boxes), m_sender(sender) {
+frmMail::frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_sender(sender), m_panels(panels) {
     setWindowTitle(u("ﾒｰﾙｱｶｳﾝﾄ設定"));
     setObjectName("frmMail");
 
@@ -260,7 +260,7 @@ void frmMail::bcmdOK_Click() {
     m.SmtpUser = trimmed(txtSmtpUser);
     m.SmtpPass = trimmed(txtSmtpPass);
     SaveSettings();
-    StatusPanels& panels = StatusPanels::instance();
+    StatusPanels& panels = m_panels;
     if (m_sender.UpdateMailAccountState()) {
         panels.setVisible(5, false);
         panels.setText(5, "");

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class MailSender;
+class StatusPanels;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -16,8 +17,10 @@ class QRadioButton;
 class frmMail : public QDialog {
     Q_OBJECT
 public:
-    // OK re-checks the account on `sender`. `boxes` and `sender` must outlive the dialog.
-    frmMail(MessageBoxes& boxes, MailSender& sender, QWidget* parent = nullptr);
+    // OK re-checks the account on `sender` and says on panel 5 whether it is complete. The
+    // objects passed in must outlive the dialog.
+    frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels,
+            QWidget* parent = nullptr);
 
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
@@ -37,6 +40,7 @@ public:
 private:
     MessageBoxes& m_boxes;
     MailSender& m_sender;
+    StatusPanels& m_panels;
     void applyEnabling();
     bool CheckInput();
     void bcmdOK_Click();

@@ -148,7 +148,7 @@ frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProces
 }
 
 frmSw_Mail::~frmSw_Mail() {
-    StatusPanels::instance().setListener({});
+    m_services.panels.setListener({});
 }
 
 void frmSw_Mail::buildLeftPanel() {

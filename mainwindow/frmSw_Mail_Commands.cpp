@@ -165,7 +165,7 @@ bool frmSw_Mail::openUrl(const QUrl& url) {
 void frmSw_Mail::RunSoundSettings() {
     sPauseDetection();
     {
-        frmSound dialog(this);
+        frmSound dialog(m_services.panels, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -174,7 +174,7 @@ void frmSw_Mail::RunSoundSettings() {
 void frmSw_Mail::RunMailAccount() {
     sPauseDetection();
     {
-        frmMail dialog(m_messages, m_services.mail, this);
+        frmMail dialog(m_messages, m_services.mail, m_services.panels, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -324,8 +324,7 @@ void frmSw_Mail::RunVideoButton(bool format) {
         RunVideoSource();
     CAPSTATUS status{};
     capGetStatus(hCapWnd, &status, sizeof status);
-    StatusPanels::instance().setText(
-        3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
+    m_services.panels.setText(3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
 }
 
 void frmSw_Mail::RunVersion() {

@@ -74,8 +74,7 @@ void frmSw_Mail::sResumeDetection() {
 void frmSw_Mail::RefreshCaptureFormat(HCAPWND lwnd) {
     CAPSTATUS status{};
     capGetStatus(lwnd, &status, sizeof status);
-    StatusPanels::instance().setText(
-        3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
+    m_services.panels.setText(3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
     if (m_camera)
         m_camera->ResizeCaptureWindow(lwnd);
 }

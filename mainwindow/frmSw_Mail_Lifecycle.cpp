@@ -77,7 +77,7 @@ bool frmSw_Mail::Start() {
             return false;
     }
 
-    StatusPanels& panels = StatusPanels::instance();
+    StatusPanels& panels = m_services.panels;
     panels.setText(4, SoundPanelText(AppSettings.Com.Sound));
 
     const bool accountReady = m_services.mail.UpdateMailAccountState();

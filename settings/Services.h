@@ -3,6 +3,7 @@
 class AutoFtp;
 class MailSender;
 class MessageBoxes;
+class StatusPanels;
 
 // The program's ways to the outside world that the windows hand down to what they open: made once
 // by main() over the real implementations, by tests over their doubles. Every referenced object
@@ -11,4 +12,5 @@ struct Services {
     MessageBoxes& messages;
     MailSender& mail;
     AutoFtp& ftp;
+    StatusPanels& panels;
 };

@@ -9,15 +9,17 @@
 #include "mail/MailTransport.h"
 #include "settings/MessageBoxes.h"
 #include "settings/Services.h"
+#include "settings/StatusPanels.h"
 
 class TestServices {
 public:
-    TestServices() : services{m_ignored, mail, ftp} {}
-    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp} {}
+    TestServices() : services{m_ignored, mail, ftp, panels} {}
+    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp, panels} {}
 
     CurlMailTransport mailTransport;
     MailSender mail{mailTransport};
     AutoFtp ftp;
+    StatusPanels panels;
     Services services;
 
 private:

@@ -114,7 +114,6 @@ private slots:
         AppSettings.Com.CkSum = 10;
         AppSettings.Com.Accuracy = 100;
         AppSettings.Com.Noize = true;
-        StatusPanels::instance().reset();
     }
 
     void stillSceneStaysCalm() {

@@ -56,7 +56,6 @@ protected:
         std::filesystem::create_directories(home.path() + "/img");
         AppSettings = AppSettingsRecord{};
         ASSERT_TRUE(SaveSettings()) << LastSettingsError();
-        StatusPanels::instance().reset();
     }
 
     // What is on disk, read back through the settings loader.
@@ -72,4 +71,5 @@ protected:
     RecordingBoxes boxes;
     RecordingTransport transport;
     MailSender sender{transport};
+    StatusPanels panels;
 };

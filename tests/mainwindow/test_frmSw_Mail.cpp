@@ -137,7 +137,7 @@ private slots:
         m_boxes.shown.clear();
         m_end = {};
         m_endProbe = nullptr;
-        StatusPanels::instance().reset();
+        m_services.panels.reset();
     }
 
     void cleanup() {
@@ -168,7 +168,7 @@ private slots:
         QCOMPARE(capture->parentWidget(), static_cast<QWidget*>(w.camera()));
         QCOMPARE(capture->size(), w.camera()->size());
 
-        const StatusPanels& panels = StatusPanels::instance();
+        const StatusPanels& panels = m_services.panels;
         QCOMPARE(panels.text(3), std::string("解像度: 160×120"));
         QCOMPARE(panels.text(4), std::string("警告音: chimes.wav"));
         QCOMPARE(panels.text(5), std::string("ﾒｰﾙｱｶｳﾝﾄ未設定"));
@@ -188,7 +188,7 @@ private slots:
     void soundPanelSaysNoneWithoutASoundAndMailPanelHidesForACompleteAccount() {
         QVERIFY(startWindow("[COM]\r\nTIMER=3\r\n[MAIL]\r\nMAIL=me@example.org\r\n"
                             "SMTP=127.0.0.1\t2525\r\nATT=0\r\n"));
-        const StatusPanels& panels = StatusPanels::instance();
+        const StatusPanels& panels = m_services.panels;
         QCOMPARE(panels.text(4), std::string("警告音: なし"));
         QCOMPARE(panels.text(5), std::string());
         QVERIFY(!panels.visible(5));
@@ -198,7 +198,7 @@ private slots:
 
     void statusBarMirrorsEveryPanelWrite() {
         QVERIFY(startWindow());
-        StatusPanels& panels = StatusPanels::instance();
+        StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
         panels.setText(2, "最終警報: 2026/12/07 05:40");
         QCOMPARE(m_window->StatusBarPanels[0]->text(), QString("Pawlinex: 警報！ 誰かいるワン！!"));
@@ -218,7 +218,7 @@ private slots:
         CAPDRIVERCAPS caps{};
         QVERIFY(capDriverGetCaps(hCapWnd, &caps, sizeof caps));
         QCOMPARE(caps.wDeviceIndex, 2u);
-        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        QCOMPARE(m_services.panels.text(3), std::string("解像度: 160×120"));
         QVERIFY(m_boxes.shown.empty());
         QCOMPARE(m_end.calls, 0);
     }
@@ -251,8 +251,8 @@ private slots:
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 dialogTitle = modal->windowTitle();
                 previewWhileOpen = previewOn();
-                panel3WhileOpen = StatusPanels::instance().text(3);
-                panel4WhileOpen = StatusPanels::instance().text(4);
+                panel3WhileOpen = m_services.panels.text(3);
+                panel4WhileOpen = m_services.panels.text(4);
                 modal->close();
                 closer.stop();
             }
@@ -265,7 +265,7 @@ private slots:
         QCOMPARE(panel4WhileOpen, std::string());
         QVERIFY(m_window->mnu_comp->isVisible());
         checkRunning(400);
-        QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: なし"));
+        QCOMPARE(m_services.panels.text(4), std::string("警告音: なし"));
     }
 
     // A close that arrives while the start-up dialog is open ends the start there: nothing is
@@ -286,7 +286,7 @@ private slots:
         QCOMPARE(m_end.calls, 1);
         QVERIFY(!timer1()->isActive());
         QVERIFY(!m_window->bcmd_End->isEnabled());
-        QCOMPARE(StatusPanels::instance().text(4), std::string());
+        QCOMPARE(m_services.panels.text(4), std::string());
     }
 
     void enableRulesOfEveryState() {
@@ -480,7 +480,7 @@ private slots:
         seen.clear();
 
         m_window->camera()->SkipNextCompare = false;
-        StatusPanels::instance().setText(3, "unchanged");
+        m_services.panels.setText(3, "unchanged");
         frmSw_Mail& w = *m_window;
         if (auto* button = w.findChild<QPushButton*>(command))
             button->click();
@@ -490,7 +490,7 @@ private slots:
 
         QCOMPARE(seen, expectedPauses);
         QCOMPARE(w.camera()->SkipNextCompare, skipSet);
-        QCOMPARE(StatusPanels::instance().text(3),
+        QCOMPARE(m_services.panels.text(3),
                  panel3Refreshed ? std::string("解像度: 160×120") : std::string("unchanged"));
         checkRunning(700);
         QVERIFY(w.camera()->windowTitle().isEmpty());

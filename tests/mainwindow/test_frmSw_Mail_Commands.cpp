@@ -140,7 +140,7 @@ private slots:
         m_home = MakeProgramFolder();
         m_boxes.shown.clear();
         m_endCalls = 0;
-        StatusPanels::instance().reset();
+        m_services.panels.reset();
     }
 
     void cleanup() {
@@ -189,7 +189,7 @@ private slots:
             parentIsWindow = dialog.parentWidget() == m_window.get();
             return int(QDialog::Rejected);
         });
-        StatusPanels::instance().setText(3, "unchanged");
+        m_services.panels.setText(3, "unchanged");
 
         run(command);
 
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(seen[0].disabledFree, QStringList());
         checkResumed(900);
         QVERIFY(!m_window->camera()->SkipNextCompare);
-        QCOMPARE(StatusPanels::instance().text(3), std::string("unchanged"));
+        QCOMPARE(m_services.panels.text(3), std::string("unchanged"));
         QVERIFY(m_boxes.shown.empty());
     }
 
@@ -352,7 +352,7 @@ private slots:
         closer.stop();
         QVERIFY(dialogShown);
         QVERIFY(w.camera()->windowTitle().isEmpty());
-        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        QCOMPARE(m_services.panels.text(3), std::string("解像度: 160×120"));
         checkResumed(700);
     }
 
@@ -364,7 +364,7 @@ private slots:
         frmSw_Mail& w = *m_window;
         QVERIFY(w.prgAction->isHidden());
         w.camera()->stopTimer1(); // as the alarm does: no tick rewrites panel 1 meanwhile
-        StatusPanels& panels = StatusPanels::instance();
+        StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 動画録画中･･･");
         panels.setText(2, "最終警報: 2026/12/07 05:40");
         panels.setText(4, "警告音: bell.oga");
