@@ -18,9 +18,6 @@ class MessageBoxes;
 
 using HCAPWND = std::uintptr_t; // 0 = no window
 
-// The one capture window of the run, made at start-up.
-inline HCAPWND hCapWnd = 0;
-
 // Creates the preview widget as a child of `parent` at (x, y) with the given size. Returns 0
 // when it cannot be made.
 HCAPWND capCreateCaptureWindowA(const char* name, uint32_t style, int x, int y, int width,

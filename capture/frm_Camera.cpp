@@ -26,15 +26,20 @@ namespace {
 // The capture window's frame hand-over.
 class CapFrameSource final : public FrameSource {
 public:
+    explicit CapFrameSource(const HCAPWND& hwnd) : hCapWnd(hwnd) {}
     bool grabFrame() override { return capGrabFrame(hCapWnd); }
     bool editCopy() override { return capEditCopy(hCapWnd); }
     void previewOn() override { capPreview(hCapWnd, true); }
     bool takeFrame(Frame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
     bool takeSharedFrame(SharedFrame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
+
+private:
+    const HCAPWND& hCapWnd; // the capture form's, which changes at start-up and close
 };
 
 class CapClipRecorder final : public ClipRecorder {
 public:
+    explicit CapClipRecorder(const HCAPWND& hwnd) : hCapWnd(hwnd) {}
     bool getSetup(CAPTUREPARMS& p) override {
         return capCaptureGetSetup(hCapWnd, &p, sizeof(CAPTUREPARMS));
     }
@@ -46,12 +51,16 @@ public:
     }
     bool captureSequence() override { return capCaptureSequence(hCapWnd); }
     bool captureStop() override { return capCaptureStop(hCapWnd); }
+
+private:
+    const HCAPWND& hCapWnd;
 };
 
 } // namespace
 
 struct frm_Camera::Live {
-    explicit Live(Services& services) : uploader(services.ftp), mailer(services.mail) {}
+    Live(Services& services, const HCAPWND& hwnd)
+        : frames(hwnd), recorder(hwnd), uploader(services.ftp), mailer(services.mail) {}
 
     CapFrameSource frames;
     CapClipRecorder recorder;
@@ -64,7 +73,7 @@ struct frm_Camera::Live {
 
 frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)
     : QWidget(parent), m_host(host), m_scope(scope), m_panels(services.panels),
-      m_live(std::make_unique<Live>(services)) {
+      m_live(std::make_unique<Live>(services, hCapWnd)) {
     setObjectName(QStringLiteral("frm_Camera"));
     setAlarmPorts({});
     Timer1 = new QTimer(this);

@@ -34,6 +34,9 @@ public:
     QTimer* Timer1 = nullptr; // detection tick; stopped = QTimer::stop(), never interval 0
     QTimer* Timer2 = nullptr; // warning-sound repeat, 100 ms while an alarm sound runs
 
+    // The one capture window of the run, made at start-up inside this window; 0 before and after.
+    HCAPWND hCapWnd = 0;
+
     // When set, the next grabbed frame only becomes the reference. Set by the alarm, by
     // threshold editing, by the two video buttons, by a switch of camera and by a camera's first
     // picture after it was lost; cleared by the comparison.

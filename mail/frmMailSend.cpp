@@ -123,11 +123,11 @@ frmMailSend::frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* paren
     connect(bcmdCancel, &QPushButton::clicked, this, &frmMailSend::reject);
 }
 
-void frmMailSend::DrawImage() {
-    if (capGrabFrame(hCapWnd) && capEditCopy(hCapWnd)) {
+void frmMailSend::DrawImage(HCAPWND lwnd) {
+    if (capGrabFrame(lwnd) && capEditCopy(lwnd)) {
         QCoreApplication::processEvents();
         Frame frame;
-        if (capTakeGrabbedFrame(hCapWnd, frame)) {
+        if (capTakeGrabbedFrame(lwnd, frame)) {
             QImage image = imageFromFrame(frame);
             if (!image.isNull())
                 pic_View = std::move(image);

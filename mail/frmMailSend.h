@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/capApi.h"
 #include "settings/MessageBoxes.h"
 
 #include <QDialog>
@@ -23,9 +24,9 @@ public:
     // `boxes` and `sender` must outlive the dialog.
     frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* parent = nullptr);
 
-    // Takes the capture window's current frame as the picture to send (the built-in placeholder
-    // stays when no frame comes) and draws the thumbnail.
-    void DrawImage();
+    // Takes the current frame of capture window `lwnd` as the picture to send (the built-in
+    // placeholder stays when no frame comes) and draws the thumbnail.
+    void DrawImage(HCAPWND lwnd);
 
     bool sending() const { return m_sending; }
     const QImage& picture() const { return pic_View; }

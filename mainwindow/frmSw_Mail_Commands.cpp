@@ -194,7 +194,7 @@ void frmSw_Mail::RunManualSend() {
     {
         frmMailSend dialog(m_messages, m_services.mail, this);
         // The picture of this moment, taken before the window shows.
-        dialog.DrawImage();
+        dialog.DrawImage(m_camera->hCapWnd);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -215,10 +215,10 @@ void frmSw_Mail::RunDriverSelection() {
         // The dialog connects the chosen driver itself and has the capture window refitted to
         // the new picture. Panel 3 keeps its text until the next format command.
         frmSelect dialog(
-            hCapWnd, m_camera->SkipNextCompare,
+            m_camera->hCapWnd, m_camera->SkipNextCompare,
             [this] {
                 if (m_camera)
-                    m_camera->ResizeCaptureWindow(hCapWnd);
+                    m_camera->ResizeCaptureWindow(m_camera->hCapWnd);
             },
             this);
         runDialog(dialog);
@@ -288,9 +288,9 @@ void frmSw_Mail::RunVideoFormat() {
     bool done = false;
     try {
         // No connected camera, no dialog: that is the failure the caption reports.
-        done = capDlgVideoFormat(hCapWnd, m_messages);
+        done = capDlgVideoFormat(m_camera->hCapWnd, m_messages);
         if (done)
-            RefreshCaptureFormat(hCapWnd);
+            RefreshCaptureFormat(m_camera->hCapWnd);
     } catch (const std::exception&) {
         done = false;
     }
@@ -303,15 +303,15 @@ void frmSw_Mail::RunVideoFormat() {
 
 void frmSw_Mail::RunVideoSource() {
     sPauseDetection();
-    capDlgVideoSource(hCapWnd);
+    capDlgVideoSource(m_camera->hCapWnd);
     if (AppSettings.Com.Comp)
-        capDlgVideoCompression(hCapWnd);
+        capDlgVideoCompression(m_camera->hCapWnd);
     sResumeDetection();
 }
 
 void frmSw_Mail::RunVideoCompression() {
     sPauseDetection();
-    capDlgVideoCompression(hCapWnd);
+    capDlgVideoCompression(m_camera->hCapWnd);
     sResumeDetection();
 }
 
@@ -323,7 +323,7 @@ void frmSw_Mail::RunVideoButton(bool format) {
     else
         RunVideoSource();
     CAPSTATUS status{};
-    capGetStatus(hCapWnd, &status, sizeof status);
+    capGetStatus(m_camera->hCapWnd, &status, sizeof status);
     m_services.panels.setText(3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
 }
 

@@ -56,7 +56,7 @@ void frmSw_Mail::sDispEnabled(bool bolEnabled) {
 void frmSw_Mail::sPauseDetection() {
     if (m_camera)
         m_camera->stopTimer1();
-    capPreview(hCapWnd, false);
+    capPreview(m_camera->hCapWnd, false);
     sDispEnabled(false);
 }
 
@@ -65,7 +65,7 @@ void frmSw_Mail::sResumeDetection() {
     // nothing may start again behind it.
     if (m_closing)
         return;
-    capPreview(hCapWnd, true);
+    capPreview(m_camera->hCapWnd, true);
     sDispEnabled(true);
     if (m_camera)
         m_camera->startTimer1();
@@ -91,7 +91,7 @@ void frmSw_Mail::ToggleScope() {
     if (QLayout* layout = centralWidget()->layout())
         layout->activate();
     if (m_camera)
-        m_camera->ResizeCaptureWindow(hCapWnd);
+        m_camera->ResizeCaptureWindow(m_camera->hCapWnd);
 }
 
 void frmSw_Mail::SliderCKTime_Change() {
@@ -137,7 +137,7 @@ void frmSw_Mail::cmdKenchi_Click() {
         txtCKData->setEnabled(true);
         if (m_camera)
             m_camera->stopTimer1();
-        capPreview(hCapWnd, false);
+        capPreview(m_camera->hCapWnd, false);
         sDispEnabled(false);
         cmdKenchi->setEnabled(true);
         cmdKenchi->setProperty("tag", QStringLiteral("1"));
@@ -149,7 +149,7 @@ void frmSw_Mail::cmdKenchi_Click() {
     }
     AppSettings.Com.CkSum = ThresholdFromText(txtCKData->text().toStdString());
     SaveSettings();
-    capPreview(hCapWnd, true);
+    capPreview(m_camera->hCapWnd, true);
     sDispEnabled(true);
     if (m_camera)
         m_camera->startTimer1();
@@ -160,7 +160,7 @@ void frmSw_Mail::cmdKenchi_Click() {
 
 void frmSw_Mail::optPrv_Click() {
     if (optPrv[0]->isChecked()) {
-        capPreview(hCapWnd, true);
+        capPreview(m_camera->hCapWnd, true);
         sDispEnabled(true);
         if (m_camera)
             m_camera->startTimer1();
@@ -168,7 +168,7 @@ void frmSw_Mail::optPrv_Click() {
     }
     if (m_camera)
         m_camera->stopTimer1();
-    capPreview(hCapWnd, false);
+    capPreview(m_camera->hCapWnd, false);
     sDispEnabled(false);
     // Stopped: only restarting and leaving the program stay possible among the locked commands.
     optPrv[0]->setEnabled(true);

@@ -5,6 +5,7 @@
 #include "mainwindow/frmSw_Mail.h"
 
 #include "capture/CaptureWindow.h"
+#include "capture/frm_Camera.h"
 #include "ftp/basAutoFTP.h"
 #include "settings/AppSettings.h"
 
@@ -41,7 +42,7 @@ void frmSw_Mail::buildProgressBar() {
 }
 
 void frmSw_Mail::watchActionProgress() {
-    CaptureWindow* window = capWindow(hCapWnd);
+    CaptureWindow* window = capWindow(m_camera->hCapWnd);
     if (!window)
         return;
     // Signals rather than the recording's single progress callback, which stays free for others.

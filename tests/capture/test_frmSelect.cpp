@@ -141,10 +141,9 @@ private slots:
         AppSettings.Com.Timer = 1;
         AppSettings.Com.CkSum = 100;
         AppSettings.Com.Accuracy = 100;
-        const HCAPWND saved = hCapWnd;
-        hCapWnd = m_hwnd; // the tick grabs from the program's capture window
         TestServices services;
         frm_Camera cam(nullptr, nullptr, services.services);
+        cam.hCapWnd = m_hwnd; // the tick grabs from the program's capture window
         cam.startTimer1();
         cam.Timer1_Timer();
         frmSelect dlg(m_hwnd, cam.SkipNextCompare, {});
@@ -152,7 +151,6 @@ private slots:
         QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 1u);
         cam.Timer1_Timer();
-        hCapWnd = saved;
         QCOMPARE(cam.ChangeLevel(), 0);
         QCOMPARE(cam.lastState(), LevelState::Calm);
     }

@@ -52,7 +52,7 @@ protected:
 
 TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
     frmMailSend d(boxes, sender);
-    d.DrawImage(); // no capture window in this test: the placeholder stands in
+    d.DrawImage(0); // no capture window in this test: the placeholder stands in
     EXPECT_EQ(d.windowTitle().toStdString(), "手動ﾒｰﾙ送信");
     EXPECT_EQ(d.picture().size(), QSize(320, 240));
     EXPECT_FALSE(d.pic_clip->picture().isNull());
@@ -141,7 +141,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
         fs::remove_all(home.path() + "/img");
         fs::create_directories(home.path() + "/img");
         frmMailSend d(boxes, sender);
-        d.DrawImage();
+        d.DrawImage(0);
         d.show();
         d.txtMail->setText("to@x.jp");
         d.optSize[option]->click();
@@ -236,7 +236,7 @@ TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
     MailSender realSender(real);
     AppSettings.Mail.Smtp = smtp.server();
     frmMailSend d(boxes, realSender);
-    d.DrawImage();
+    d.DrawImage(0);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.txtSubject->setText("手動ﾒｰﾙ");
@@ -313,13 +313,12 @@ TEST_F(frmMailSendTest, DrawImageTakesTheCurrentFrame) {
     RefreshVideoSources();
     QWidget host;
     host.resize(160, 120);
-    hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
+    const HCAPWND hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
     ASSERT_NE(hCapWnd, HCAPWND(0));
     ASSERT_TRUE(capDriverConnect(hCapWnd, 0));
     frmMailSend d(boxes, sender);
-    d.DrawImage();
+    d.DrawImage(hCapWnd);
     capDriverDisconnect(hCapWnd);
-    hCapWnd = 0;
     unsetenv("PAWLINEX_VIDEO_SOURCES");
     ASSERT_EQ(d.picture().size(), QSize(64, 48));
     EXPECT_EQ(QColor(d.picture().pixel(10, 10)), QColor(255, 0, 0));

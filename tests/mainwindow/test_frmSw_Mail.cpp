@@ -86,7 +86,7 @@ class TestFrmSwMail : public QObject {
 
     bool previewOn() const {
         CAPSTATUS status{};
-        capGetStatus(hCapWnd, &status, sizeof status);
+        capGetStatus(m_window->camera()->hCapWnd, &status, sizeof status);
         return status.fLiveWindow != 0;
     }
 
@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(ini(), settings);
 
         // The capture window lives in the capture host and is fitted to it.
-        QWidget* capture = capWindowWidget(hCapWnd);
+        QWidget* capture = capWindowWidget(m_window->camera()->hCapWnd);
         QVERIFY(capture);
         QCOMPARE(capture->parentWidget(), static_cast<QWidget*>(w.camera()));
         QCOMPARE(capture->size(), w.camera()->size());
@@ -216,7 +216,7 @@ private slots:
                                          "lavfi:color=c=red:s=160x120:r=10;"
                                          "lavfi:color=c=white:s=96x72:r=10"));
         CAPDRIVERCAPS caps{};
-        QVERIFY(capDriverGetCaps(hCapWnd, &caps, sizeof caps));
+        QVERIFY(capDriverGetCaps(m_window->camera()->hCapWnd, &caps, sizeof caps));
         QCOMPARE(caps.wDeviceIndex, 2u);
         QCOMPARE(m_services.panels.text(3), std::string("解像度: 160×120"));
         QVERIFY(m_boxes.shown.empty());
@@ -412,7 +412,7 @@ private slots:
     void scopeToggleCaptionsAndRefit() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
-        QWidget* capture = capWindowWidget(hCapWnd);
+        QWidget* capture = capWindowWidget(m_window->camera()->hCapWnd);
         const int narrow = w.camera()->width();
 
         w.mnu_scope->trigger();
@@ -515,21 +515,21 @@ private slots:
             probed = ffprobe.readAllStandardOutput();
         };
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.dwRequestMicroSecPerFrame = 33333;
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 30;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
-        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd, clip.toStdString()));
         bool closing = false;
-        capSetRecordingProgressCallback(hCapWnd, [&](int seconds, int) {
+        capSetRecordingProgressCallback(m_window->camera()->hCapWnd, [&](int seconds, int) {
             if (seconds >= 1 && !closing) {
                 closing = true;
                 m_window->close();
             }
         });
-        capCaptureSequence(hCapWnd);
+        capCaptureSequence(m_window->camera()->hCapWnd);
         QCOMPARE(m_end.calls, 1);
         QVERIFY(indexWritten);
         QVERIFY2(probed.contains("format_name=avi"), probed.constData());
@@ -569,7 +569,7 @@ private slots:
         QVERIFY(!m_end.scriptPresent);
         QCOMPARE(m_end.savedSound, QByteArray("late.wav"));
         QVERIFY(w.closeSequenceDone());
-        QCOMPARE(hCapWnd, HCAPWND(0));
+        QCOMPARE(m_window->camera()->hCapWnd, HCAPWND(0));
 
         // A second request (say a signal arriving during the close) runs nothing again.
         w.close();

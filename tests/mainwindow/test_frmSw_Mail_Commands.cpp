@@ -75,9 +75,9 @@ class TestFrmSwMailCommands : public QObject {
 
     QTimer* timer1() const { return m_window->camera()->Timer1; }
 
-    static bool previewOn() {
+    bool previewOn() const {
         CAPSTATUS status{};
-        capGetStatus(hCapWnd, &status, sizeof status);
+        capGetStatus(m_window->camera()->hCapWnd, &status, sizeof status);
         return status.fLiveWindow != 0;
     }
 
@@ -328,7 +328,7 @@ private slots:
     void failedVideoFormatResumesDetection() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
-        QVERIFY(capDriverDisconnect(hCapWnd));
+        QVERIFY(capDriverDisconnect(m_window->camera()->hCapWnd));
         w.mnu_vdriver->trigger();
         QCOMPARE(w.camera()->windowTitle(), QString("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
         QVERIFY(timer1()->isActive());
@@ -336,8 +336,8 @@ private slots:
         for (QObject* o : lockList())
             QVERIFY2(enabled(o), qPrintable(o->objectName()));
 
-        QVERIFY(capDriverConnect(hCapWnd, 0));
-        capPreview(hCapWnd, true);
+        QVERIFY(capDriverConnect(m_window->camera()->hCapWnd, 0));
+        capPreview(m_window->camera()->hCapWnd, true);
         bool dialogShown = false;
         QTimer closer;
         closer.setInterval(20);
@@ -371,12 +371,13 @@ private slots:
         QVERIFY(panels.visible(5)); // no mail account: all five panels show
 
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 2;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
-        QVERIFY(capFileSetCaptureFile(hCapWnd, m_home->filePath("avi/clip.avi").toStdString()));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd,
+                                      m_home->filePath("avi/clip.avi").toStdString()));
 
         QList<int> values;
         QList<int> widthsBefore;
@@ -385,26 +386,28 @@ private slots:
             widthsBefore << panel->width();
         int maximum = -1;
         QStringList faults;
-        connect(capWindow(hCapWnd), &CaptureWindow::recordingProgress, this, [&](int, int) {
-            if (!w.prgAction->isVisible())
-                return;
-            values << w.prgAction->value();
-            maximum = w.prgAction->maximum();
-            for (int i = 0; i < 5; ++i) {
-                QLabel* panel = w.StatusBarPanels[i];
-                const int textRight = panel->contentsRect().left() + panel->indent() +
-                                      panel->fontMetrics().horizontalAdvance(panel->text());
-                if (panel->width() != widthsBefore[i])
-                    faults << QString("panel %1 resized").arg(i + 1);
-                if (textRight > panel->contentsRect().right())
-                    faults << QString("panel %1 clipped").arg(i + 1);
-                if (i == 0 && (w.prgAction->parentWidget() != panel ||
-                               w.prgAction->geometry().left() <= textRight ||
-                               w.prgAction->geometry().right() > panel->contentsRect().right()))
-                    faults << "bar over panel 1's text or outside it";
-            }
-        });
-        QVERIFY(capCaptureSequence(hCapWnd));
+        connect(capWindow(m_window->camera()->hCapWnd), &CaptureWindow::recordingProgress, this,
+                [&](int, int) {
+                    if (!w.prgAction->isVisible())
+                        return;
+                    values << w.prgAction->value();
+                    maximum = w.prgAction->maximum();
+                    for (int i = 0; i < 5; ++i) {
+                        QLabel* panel = w.StatusBarPanels[i];
+                        const int textRight = panel->contentsRect().left() + panel->indent() +
+                                              panel->fontMetrics().horizontalAdvance(panel->text());
+                        if (panel->width() != widthsBefore[i])
+                            faults << QString("panel %1 resized").arg(i + 1);
+                        if (textRight > panel->contentsRect().right())
+                            faults << QString("panel %1 clipped").arg(i + 1);
+                        if (i == 0 &&
+                            (w.prgAction->parentWidget() != panel ||
+                             w.prgAction->geometry().left() <= textRight ||
+                             w.prgAction->geometry().right() > panel->contentsRect().right()))
+                            faults << "bar over panel 1's text or outside it";
+                    }
+                });
+        QVERIFY(capCaptureSequence(m_window->camera()->hCapWnd));
         QVERIFY(!values.isEmpty());
         QCOMPARE(maximum, 2);
         for (int i = 1; i < values.size(); ++i)
@@ -510,14 +513,14 @@ private slots:
         w.sDispEnabled(false);
 
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 1;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
         const QString clip = m_home->filePath("avi/clip.avi");
-        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
-        QVERIFY(capCaptureSequence(hCapWnd));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd, clip.toStdString()));
+        QVERIFY(capCaptureSequence(m_window->camera()->hCapWnd));
         QVERIFY(w.prgAction->isVisible());
 
         // A client that runs until the test has seen the busy bar.
