@@ -1,5 +1,6 @@
 // The pawlinex program: loads the settings, then hands the run to the main window. Command-line
 // arguments are ignored.
+#include "detection/AlarmPortsLive.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
 #include "mail/MailTransport.h"
@@ -85,7 +86,8 @@ int main(int argc, char** argv) {
     MailSender mail(mailTransport);
     AutoFtp ftp;
     StatusPanels panels;
-    const Services services{messages, mail, ftp, panels};
+    SystemClock clock;
+    const Services services{messages, mail, ftp, panels, clock};
     frmSw_Mail window(services);
 
     // Logging off, shutting down and Ctrl+C close the program like the close box does. The

@@ -60,7 +60,8 @@ private:
 
 struct frm_Camera::Live {
     Live(Services& services, const HCAPWND& hwnd)
-        : frames(hwnd), recorder(hwnd), uploader(services.ftp), mailer(services.mail) {}
+        : frames(hwnd), recorder(hwnd), uploader(services.ftp), mailer(services.mail),
+          clock(services.clock) {}
 
     CapFrameSource frames;
     CapClipRecorder recorder;
@@ -68,7 +69,7 @@ struct frm_Camera::Live {
     AccountMailer mailer;
     JpegPictureWriter pictures;
     BasAlarmSound sound;
-    SystemClock clock;
+    const Clock& clock;
 };
 
 frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)

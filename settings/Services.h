@@ -1,6 +1,7 @@
 #pragma once
 
 class AutoFtp;
+class Clock;
 class MailSender;
 class MessageBoxes;
 class StatusPanels;
@@ -13,4 +14,5 @@ struct Services {
     MailSender& mail;
     AutoFtp& ftp;
     StatusPanels& panels;
+    const Clock& clock; // local time
 };

@@ -2,8 +2,9 @@
 
 // The services a window under test is built with: the test's own message boxes (or boxes that
 // answer nothing), the real mail client and the real FTP runner, which reach no server unless the
-// test starts one.
+// test starts one, and the system clock.
 
+#include "detection/AlarmPortsLive.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
 #include "mail/MailTransport.h"
@@ -13,13 +14,14 @@
 
 class TestServices {
 public:
-    TestServices() : services{m_ignored, mail, ftp, panels} {}
-    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp, panels} {}
+    TestServices() : services{m_ignored, mail, ftp, panels, clock} {}
+    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp, panels, clock} {}
 
     CurlMailTransport mailTransport;
     MailSender mail{mailTransport};
     AutoFtp ftp;
     StatusPanels panels;
+    SystemClock clock;
     Services services;
 
 private:
