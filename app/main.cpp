@@ -1,9 +1,14 @@
 // The pawlinex program: loads the settings, then hands the run to the main window. Command-line
 // arguments are ignored.
-#include "mainwindow/MessageBoxes.h"
+#include "detection/AlarmPortsLive.h"
+#include "ftp/basAutoFTP.h"
+#include "mail/MailSender.h"
+#include "mail/MailTransport.h"
+#include "mainwindow/QtMessageBoxes.h"
 #include "mainwindow/SignalPipe.h"
 #include "mainwindow/UiFonts.h"
 #include "mainwindow/frmSw_Mail.h"
+#include "settings/StatusPanels.h"
 #include "settings/basSettings.h"
 
 #include <QApplication>
@@ -75,8 +80,15 @@ int main(int argc, char** argv) {
     // window goes.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The real services, made once; everything below reaches them through the main window.
     QtMessageBoxes messages;
-    frmSw_Mail window(messages);
+    CurlMailTransport mailTransport;
+    MailSender mail(mailTransport);
+    AutoFtp ftp;
+    StatusPanels panels;
+    SystemClock clock;
+    const Services services{messages, mail, ftp, panels, clock};
+    frmSw_Mail window(services);
 
     // Logging off, shutting down and Ctrl+C close the program like the close box does. The
     // close itself runs in the event loop, never inside the signal handler.

@@ -6,6 +6,7 @@
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
 #include "settings/AppSettings.h"
+#include "tests/common/TestServices.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -64,7 +65,8 @@ void BM_Tick(benchmark::State& state) {
     Settings();
     QuietHost host;
     ScopePanel scope;
-    frm_Camera cam(&host, &scope);
+    TestServices services;
+    frm_Camera cam(&host, &scope, services.services);
     AlternatingSource source;
     SilentSound sound;
     cam.setFrameSource(&source);

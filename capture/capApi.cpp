@@ -154,11 +154,11 @@ bool capTakeGrabbedFrame(HCAPWND hwnd, SharedFrame& out) {
     return w && w->takeGrabbedFrame(out);
 }
 
-bool capDlgVideoFormat(HCAPWND hwnd) {
+bool capDlgVideoFormat(HCAPWND hwnd, MessageBoxes& boxes) {
     auto* w = lookup(hwnd);
     if (!w || !w->connected())
         return false;
-    frmVideoFormat dlg(w->engine(), w->window());
+    frmVideoFormat dlg(w->engine(), boxes, w->window());
     dlg.exec();
     return true;
 }

@@ -14,11 +14,9 @@
 
 class QWidget;
 class CaptureWindow;
+class MessageBoxes;
 
 using HCAPWND = std::uintptr_t; // 0 = no window
-
-// The one capture window of the run, made at start-up.
-inline HCAPWND hCapWnd = 0;
 
 // Creates the preview widget as a child of `parent` at (x, y) with the given size. Returns 0
 // when it cannot be made.
@@ -51,7 +49,8 @@ bool capEditCopy(HCAPWND hwnd);
 bool capTakeGrabbedFrame(HCAPWND hwnd, Frame& out);
 bool capTakeGrabbedFrame(HCAPWND hwnd, SharedFrame& out);
 
-bool capDlgVideoFormat(HCAPWND hwnd);
+// The format dialog reports a format the camera refuses through `boxes`.
+bool capDlgVideoFormat(HCAPWND hwnd, MessageBoxes& boxes);
 bool capDlgVideoSource(HCAPWND hwnd);
 bool capDlgVideoCompression(HCAPWND hwnd);
 

@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-frmSelect::frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QWidget* parent)
-    : QDialog(parent), m_hwnd(hwnd), m_resize(std::move(resizeCaptureWindow)) {
+frmSelect::frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> resizeCaptureWindow,
+                     QWidget* parent)
+    : QDialog(parent), m_hwnd(hwnd), m_skipNextCompare(skipNextCompare),
+      m_resize(std::move(resizeCaptureWindow)) {
     setObjectName("frmSelect");
     setWindowTitle(QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
     setModal(true);
@@ -59,7 +61,7 @@ void frmSelect::cmdSelect_Click() {
     if (index >= 0 && capDriverConnect(m_hwnd, index)) {
         // The next frame comes from another camera: it starts a reference of its own instead
         // of being compared with the last frame of the one before.
-        SkipNextCompare = true;
+        m_skipNextCompare = true;
         CAPDRIVERCAPS caps{};
         capDriverGetCaps(m_hwnd, &caps, sizeof caps);
         if (m_resize)

@@ -15,9 +15,10 @@ class QPushButton;
 class frmSelect : public QDialog {
     Q_OBJECT
 public:
-    // `resizeCaptureWindow` is called after a successful connect (the capture form refits its
-    // capture window to the new picture).
-    frmSelect(HCAPWND hwnd, std::function<void()> resizeCaptureWindow, QWidget* parent = nullptr);
+    // A successful connect sets `skipNextCompare` (the capture form's) and calls
+    // `resizeCaptureWindow` (the capture form refits its capture window to the new picture).
+    frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> resizeCaptureWindow,
+              QWidget* parent = nullptr);
 
     QLabel* lblDriver;
     QComboBox* cmboSource;
@@ -29,5 +30,6 @@ private:
     void cmdCancel_Click();
 
     HCAPWND m_hwnd;
+    bool& m_skipNextCompare;
     std::function<void()> m_resize;
 };

@@ -3,12 +3,11 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-frmVideoFormat::frmVideoFormat(CaptureEngine& engine, QWidget* parent)
-    : QDialog(parent), m_engine(engine), m_formats(engine.formats()) {
+frmVideoFormat::frmVideoFormat(CaptureEngine& engine, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_engine(engine), m_boxes(boxes), m_formats(engine.formats()) {
     setObjectName("frmVideoFormat");
     setWindowTitle(QStringLiteral("ﾋﾞﾃﾞｵ ﾌｫｰﾏｯﾄ"));
     setModal(true);
@@ -56,8 +55,8 @@ void frmVideoFormat::cmdOK_Click() {
     bool same = chosen.width == current.width && chosen.height == current.height &&
                 chosen.pixelFormat == current.pixelFormat;
     if (!same && !m_engine.setFormat(chosen)) {
-        QMessageBox::critical(this, windowTitle(),
-                              QStringLiteral("ｶﾒﾗがこの形式を受け付けませんでした。"));
+        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                       QStringLiteral("ｶﾒﾗがこの形式を受け付けませんでした。"));
         return;
     }
     accept();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/CaptureEngine.h"
+#include "settings/MessageBoxes.h"
 
 #include <QDialog>
 
@@ -14,7 +15,8 @@ class QPushButton;
 class frmVideoFormat : public QDialog {
     Q_OBJECT
 public:
-    frmVideoFormat(CaptureEngine& engine, QWidget* parent = nullptr);
+    // A refused format is reported through `boxes`, which must outlive the dialog.
+    frmVideoFormat(CaptureEngine& engine, MessageBoxes& boxes, QWidget* parent = nullptr);
 
     QComboBox* cmboFormat;
     QPushButton* cmdOK;
@@ -24,5 +26,6 @@ private:
     void cmdOK_Click();
 
     CaptureEngine& m_engine;
+    MessageBoxes& m_boxes;
     std::vector<VideoFormatOption> m_formats;
 };

@@ -7,6 +7,7 @@
 #include "detection/ScopePanel.h"
 #include "mail/basPicture.h"
 #include "settings/AppSettings.h"
+#include "settings/Services.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 
@@ -25,15 +26,20 @@ namespace {
 // The capture window's frame hand-over.
 class CapFrameSource final : public FrameSource {
 public:
+    explicit CapFrameSource(const HCAPWND& hwnd) : hCapWnd(hwnd) {}
     bool grabFrame() override { return capGrabFrame(hCapWnd); }
     bool editCopy() override { return capEditCopy(hCapWnd); }
     void previewOn() override { capPreview(hCapWnd, true); }
     bool takeFrame(Frame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
     bool takeSharedFrame(SharedFrame& f) override { return capTakeGrabbedFrame(hCapWnd, f); }
+
+private:
+    const HCAPWND& hCapWnd; // the capture form's, which changes at start-up and close
 };
 
 class CapClipRecorder final : public ClipRecorder {
 public:
+    explicit CapClipRecorder(const HCAPWND& hwnd) : hCapWnd(hwnd) {}
     bool getSetup(CAPTUREPARMS& p) override {
         return capCaptureGetSetup(hCapWnd, &p, sizeof(CAPTUREPARMS));
     }
@@ -45,25 +51,33 @@ public:
     }
     bool captureSequence() override { return capCaptureSequence(hCapWnd); }
     bool captureStop() override { return capCaptureStop(hCapWnd); }
+
+private:
+    const HCAPWND& hCapWnd;
 };
 
 } // namespace
 
 struct frm_Camera::Live {
+    Live(Services& services, const HCAPWND& hwnd)
+        : frames(hwnd), recorder(hwnd), uploader(services.ftp), mailer(services.mail),
+          clock(services.clock) {}
+
     CapFrameSource frames;
     CapClipRecorder recorder;
     AutoFtpUploader uploader;
     AccountMailer mailer;
     JpegPictureWriter pictures;
     BasAlarmSound sound;
-    SystemClock clock;
+    const Clock& clock;
     StatvfsFreeSpace freeSpace;
     DiskGuard disk{freeSpace};
     AlarmCommand command;
 };
 
-frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent)
-    : QWidget(parent), m_host(host), m_scope(scope), m_live(std::make_unique<Live>()) {
+frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)
+    : QWidget(parent), m_host(host), m_scope(scope), m_panels(services.panels),
+      m_live(std::make_unique<Live>(services, hCapWnd)) {
     setObjectName(QStringLiteral("frm_Camera"));
     setAlarmPorts({});
     Timer1 = new QTimer(this);
@@ -137,7 +151,8 @@ const Clock& frm_Camera::clock() {
 }
 
 AlarmActions frm_Camera::actions() {
-    return AlarmActions(m_ports, m_programFolder.empty() ? ProgramFolder() : m_programFolder);
+    return AlarmActions(m_ports, m_panels,
+                        m_programFolder.empty() ? ProgramFolder() : m_programFolder);
 }
 
 void frm_Camera::sStartAVI() {
@@ -195,7 +210,7 @@ void frm_Camera::dumpPanel1() {
     static const QByteArray path = qgetenv("PAWLINEX_PANEL_DUMP");
     if (path.isEmpty())
         return;
-    const std::string text = StatusPanels::instance().text(1);
+    const std::string text = m_panels.text(1);
     if (text == m_dumpedPanel1)
         return;
     m_dumpedPanel1 = text;
@@ -257,13 +272,13 @@ void frm_Camera::tickBody() {
             FormatCount(m_changeLevel, QLocale().groupSeparator().toStdString())));
 
     const int threshold = AppSettings.Com.CkSum;
-    const ClassifyOutcome outcome =
-        ClassifyAndShow(judged, threshold, AppSettings.Com.SoundPath,
-                        static_cast<AlarmHost&>(*this), sound(), clock(), SkipNextCompare);
+    const ClassifyOutcome outcome = ClassifyAndShow(judged, threshold, AppSettings.Com.SoundPath,
+                                                    static_cast<AlarmHost&>(*this), sound(),
+                                                    clock(), m_panels, SkipNextCompare);
     m_lastState = outcome.state;
     if (result.LightChange) {
         // The camera's exposure takes a few frames to settle: the next frame starts afresh.
-        StatusPanels::instance().setText(1, kLightChangeText);
+        m_panels.setText(1, kLightChangeText);
         SkipNextCompare = true;
     }
     if (m_scope) {
@@ -280,7 +295,7 @@ bool frm_Camera::watchCamera(bool newFrame) {
     if (step.lostNow) {
         // Saying nothing would leave the last state's text and lamp on, telling the user all is
         // well while nothing is watched. The warning sound is left as it is.
-        StatusPanels::instance().setText(1, kCameraLostText);
+        m_panels.setText(1, kCameraLostText);
         if (m_scope)
             m_scope->setLamps(-1, false);
         std::fprintf(stderr, "pawlinex: no new camera picture for %d s\n",

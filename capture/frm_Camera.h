@@ -13,6 +13,8 @@
 #include <vector>
 
 class DetectionHost;
+struct Services;
+class StatusPanels;
 class ScopePanel;
 class QTimer;
 
@@ -24,11 +26,21 @@ class QTimer;
 class frm_Camera : public QWidget, private AlarmHost {
     Q_OBJECT
 public:
-    frm_Camera(DetectionHost* host, ScopePanel* scope, QWidget* parent = nullptr);
+    // `services` must outlive the window.
+    frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services,
+               QWidget* parent = nullptr);
     ~frm_Camera() override;
 
     QTimer* Timer1 = nullptr; // detection tick; stopped = QTimer::stop(), never interval 0
     QTimer* Timer2 = nullptr; // warning-sound repeat, 100 ms while an alarm sound runs
+
+    // The one capture window of the run, made at start-up inside this window; 0 before and after.
+    HCAPWND hCapWnd = 0;
+
+    // When set, the next grabbed frame only becomes the reference. Set by the alarm, by
+    // threshold editing, by the two video buttons, by a switch of camera and by a camera's first
+    // picture after it was lost; cleared by the comparison.
+    bool SkipNextCompare = false;
 
     // Interval AppSettings.Com.Timer * 100 ms, started.
     void startTimer1();
@@ -88,6 +100,7 @@ private:
 
     DetectionHost* m_host;
     ScopePanel* m_scope;
+    StatusPanels& m_panels;
 
     DetectorState m_detector;
     std::vector<uint8_t> m_diff;

@@ -18,14 +18,12 @@ std::string AlarmStamp(const QDateTime& time) {
     return buf;
 }
 
-AlarmActions::AlarmActions(AlarmActionPorts ports, std::string programFolder)
-    : m_ports(ports), m_programFolder(std::move(programFolder)) {}
+AlarmActions::AlarmActions(AlarmActionPorts ports, StatusPanels& panels, std::string programFolder)
+    : m_ports(ports), m_panels(panels), m_programFolder(std::move(programFolder)) {}
 
-namespace {
-void Panel1(const std::string& text) {
-    StatusPanels::instance().setText(1, text);
+void AlarmActions::Panel1(const std::string& text) {
+    m_panels.setText(1, text);
 }
-} // namespace
 
 std::string AlarmActions::sStartAVI() {
     // Every alarm passes here first: from now on its own files are the ones the guard keeps.

@@ -23,6 +23,8 @@ inline constexpr const char* kCameraLostText = "Pawlinex: ｶﾒﾗ映像が届�
 inline constexpr const char* kCameraLostSubject = "Pawlinex: ｶﾒﾗ映像途絶";
 inline constexpr const char* kCameraBackSubject = "Pawlinex: ｶﾒﾗ映像復旧";
 
+class StatusPanels;
+
 struct AlarmActionPorts {
     ClipRecorder* recorder = nullptr;
     ClipUploader* uploader = nullptr;
@@ -38,8 +40,9 @@ struct AlarmActionPorts {
 // state between alarms.
 class AlarmActions {
 public:
-    // `programFolder` is where avi/ and img/ live (no trailing slash).
-    AlarmActions(AlarmActionPorts ports, std::string programFolder);
+    // `programFolder` is where avi/ and img/ live (no trailing slash). `panels` must outlive
+    // the object.
+    AlarmActions(AlarmActionPorts ports, StatusPanels& panels, std::string programFolder);
 
     // Records TIME seconds to avi/YYMMDDhhmmss_ALERT.AVI when MOVE is on, then uploads it when FTP
     // is on (as ALERT.AVI, from a fresh avi/ALERT.AVI copy, when FILENAME is on). A recording
@@ -72,7 +75,9 @@ public:
 private:
     // The command's picture; empty text when it could not be written.
     std::string writeHookPicture(const QImage& picViewA);
+    void Panel1(const std::string& text);
 
     AlarmActionPorts m_ports;
+    StatusPanels& m_panels;
     std::string m_programFolder;
 };

@@ -2,8 +2,7 @@
 
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
-#include "mail/MailSend.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mail/basPicture.h"
 #include "sound/basSound.h"
 
@@ -19,29 +18,28 @@ void BasAlarmSound::repeat(const std::string& path) {
 
 void AutoFtpUploader::upload(std::string& remoteName, std::string& localPath,
                              const std::string& remoteFolder, std::string& mode) {
-    AutoFTP(remoteName, localPath, remoteFolder, mode);
+    m_ftp.AutoFTP(remoteName, localPath, remoteFolder, mode);
 }
 
 void AutoFtpUploader::setLogin(const std::string& appPath, const std::string& host,
                                const std::string& user, const std::string& pass) {
-    FtpAppPath = appPath;
-    FtpHost = host;
-    FtpUser = user;
-    FtpPass = pass;
+    m_ftp.FtpAppPath = appPath;
+    m_ftp.FtpHost = host;
+    m_ftp.FtpUser = user;
+    m_ftp.FtpPass = pass;
 }
 
 bool AccountMailer::updateAccountState() {
-    UpdateMailAccountState();
-    return MailAccountReady;
+    return m_sender.UpdateMailAccountState();
 }
 
 bool AccountMailer::send(const std::string& to, const std::string& subject, const std::string& body,
                          const std::string& files) {
-    return MailSendWaiting(to, subject, body, files);
+    return m_sender.MailSendWaiting(to, subject, body, files);
 }
 
 std::string AccountMailer::lastUnansweredReason() const {
-    const MailSendOutcome last = LastMailOutcome();
+    const MailSendOutcome last = m_sender.LastMailOutcome();
     return !last.sent && last.report.unanswered ? last.error : std::string();
 }
 

@@ -17,24 +17,37 @@ public:
     void repeat(const std::string& path) override;
 };
 
-// AutoFTP and its login variables.
+class AutoFtp;
+
+// AutoFTP and its login variables, on `ftp`, which must outlive this object.
 class AutoFtpUploader final : public ClipUploader {
 public:
+    explicit AutoFtpUploader(AutoFtp& ftp) : m_ftp(ftp) {}
     void upload(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
                 std::string& mode) override;
     void setLogin(const std::string& appPath, const std::string& host, const std::string& user,
                   const std::string& pass) override;
+
+private:
+    AutoFtp& m_ftp;
 };
 
-// UpdateMailAccountState / MailAccountReady and the mail transfer.
+class MailSender;
+
+// UpdateMailAccountState / MailAccountReady and the mail transfer through `sender`, which must
+// outlive this object.
 class AccountMailer final : public AlarmMailer {
 public:
+    explicit AccountMailer(MailSender& sender) : m_sender(sender) {}
     bool updateAccountState() override;
     bool send(const std::string& to, const std::string& subject, const std::string& body,
               const std::string& files) override;
     std::string lastUnansweredReason() const override;
     void logSkipped(const std::string& to, const std::string& subject,
                     const std::string& why) override;
+
+private:
+    MailSender& m_sender;
 };
 
 // ScalePicture into the canvas, then DCSavetoJPEG of the canvas.

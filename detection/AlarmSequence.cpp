@@ -40,8 +40,7 @@ std::string LastAlarmText(const QDateTime& time) {
 
 namespace {
 void RunAlarm(const std::string& soundPath, AlarmHost& host, AlarmSound& sound, const Clock& clock,
-              bool& skipNextCompare) {
-    StatusPanels& panels = StatusPanels::instance();
+              StatusPanels& panels, bool& skipNextCompare) {
     skipNextCompare = true;
     if (!soundPath.empty()) {
         sound.play(soundPath);
@@ -67,17 +66,18 @@ void RunAlarm(const std::string& soundPath, AlarmHost& host, AlarmSound& sound, 
 } // namespace
 
 ClassifyOutcome ClassifyAndShow(int32_t L, int T, const std::string& soundPath, AlarmHost& host,
-                                AlarmSound& sound, const Clock& clock, bool& skipNextCompare) {
+                                AlarmSound& sound, const Clock& clock, StatusPanels& panels,
+                                bool& skipNextCompare) {
     ClassifyOutcome out;
     out.state = Classify(L, T);
     out.stateColor = StateColor(out.state);
     if (out.state == LevelState::Alarm) {
-        RunAlarm(soundPath, host, sound, clock, skipNextCompare);
+        RunAlarm(soundPath, host, sound, clock, panels, skipNextCompare);
         return out;
     }
     sound.close(soundPath);
     host.stopSoundRepeat();
-    StatusPanels::instance().setText(1, StateText(out.state));
+    panels.setText(1, StateText(out.state));
     host.showLamps(out.state, false);
     return out;
 }

@@ -26,6 +26,8 @@ public:
     virtual void sStartMailSend() = 0;
 };
 
+class StatusPanels;
+
 struct ClassifyOutcome {
     LevelState state = LevelState::Calm;
     uint32_t stateColor = 0;
@@ -36,7 +38,8 @@ struct ClassifyOutcome {
 // actions with the commands locked. An exception from the actions still propagates (the tick
 // ends on it), but the commands are unlocked again first so the window is not left dead.
 ClassifyOutcome ClassifyAndShow(int32_t L, int T, const std::string& soundPath, AlarmHost& host,
-                                AlarmSound& sound, const Clock& clock, bool& skipNextCompare);
+                                AlarmSound& sound, const Clock& clock, StatusPanels& panels,
+                                bool& skipNextCompare);
 
 // "最終警報: YYYY/MM/DD hh:mm", the date's fields joined by the separator of the default
 // locale's short date ("2026.01.02" where dates are written 02.01.26).

@@ -19,11 +19,6 @@ struct DetectorState {
     std::shared_ptr<const CellMasks> Masks;
 };
 
-// Program-wide: when set, the next grabbed frame only becomes the reference. Set by the alarm,
-// by threshold editing, by the two video buttons, by a switch of camera and by a camera's first
-// picture after it was lost; cleared by the comparison.
-inline bool SkipNextCompare = false;
-
 // What a comparison leaves out and what it counts besides the level. The defaults change
 // nothing: every byte counts and no pixel is counted.
 struct CompareExtras {

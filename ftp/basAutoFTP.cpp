@@ -24,18 +24,6 @@ extern char** environ;
 
 namespace {
 
-std::string g_clientPath;
-int g_waitLimitMs = kDefaultAutoFTPWaitLimitMs;
-
-// The upload in progress, if any. g_pid is cleared by AbortAutoFTP once it has reaped the
-// client, so AutoFTP never signals a process id that may already belong to someone else.
-bool g_running = false;
-pid_t g_pid = -1;
-std::string g_scriptPath;
-bool g_aborted = false;
-// Wait status of the client last reaped; -1 while unknown.
-int g_status = -1;
-
 std::string executableFolder() {
     std::vector<char> buf(4096);
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
@@ -46,13 +34,14 @@ std::string executableFolder() {
     return slash == std::string::npos || slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
-// Reaps `pid` if it has ended. True when it is gone (or was never our child).
-bool reaped(pid_t pid) {
+// Reaps `pid` if it has ended, keeping its wait status in *waitStatus. True when it is gone (or was
+// never our child).
+bool reaped(pid_t pid, int* waitStatus) {
     for (;;) {
         int status = 0;
         pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid) {
-            g_status = status;
+            *waitStatus = status;
             return true;
         }
         if (r == 0)
@@ -63,20 +52,20 @@ bool reaped(pid_t pid) {
     }
 }
 
-bool waitReaped(pid_t pid, int graceMs) {
+bool waitReaped(pid_t pid, int graceMs, int* waitStatus) {
     for (int waited = 0; waited < graceMs; waited += 20) {
-        if (reaped(pid))
+        if (reaped(pid, waitStatus))
             return true;
         QThread::msleep(20);
     }
-    return reaped(pid);
+    return reaped(pid, waitStatus);
 }
 
 // The client runs in its own process group, so anything it started goes with it.
-void stopClient(pid_t pid) {
-    if (!reaped(pid)) {
+void stopClient(pid_t pid, int* waitStatus) {
+    if (!reaped(pid, waitStatus)) {
         ::kill(-pid, SIGTERM);
-        if (!waitReaped(pid, 3000)) {
+        if (!waitReaped(pid, 3000, waitStatus)) {
             ::kill(-pid, SIGKILL);
             int status = 0;
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -129,17 +118,18 @@ pid_t startClient(const std::string& client, const std::string& scriptPath, int 
 // True once the client has ended and been reaped (or an abort took it), false at the limit.
 // WaitProcess says "ended" for a process it cannot watch. Then keep waiting here, still
 // serving events, so the script is never deleted under a client that is still reading it.
-bool waitForClient(pid_t pid, int limitMs) {
+// `current` is the runner's process id, which an abort inside the wait clears.
+bool waitForClient(pid_t pid, int limitMs, const pid_t& current, int* waitStatus) {
     if (!WaitProcess(pid, limitMs))
-        return g_pid != pid; // an abort inside the wait has already dealt with it
-    if (g_pid != pid || reaped(pid))
+        return current != pid; // an abort inside the wait has already dealt with it
+    if (current != pid || reaped(pid, waitStatus))
         return true;
     QThread* ui = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : nullptr;
     for (int waited = 0; waited < limitMs; waited += 20) {
         if (ui == QThread::currentThread())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(20);
-        if (g_pid != pid || reaped(pid))
+        if (current != pid || reaped(pid, waitStatus))
             return true;
     }
     return false;
@@ -157,20 +147,20 @@ std::string firstLine(int fd) {
     return text.substr(0, text.find('\n'));
 }
 
-std::string clientOutcome(bool ended, int errFd) {
-    if (g_aborted)
+std::string clientOutcome(bool aborted, bool ended, int waitLimitMs, int status, int errFd) {
+    if (aborted)
         return "stopped because the program closed";
     if (!ended)
-        return "no end within " + std::to_string(g_waitLimitMs / 1000) + " s; client stopped";
+        return "no end within " + std::to_string(waitLimitMs / 1000) + " s; client stopped";
     const std::string reason = firstLine(errFd);
-    if (g_status != -1 && WIFEXITED(g_status) && WEXITSTATUS(g_status) == 0)
+    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return {};
     if (!reason.empty())
         return reason;
-    if (g_status != -1 && WIFSIGNALED(g_status))
-        return "FTP client ended by signal " + std::to_string(WTERMSIG(g_status));
-    if (g_status != -1)
-        return "FTP client ended with status " + std::to_string(WEXITSTATUS(g_status));
+    if (status != -1 && WIFSIGNALED(status))
+        return "FTP client ended by signal " + std::to_string(WTERMSIG(status));
+    if (status != -1)
+        return "FTP client ended with status " + std::to_string(WEXITSTATUS(status));
     return "FTP client ended, outcome unknown";
 }
 
@@ -178,7 +168,8 @@ std::string clientOutcome(bool ended, int errFd) {
 // "NG: reason"; tab-separated like mail.log.txt. Control characters become spaces so nothing
 // can break the line in two. The password is never among the fields. Write failures are
 // ignored: the log must not cost the upload.
-void appendFtpLog(const std::string& local, const std::string& remote, const std::string& error) {
+void appendFtpLog(const std::string& appPath, const std::string& local, const std::string& remote,
+                  const std::string& error) {
     auto field = [](std::string s) {
         for (char& ch : s)
             if (HasControlCharacter(std::string(1, ch)))
@@ -190,7 +181,7 @@ void appendFtpLog(const std::string& local, const std::string& remote, const std
     localtime_r(&now, &tm);
     char when[32];
     std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
-    std::ofstream out(FtpAppPath + kFtpLogName, std::ios::binary | std::ios::app);
+    std::ofstream out(appPath + kFtpLogName, std::ios::binary | std::ios::app);
     if (out)
         out << when << '\t' << field(local) << '\t' << field(remote) << '\t'
             << (error.empty() ? std::string("OK") : "NG: " + field(error)) << "\n";
@@ -198,10 +189,11 @@ void appendFtpLog(const std::string& local, const std::string& remote, const std
 
 // A hand-edited settings file can hold what the dialog refuses. Returns the first field that
 // carries a control character, or nothing.
-const char* fieldWithControlCharacter(const std::string& remoteName, const std::string& localPath,
+const char* fieldWithControlCharacter(const AutoFtp& ftp, const std::string& remoteName,
+                                      const std::string& localPath,
                                       const std::string& remoteFolder) {
     const std::pair<const char*, const std::string*> fields[] = {
-        {"host", &FtpHost},        {"user", &FtpUser},           {"password", &FtpPass},
+        {"host", &ftp.FtpHost},    {"user", &ftp.FtpUser},       {"password", &ftp.FtpPass},
         {"folder", &remoteFolder}, {"remote name", &remoteName}, {"local file", &localPath}};
     for (const auto& [name, text] : fields)
         if (HasControlCharacter(*text))
@@ -211,41 +203,33 @@ const char* fieldWithControlCharacter(const std::string& remoteName, const std::
 
 } // namespace
 
-std::string FtpClientPath() {
-    if (!g_clientPath.empty())
-        return g_clientPath;
+std::string AutoFtp::FtpClientPath() const {
+    if (!m_clientPath.empty())
+        return m_clientPath;
     const char* env = std::getenv("PAWLINEX_FTP_CLIENT");
     if (env && *env)
         return env;
     return executableFolder() + "/pawlinex-ftp";
 }
 
-void SetFtpClientPath(const std::string& path) {
-    g_clientPath = path;
+void AutoFtp::setWaitLimit(int limitMs) {
+    m_waitLimitMs = limitMs > 0 ? limitMs : kDefaultAutoFTPWaitLimitMs;
 }
 
-void SetAutoFTPWaitLimit(int limitMs) {
-    g_waitLimitMs = limitMs > 0 ? limitMs : kDefaultAutoFTPWaitLimitMs;
-}
-
-bool AutoFTPRunning() {
-    return g_running;
-}
-
-void AbortAutoFTP() {
-    if (!g_running)
+void AutoFtp::AbortAutoFTP() {
+    if (!m_running)
         return;
-    g_aborted = true;
-    if (g_pid > 0) {
-        stopClient(g_pid);
-        g_pid = -1;
+    m_aborted = true;
+    if (m_pid > 0) {
+        stopClient(m_pid, &m_status);
+        m_pid = -1;
     }
-    if (!g_scriptPath.empty())
-        ::unlink(g_scriptPath.c_str());
+    if (!m_scriptPath.empty())
+        ::unlink(m_scriptPath.c_str());
 }
 
-void AutoFTP(std::string& remoteName, std::string& localPath, const std::string& remoteFolder,
-             std::string& mode) {
+void AutoFtp::AutoFTP(std::string& remoteName, std::string& localPath,
+                      const std::string& remoteFolder, std::string& mode) {
     if (localPath.empty())
         localPath = remoteName;
     if (mode.empty())
@@ -256,20 +240,20 @@ void AutoFTP(std::string& remoteName, std::string& localPath, const std::string&
     const auto remoteShown = [&] {
         return folder.empty() ? remoteName : folder + "/" + remoteName;
     };
-    if (g_running)
+    if (m_running)
         return;
 
-    if (const char* field = fieldWithControlCharacter(remoteName, localPath, remoteFolder)) {
+    if (const char* field = fieldWithControlCharacter(*this, remoteName, localPath, remoteFolder)) {
         const std::string why = std::string("control character in the ") + field;
         std::fprintf(stderr, "pawlinex: FTP upload skipped: %s\n", why.c_str());
-        return appendFtpLog(localPath, remoteShown(), why);
+        return appendFtpLog(FtpAppPath, localPath, remoteShown(), why);
     }
     // The stored host is "host" or "host port", but a hand-edited file may hold "host:port" or a
     // whole ftp:// address; the script gets the stored form and the login the address carries.
     std::string why;
     const std::optional<FtpHostParts> host = ParseFtpHost(FtpHost, &why);
     if (!host)
-        return appendFtpLog(localPath, remoteShown(), "FTP host: " + why);
+        return appendFtpLog(FtpAppPath, localPath, remoteShown(), "FTP host: " + why);
     FtpScriptInput in{FtpHostStoredForm(*host),
                       host->user.value_or(FtpUser),
                       host->pass.value_or(FtpPass),
@@ -281,7 +265,7 @@ void AutoFTP(std::string& remoteName, std::string& localPath, const std::string&
 
     const std::string scriptPath = FtpAppPath + kFtpScriptName;
     if (!WriteFtpScript(scriptPath, ComposeFtpScript(in)))
-        return appendFtpLog(localPath, remoteShown(), "cannot write " + scriptPath);
+        return appendFtpLog(FtpAppPath, localPath, remoteShown(), "cannot write " + scriptPath);
 
     const int errFd = ::memfd_create("pawlinex-ftp-errors", MFD_CLOEXEC);
     const std::string client = FtpClientPath();
@@ -290,24 +274,26 @@ void AutoFTP(std::string& remoteName, std::string& localPath, const std::string&
         ::unlink(scriptPath.c_str());
         if (errFd >= 0)
             ::close(errFd);
-        return appendFtpLog(localPath, remoteShown(), "cannot start the FTP client " + client);
+        return appendFtpLog(FtpAppPath, localPath, remoteShown(),
+                            "cannot start the FTP client " + client);
     }
-    g_running = true;
-    g_aborted = false;
-    g_status = -1;
-    g_pid = pid;
-    g_scriptPath = scriptPath;
+    m_running = true;
+    m_aborted = false;
+    m_status = -1;
+    m_pid = pid;
+    m_scriptPath = scriptPath;
 
     // A hung server or client must not hold up detection for ever.
-    const bool ended = waitForClient(pid, g_waitLimitMs);
-    if (!ended && g_pid == pid)
-        stopClient(pid);
+    const bool ended = waitForClient(pid, m_waitLimitMs, m_pid, &m_status);
+    if (!ended && m_pid == pid)
+        stopClient(pid, &m_status);
 
     ::unlink(scriptPath.c_str());
-    appendFtpLog(localPath, remoteShown(), clientOutcome(ended, errFd));
+    appendFtpLog(FtpAppPath, localPath, remoteShown(),
+                 clientOutcome(m_aborted, ended, m_waitLimitMs, m_status, errFd));
     if (errFd >= 0)
         ::close(errFd);
-    g_running = false;
-    g_pid = -1;
-    g_scriptPath.clear();
+    m_running = false;
+    m_pid = -1;
+    m_scriptPath.clear();
 }

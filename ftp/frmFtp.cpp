@@ -11,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -57,19 +56,12 @@ QCheckBox* checkBox(const char* name, const QString& caption, QWidget* parent) {
 
 } // namespace
 
-frmFtp::frmFtp(QWidget* parent) : QDialog(parent) {
+frmFtp::frmFtp(MessageBoxes& boxes, QWidget* parent) : QDialog(parent), m_boxes(boxes) {
     setObjectName(QStringLiteral("frmFtp"));
     setWindowTitle(QString::fromUtf8(kCaption));
     setModal(true);
-    m_errorBox = [](QWidget* p, const QString& title, const QString& text) {
-        QMessageBox::critical(p, title, text, QMessageBox::Ok);
-    };
     buildControls();
     loadSettings();
-}
-
-void frmFtp::setErrorBox(ErrorBox box) {
-    m_errorBox = std::move(box);
 }
 
 void frmFtp::buildControls() {
@@ -209,7 +201,7 @@ bool frmFtp::splitHost() {
 }
 
 bool frmFtp::refuse(QLineEdit* field, const QString& text) {
-    m_errorBox(this, windowTitle(), text);
+    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), text);
     field->setFocus();
     return false;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QDialog>
+#include "settings/MessageBoxes.h"
 
-#include <functional>
+#include <QDialog>
 
 class QCheckBox;
 class QLineEdit;
@@ -15,13 +15,8 @@ class QPushButton;
 class frmFtp : public QDialog {
     Q_OBJECT
 public:
-    explicit frmFtp(QWidget* parent = nullptr);
-
-    // Shows an input error (error icon, one OK button). Tests replace it so that no modal box
-    // blocks them; the default is a QMessageBox.
-    using ErrorBox =
-        std::function<void(QWidget* parent, const QString& title, const QString& text)>;
-    void setErrorBox(ErrorBox box);
+    // Input errors go to `boxes` (error icon, one OK button); it must outlive the dialog.
+    explicit frmFtp(MessageBoxes& boxes, QWidget* parent = nullptr);
 
 private:
     void buildControls();
@@ -35,7 +30,7 @@ private:
     bool checkFields();
     void onOk();
 
-    ErrorBox m_errorBox;
+    MessageBoxes& m_boxes;
     QCheckBox* ckMakeAvi = nullptr;
     QCheckBox* ckFtpExe = nullptr;
     QLineEdit* txtHost = nullptr;

@@ -1,6 +1,7 @@
 #include "mail/MailAccount.h"
 
 #include "settings/AppSettings.h"
+#include "settings/MessageBoxes.h"
 
 std::string MailAccountProblem() {
     const MailSettings& m = AppSettings.Mail;
@@ -27,7 +28,11 @@ std::string MailAccountProblem() {
     return {};
 }
 
-void UpdateMailAccountState() {
-    MailAccountReady = false;
-    MailAccountReady = MailAccountProblem().empty();
+bool CheckMailAccount(MessageBoxes& boxes, QWidget* parent) {
+    const std::string problem = MailAccountProblem();
+    if (problem.empty())
+        return true;
+    boxes.showOk(parent, MessageBoxes::Icon::Critical, QString::fromUtf8("ﾒｰﾙ送信元ﾁｪｯｸ"),
+                 QString::fromStdString(problem));
+    return false;
 }

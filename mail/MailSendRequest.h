@@ -54,6 +54,3 @@ struct MailSendOutcome {
 
 // POP-before-SMTP when asked (a failure ends it before any SMTP connection), then the send.
 MailSendOutcome RunMailSend(const MailSendRequest& request, MailTransport& transport);
-
-// Lets the waiting variant record its outcome for LastMailError() and LastMailOutcome().
-void SetLastMailOutcome(const MailSendOutcome& outcome);

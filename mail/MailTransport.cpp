@@ -20,9 +20,6 @@
 
 namespace {
 
-std::atomic<bool> g_abort{false};
-MailTransport* g_override = nullptr;
-
 void globalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -136,8 +133,8 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     return 0;
 }
 
-int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return g_abort.load() ? 1 : 0;
+int onProgress(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(abort)->load() ? 1 : 0;
 }
 
 std::string randomToken() {
@@ -189,7 +186,8 @@ void trustExtraCa(CURL* c, const char* extra) {
 }
 
 // Options every exchange shares: time limits, TLS trust, abort check, no output of libcurl's own.
-void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuffer) {
+void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuffer,
+                   const std::atomic<bool>& abort) {
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, envTimeoutMs(t.connectMs));
@@ -207,6 +205,7 @@ void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuff
         trustExtraCa(c, ca);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(&abort));
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L); // only to feed onDebug; nothing reaches stderr
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, onDebug);
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &ex);
@@ -378,7 +377,7 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
         return finish("cannot start the mail client");
     CURL* c = curl.get();
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    commonOptions(c, ex, m_timeouts, errorBuffer);
+    commonOptions(c, ex, m_timeouts, errorBuffer, m_abort);
     const std::string scheme = address->port == 465 ? "smtps://" : "smtp://";
     const std::string url =
         scheme + urlHost(address->host) + ":" + std::to_string(address->port) + "/";
@@ -441,7 +440,7 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     CURL* c = curl.get();
     Exchange ex;
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    commonOptions(c, ex, m_timeouts, errorBuffer);
+    commonOptions(c, ex, m_timeouts, errorBuffer, m_abort);
     const std::string scheme = address->port == 995 ? "pop3s://" : "pop3://";
     const std::string url =
         scheme + urlHost(address->host) + ":" + std::to_string(address->port) + "/";
@@ -465,24 +464,12 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     return true;
 }
 
-MailTransport& CurrentMailTransport() {
-    return g_override ? *g_override : static_cast<MailTransport&>(RealMailTransport());
+void CurlMailTransport::requestAbort() {
+    m_abort = true;
 }
 
-void SetMailTransport(MailTransport* transport) {
-    g_override = transport;
-}
-
-CurlMailTransport& RealMailTransport() {
-    static CurlMailTransport real;
-    return real;
-}
-
-void RequestMailAbort() {
-    g_abort = true;
-}
-void ClearMailAbort() {
-    g_abort = false;
+void CurlMailTransport::clearAbort() {
+    m_abort = false;
 }
 
 void AppendMailLog(const std::string& logPath, const std::string& recipients,

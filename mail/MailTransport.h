@@ -3,6 +3,7 @@
 // The mail transport: the two calls MailSend makes, behind an interface so that the argument
 // building above it is tested with a recording double and the real client against real servers.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ public:
                          const std::string& password, const std::string& command,
                          const std::string& folder, std::string* error = nullptr,
                          MailExchangeReport* report = nullptr) = 0;
+
+    // Asks a running exchange to stop at its next progress check (within about a second); it then
+    // fails with an "aborted" text. Stays asked until clearAbort, which every new send through
+    // MailSender does first. Any thread. A transport that never blocks may ignore both.
+    virtual void requestAbort() {}
+    virtual void clearAbort() {}
 };
 
 // Time limits of the real client, in milliseconds. `connect` bounds the connection including the
@@ -65,26 +72,16 @@ public:
     bool RcvMail(const std::string& server, const std::string& user, const std::string& password,
                  const std::string& command, const std::string& folder,
                  std::string* error = nullptr, MailExchangeReport* report = nullptr) override;
+    void requestAbort() override;
+    void clearAbort() override;
 
     void setTimeouts(const MailTimeouts& timeouts) { m_timeouts = timeouts; }
     const MailTimeouts& timeouts() const { return m_timeouts; }
 
 private:
     MailTimeouts m_timeouts;
+    std::atomic<bool> m_abort{false};
 };
-
-// The transport MailSend uses: the real client unless a test has put another in place.
-MailTransport& CurrentMailTransport();
-// Not owned; nullptr puts the real client back.
-void SetMailTransport(MailTransport* transport);
-// The one real client (to adjust its time limits).
-CurlMailTransport& RealMailTransport();
-
-// Asks a running exchange of the real client to stop at its next progress check (within about a
-// second); it then fails with an "aborted" text. Cleared by ClearMailAbort, which every new send
-// through MailSendWaiting does first. Any thread.
-void RequestMailAbort();
-void ClearMailAbort();
 
 // One line of mail.log.txt: local time, recipients, subject, result ("OK" or "NG: text"; an OK
 // with refused recipients lists them after it). Tabs separate the fields; nothing of the line can

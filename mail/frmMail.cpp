@@ -1,8 +1,9 @@
 #include "mail/frmMail.h"
 
+#include "mail/MailSender.h"
+
 #include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
-#include "mail/MailMessageBox.h"
 #include "mail/MailSendRequest.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
@@ -76,7 +77,8 @@ bool isPort(const std::string& text) {
 
 } // namespace
 
-frmMail::frmMail(QWidget* parent) : QDialog(parent) {
+frmMail::frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_sender(sender), m_panels(panels) {
     setWindowTitle(u("ﾒｰﾙｱｶｳﾝﾄ設定"));
     setObjectName("frmMail");
 
@@ -200,7 +202,7 @@ void frmMail::applyEnabling() {
 }
 
 bool frmMail::fail(QLineEdit* field, const char* message) {
-    CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(), u(message));
+    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), u(message));
     field->setFocus();
     return false;
 }
@@ -258,9 +260,8 @@ void frmMail::bcmdOK_Click() {
     m.SmtpUser = trimmed(txtSmtpUser);
     m.SmtpPass = trimmed(txtSmtpPass);
     SaveSettings();
-    UpdateMailAccountState();
-    StatusPanels& panels = StatusPanels::instance();
-    if (MailAccountReady) {
+    StatusPanels& panels = m_panels;
+    if (m_sender.UpdateMailAccountState()) {
         panels.setVisible(5, false);
         panels.setText(5, "");
     } else {

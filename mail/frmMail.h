@@ -1,7 +1,11 @@
 #pragma once
 
+#include "settings/MessageBoxes.h"
+
 #include <QDialog>
 
+class MailSender;
+class StatusPanels;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -13,7 +17,10 @@ class QRadioButton;
 class frmMail : public QDialog {
     Q_OBJECT
 public:
-    explicit frmMail(QWidget* parent = nullptr);
+    // OK re-checks the account on `sender` and says on panel 5 whether it is complete. The
+    // objects passed in must outlive the dialog.
+    frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels,
+            QWidget* parent = nullptr);
 
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
@@ -31,6 +38,9 @@ public:
     QPushButton* bcmdCancel;
 
 private:
+    MessageBoxes& m_boxes;
+    MailSender& m_sender;
+    StatusPanels& m_panels;
     void applyEnabling();
     bool CheckInput();
     void bcmdOK_Click();

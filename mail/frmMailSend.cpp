@@ -2,11 +2,10 @@
 
 #include "capture/capApi.h"
 #include "detection/DiskGuard.h"
+#include "mail/MailAccount.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
-#include "mail/MailMessageBox.h"
-#include "mail/MailSend.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mail/MailThumbnail.h"
 #include "mail/basPicture.h"
 #include "settings/basCommon.h"
@@ -62,7 +61,8 @@ QImage frmMailSend::placeholderPicture() {
     return img;
 }
 
-frmMailSend::frmMailSend(QWidget* parent) : QDialog(parent) {
+frmMailSend::frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_sender(sender) {
     setWindowTitle(u("手動ﾒｰﾙ送信"));
     setObjectName("frmMailSend");
     pic_View = placeholderPicture();
@@ -124,11 +124,11 @@ frmMailSend::frmMailSend(QWidget* parent) : QDialog(parent) {
     connect(bcmdCancel, &QPushButton::clicked, this, &frmMailSend::reject);
 }
 
-void frmMailSend::DrawImage() {
-    if (capGrabFrame(hCapWnd) && capEditCopy(hCapWnd)) {
+void frmMailSend::DrawImage(HCAPWND lwnd) {
+    if (capGrabFrame(lwnd) && capEditCopy(lwnd)) {
         QCoreApplication::processEvents();
         Frame frame;
-        if (capTakeGrabbedFrame(hCapWnd, frame)) {
+        if (capTakeGrabbedFrame(lwnd, frame)) {
             QImage image = imageFromFrame(frame);
             if (!image.isNull())
                 pic_View = std::move(image);
@@ -148,20 +148,20 @@ void frmMailSend::chkGrp_Click() {
 void frmMailSend::bcmdOK_Click() {
     if (m_sending)
         return;
-    MailMessageBox& boxes = CurrentMailMessageBox();
+    MessageBoxes& boxes = m_boxes;
     if (trimmed(txtMail->text()).empty()) {
-        boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                   u("ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"));
+        boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                     u("ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。"));
         return;
     }
     const std::string recipients = trimmed(txtMail->text());
     if (const AddressListResult list = ParseAddressList(recipients); !list.ok()) {
-        boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                   QString::fromStdString(RecipientProblemMessage(list)));
+        boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                     QString::fromStdString(RecipientProblemMessage(list)));
         txtMail->setFocus();
         return;
     }
-    if (!CheckMailAccount(this))
+    if (!CheckMailAccount(m_boxes, this))
         return;
     const std::string subject = trimmed(txtSubject->text());
     const std::string body = trimmed(txtBody->toPlainText());
@@ -187,11 +187,11 @@ void frmMailSend::bcmdOK_Click() {
 
     m_sending = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool sent = MailSendWaiting(recipients, subject, body, files);
+    const bool sent = m_sender.MailSendWaiting(recipients, subject, body, files);
     QApplication::restoreOverrideCursor();
     m_sending = false;
 
-    const MailSendOutcome outcome = LastMailOutcome();
+    const MailSendOutcome outcome = m_sender.LastMailOutcome();
     if (sent) {
         QString text = u("送信しました。");
         if (!outcome.report.refused.empty()) {
@@ -199,7 +199,7 @@ void frmMailSend::bcmdOK_Click() {
             for (const std::string& r : outcome.report.refused)
                 text += "\n" + QString::fromStdString(r);
         }
-        boxes.show(this, MailMessageBox::Icon::Information, windowTitle(), text);
+        boxes.showOk(this, MessageBoxes::Icon::Information, windowTitle(), text);
         accept();
         return;
     }
@@ -211,7 +211,7 @@ void frmMailSend::bcmdOK_Click() {
     if (!outcome.error.empty())
         text +=
             (outcome.report.words.empty() ? "\n\n" : "\n") + QString::fromStdString(outcome.error);
-    boxes.show(this, MailMessageBox::Icon::Critical, windowTitle(), text);
+    boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), text);
 }
 
 void frmMailSend::reject() {

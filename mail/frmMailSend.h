@@ -1,8 +1,12 @@
 #pragma once
 
+#include "capture/capApi.h"
+#include "settings/MessageBoxes.h"
+
 #include <QDialog>
 #include <QImage>
 
+class MailSender;
 class MailThumbnail;
 class QCheckBox;
 class QLineEdit;
@@ -17,11 +21,12 @@ class QSlider;
 class frmMailSend : public QDialog {
     Q_OBJECT
 public:
-    explicit frmMailSend(QWidget* parent = nullptr);
+    // `boxes` and `sender` must outlive the dialog.
+    frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* parent = nullptr);
 
-    // Takes the capture window's current frame as the picture to send (the built-in placeholder
-    // stays when no frame comes) and draws the thumbnail.
-    void DrawImage();
+    // Takes the current frame of capture window `lwnd` as the picture to send (the built-in
+    // placeholder stays when no frame comes) and draws the thumbnail.
+    void DrawImage(HCAPWND lwnd);
 
     bool sending() const { return m_sending; }
     const QImage& picture() const { return pic_View; }
@@ -46,6 +51,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    MessageBoxes& m_boxes;
+    MailSender& m_sender;
     void chkGrp_Click();
     void bcmdOK_Click();
 

@@ -2,7 +2,6 @@
 
 #include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
-#include "mail/MailMessageBox.h"
 #include "settings/AppSettings.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
@@ -32,7 +31,8 @@ constexpr int kDefaultQuality = 50;
 
 } // namespace
 
-frmMailSend_Set::frmMailSend_Set(QWidget* parent) : QDialog(parent) {
+frmMailSend_Set::frmMailSend_Set(MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), m_boxes(boxes) {
     setWindowTitle(u("自動ﾒｰﾙ設定"));
     setObjectName("frmMailSend_Set");
 
@@ -129,16 +129,16 @@ void frmMailSend_Set::showTrigger(int index) {
 bool frmMailSend_Set::storeTrigger(bool closing) {
     const std::string mailTo = TrimSpaces(txtMail->text().toStdString());
     if (ckEnabled->isChecked() && mailTo.empty()) {
-        CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                                     u("宛先を入力して下さい。"));
+        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                       u("宛先を入力して下さい。"));
         return false;
     }
     // An alarm has nobody to ask: a destination it could not send to is refused here.
     if (ckEnabled->isChecked()) {
         const AddressListResult list = ParseAddressList(mailTo);
         if (!list.ok()) {
-            CurrentMailMessageBox().show(this, MailMessageBox::Icon::Critical, windowTitle(),
-                                         QString::fromStdString(RecipientProblemMessage(list)));
+            m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                           QString::fromStdString(RecipientProblemMessage(list)));
             txtMail->setFocus();
             return false;
         }

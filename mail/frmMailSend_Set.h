@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/MessageBoxes.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -17,7 +19,8 @@ class QSlider;
 class frmMailSend_Set : public QDialog {
     Q_OBJECT
 public:
-    explicit frmMailSend_Set(QWidget* parent = nullptr);
+    // `boxes` must outlive the dialog.
+    explicit frmMailSend_Set(MessageBoxes& boxes, QWidget* parent = nullptr);
 
     int16_t CurrentTrigger = 0;
 
@@ -34,6 +37,7 @@ public:
     QPushButton* bcmdReF;
 
 private:
+    MessageBoxes& m_boxes;
     void showTrigger(int index);
     bool storeTrigger(bool closing);
 };

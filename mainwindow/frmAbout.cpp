@@ -2,8 +2,8 @@
 
 #include "mainwindow/Artwork.h"
 #include "mainwindow/MainWindowTexts.h"
-#include "mainwindow/MessageBoxes.h"
 #include "mainwindow/UiFonts.h"
+#include "settings/MessageBoxes.h"
 
 #include <QLabel>
 #include <QPainter>

@@ -74,8 +74,9 @@ QToolButton* PictureOption(QWidget* parent, const char* name, const QIcon& icon,
 
 } // namespace
 
-frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess, QWidget* parent)
-    : QMainWindow(parent), m_messages(messages), m_endProcess(std::move(endProcess)) {
+frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProcess, QWidget* parent)
+    : QMainWindow(parent), m_services(services), m_messages(services.messages),
+      m_endProcess(std::move(endProcess)) {
     setObjectName("frmSw_Mail");
     setWindowIcon(Artwork::ProgramIcon());
     if (!m_endProcess)
@@ -129,7 +130,7 @@ frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess,
 
     // The capture host: the only MDI child, always maximised, with no buttons that could close,
     // minimise or restore it (closing it would take the capture window and the timers with it).
-    m_camera = new frm_Camera(this, m_scope);
+    m_camera = new frm_Camera(this, m_scope, m_services);
     m_camera->setWindowTitle(QString());
     cameraSubWindow = mdiArea->addSubWindow(m_camera, Qt::SubWindow | Qt::CustomizeWindowHint);
     cameraSubWindow->setObjectName("cameraSubWindow");
@@ -147,7 +148,7 @@ frmSw_Mail::frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess,
 }
 
 frmSw_Mail::~frmSw_Mail() {
-    StatusPanels::instance().setListener({});
+    m_services.panels.setListener({});
 }
 
 void frmSw_Mail::buildLeftPanel() {

@@ -2,6 +2,7 @@
 
 #include "capture/capApi.h"
 #include "detection/DetectionHost.h"
+#include "settings/Services.h"
 
 #include <QMainWindow>
 
@@ -10,7 +11,6 @@
 
 class frm_Camera;
 class ScopePanel;
-class MessageBoxes;
 class QAction;
 class QCheckBox;
 class QDialog;
@@ -37,8 +37,9 @@ class frmSw_Mail : public QMainWindow, public DetectionHost {
 public:
     // `endProcess` is the last step of the close sequence; the default flushes the standard
     // streams and ends the process at once (so nothing of an interrupted handler runs again).
-    // Tests pass their own. `messages` must outlive the window.
-    explicit frmSw_Mail(MessageBoxes& messages, std::function<void()> endProcess = {},
+    // Tests pass their own. The services are handed on to every dialog and must outlive the
+    // window.
+    explicit frmSw_Mail(const Services& services, std::function<void()> endProcess = {},
                         QWidget* parent = nullptr);
     ~frmSw_Mail() override;
 
@@ -198,6 +199,7 @@ private:
     void runCloseSequence();
     void DisconnectCapture();
 
+    Services m_services;
     MessageBoxes& m_messages;
     std::function<void()> m_endProcess;
     frm_Camera* m_camera = nullptr;

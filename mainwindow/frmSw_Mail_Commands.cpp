@@ -14,9 +14,9 @@
 #include "mail/frmMailSend.h"
 #include "mail/frmMailSend_Set.h"
 #include "mainwindow/MainWindowTexts.h"
-#include "mainwindow/MessageBoxes.h"
 #include "mainwindow/frmAbout.h"
 #include "settings/AppSettings.h"
+#include "settings/MessageBoxes.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "sound/frmSound.h"
@@ -171,7 +171,7 @@ bool frmSw_Mail::openUrl(const QUrl& url) {
 void frmSw_Mail::RunSoundSettings() {
     sPauseDetection();
     {
-        frmSound dialog(this);
+        frmSound dialog(m_services.panels, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -180,7 +180,7 @@ void frmSw_Mail::RunSoundSettings() {
 void frmSw_Mail::RunMailAccount() {
     sPauseDetection();
     {
-        frmMail dialog(this);
+        frmMail dialog(m_messages, m_services.mail, m_services.panels, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -189,7 +189,7 @@ void frmSw_Mail::RunMailAccount() {
 void frmSw_Mail::RunAutoMail() {
     sPauseDetection();
     {
-        frmMailSend_Set dialog(this);
+        frmMailSend_Set dialog(m_messages, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -198,9 +198,9 @@ void frmSw_Mail::RunAutoMail() {
 void frmSw_Mail::RunManualSend() {
     sPauseDetection();
     {
-        frmMailSend dialog(this);
+        frmMailSend dialog(m_messages, m_services.mail, this);
         // The picture of this moment, taken before the window shows.
-        dialog.DrawImage();
+        dialog.DrawImage(m_camera->hCapWnd);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -209,7 +209,7 @@ void frmSw_Mail::RunManualSend() {
 void frmSw_Mail::RunFtpSettings() {
     sPauseDetection();
     {
-        frmFtp dialog(this);
+        frmFtp dialog(m_messages, this);
         runDialog(dialog);
     }
     sResumeDetection();
@@ -221,10 +221,10 @@ void frmSw_Mail::RunDriverSelection() {
         // The dialog connects the chosen driver itself and has the capture window refitted to
         // the new picture. Panel 3 keeps its text until the next format command.
         frmSelect dialog(
-            hCapWnd,
+            m_camera->hCapWnd, m_camera->SkipNextCompare,
             [this] {
                 if (m_camera)
-                    m_camera->ResizeCaptureWindow(hCapWnd);
+                    m_camera->ResizeCaptureWindow(m_camera->hCapWnd);
             },
             this);
         runDialog(dialog);
@@ -237,9 +237,10 @@ void frmSw_Mail::RunExtraSettings() {
     {
         // The preview is off while paused, but the engine keeps decoding: a grab is the current
         // frame.
-        auto currentFrame = [] {
+        const HCAPWND hwnd = m_camera->hCapWnd;
+        auto currentFrame = [hwnd] {
             SharedFrame frame;
-            if (!capGrabFrame(hCapWnd) || !capTakeGrabbedFrame(hCapWnd, frame))
+            if (!capGrabFrame(hwnd) || !capTakeGrabbedFrame(hwnd, frame))
                 return QImage();
             try {
                 return SharedFrameImage(frame);
@@ -319,9 +320,9 @@ void frmSw_Mail::RunVideoFormat() {
     bool done = false;
     try {
         // No connected camera, no dialog: that is the failure the caption reports.
-        done = capDlgVideoFormat(hCapWnd);
+        done = capDlgVideoFormat(m_camera->hCapWnd, m_messages);
         if (done)
-            RefreshCaptureFormat(hCapWnd);
+            RefreshCaptureFormat(m_camera->hCapWnd);
     } catch (const std::exception&) {
         done = false;
     }
@@ -334,29 +335,28 @@ void frmSw_Mail::RunVideoFormat() {
 
 void frmSw_Mail::RunVideoSource() {
     sPauseDetection();
-    capDlgVideoSource(hCapWnd);
+    capDlgVideoSource(m_camera->hCapWnd);
     if (AppSettings.Com.Comp)
-        capDlgVideoCompression(hCapWnd);
+        capDlgVideoCompression(m_camera->hCapWnd);
     sResumeDetection();
 }
 
 void frmSw_Mail::RunVideoCompression() {
     sPauseDetection();
-    capDlgVideoCompression(hCapWnd);
+    capDlgVideoCompression(m_camera->hCapWnd);
     sResumeDetection();
 }
 
 void frmSw_Mail::RunVideoButton(bool format) {
     // The picture size or source may change: the next tick only takes a new reference frame.
-    SkipNextCompare = true;
+    m_camera->SkipNextCompare = true;
     if (format)
         RunVideoFormat();
     else
         RunVideoSource();
     CAPSTATUS status{};
-    capGetStatus(hCapWnd, &status, sizeof status);
-    StatusPanels::instance().setText(
-        3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
+    capGetStatus(m_camera->hCapWnd, &status, sizeof status);
+    m_services.panels.setText(3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
 }
 
 void frmSw_Mail::RunVersion() {

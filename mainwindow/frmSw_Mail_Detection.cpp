@@ -49,14 +49,14 @@ void frmSw_Mail::sDispEnabled(bool bolEnabled) {
         a->setEnabled(bolEnabled);
     // The alarm's actions are over: a clip's progress bar that waited for an upload that never
     // came (or has ended) goes.
-    if (bolEnabled && m_phase == ActionPhase::Upload && !AutoFTPRunning())
+    if (bolEnabled && m_phase == ActionPhase::Upload && !m_services.ftp.AutoFTPRunning())
         hideProgress();
 }
 
 void frmSw_Mail::sPauseDetection() {
     if (m_camera)
         m_camera->stopTimer1();
-    capPreview(hCapWnd, false);
+    capPreview(m_camera->hCapWnd, false);
     sDispEnabled(false);
 }
 
@@ -65,7 +65,7 @@ void frmSw_Mail::sResumeDetection() {
     // nothing may start again behind it.
     if (m_closing)
         return;
-    capPreview(hCapWnd, true);
+    capPreview(m_camera->hCapWnd, true);
     sDispEnabled(true);
     if (m_camera)
         m_camera->startTimer1();
@@ -74,8 +74,7 @@ void frmSw_Mail::sResumeDetection() {
 void frmSw_Mail::RefreshCaptureFormat(HCAPWND lwnd) {
     CAPSTATUS status{};
     capGetStatus(lwnd, &status, sizeof status);
-    StatusPanels::instance().setText(
-        3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
+    m_services.panels.setText(3, ResolutionPanelText(status.uiImageWidth, status.uiImageHeight));
     if (m_camera)
         m_camera->ResizeCaptureWindow(lwnd);
 }
@@ -92,7 +91,7 @@ void frmSw_Mail::ToggleScope() {
     if (QLayout* layout = centralWidget()->layout())
         layout->activate();
     if (m_camera)
-        m_camera->ResizeCaptureWindow(hCapWnd);
+        m_camera->ResizeCaptureWindow(m_camera->hCapWnd);
 }
 
 void frmSw_Mail::SliderCKTime_Change() {
@@ -138,19 +137,19 @@ void frmSw_Mail::cmdKenchi_Click() {
         txtCKData->setEnabled(true);
         if (m_camera)
             m_camera->stopTimer1();
-        capPreview(hCapWnd, false);
+        capPreview(m_camera->hCapWnd, false);
         sDispEnabled(false);
         cmdKenchi->setEnabled(true);
         cmdKenchi->setProperty("tag", QStringLiteral("1"));
         // The first tick after the edit must not compare against a frame from before the pause.
-        SkipNextCompare = true;
+        m_camera->SkipNextCompare = true;
         txtCKData->setFocus();
         txtCKData->selectAll();
         return;
     }
     AppSettings.Com.CkSum = ThresholdFromText(txtCKData->text().toStdString());
     SaveSettings();
-    capPreview(hCapWnd, true);
+    capPreview(m_camera->hCapWnd, true);
     sDispEnabled(true);
     if (m_camera)
         m_camera->startTimer1();
@@ -161,7 +160,7 @@ void frmSw_Mail::cmdKenchi_Click() {
 
 void frmSw_Mail::optPrv_Click() {
     if (optPrv[0]->isChecked()) {
-        capPreview(hCapWnd, true);
+        capPreview(m_camera->hCapWnd, true);
         sDispEnabled(true);
         if (m_camera)
             m_camera->startTimer1();
@@ -169,7 +168,7 @@ void frmSw_Mail::optPrv_Click() {
     }
     if (m_camera)
         m_camera->stopTimer1();
-    capPreview(hCapWnd, false);
+    capPreview(m_camera->hCapWnd, false);
     sDispEnabled(false);
     // Stopped: only restarting and leaving the program stay possible among the locked commands.
     optPrv[0]->setEnabled(true);

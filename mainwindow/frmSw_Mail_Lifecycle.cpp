@@ -5,10 +5,10 @@
 #include "capture/frm_Camera.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mainwindow/MainWindowTexts.h"
-#include "mainwindow/MessageBoxes.h"
 #include "mainwindow/UiFonts.h"
+#include "settings/MessageBoxes.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
@@ -39,7 +39,7 @@ bool frmSw_Mail::Start() {
     cameraSubWindow->showMaximized();
     showCentred();
 
-    hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0);
+    m_camera->hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0);
     watchActionProgress();
 
     // The first source that accepts is the camera; the rest are not even tried. Each may take
@@ -50,7 +50,7 @@ bool frmSw_Mail::Start() {
     bcmd_End->setEnabled(true);
     bool connected = false;
     for (int index = 0; index <= 9 && !connected && !m_closing; ++index)
-        connected = capDriverConnect(hCapWnd, index);
+        connected = capDriverConnect(m_camera->hCapWnd, index);
     if (m_closing)
         return false;
     sDispEnabled(true);
@@ -62,12 +62,12 @@ bool frmSw_Mail::Start() {
     }
 
     CAPDRIVERCAPS caps{};
-    capDriverGetCaps(hCapWnd, &caps, sizeof caps);
-    capPreviewRate(hCapWnd, 66);
-    capPreviewScale(hCapWnd, true);
-    capPreview(hCapWnd, true);
+    capDriverGetCaps(m_camera->hCapWnd, &caps, sizeof caps);
+    capPreviewRate(m_camera->hCapWnd, 66);
+    capPreviewScale(m_camera->hCapWnd, true);
+    capPreview(m_camera->hCapWnd, true);
 
-    RefreshCaptureFormat(hCapWnd);
+    RefreshCaptureFormat(m_camera->hCapWnd);
 
     if (AppSettings.Com.Comp) {
         mnu_comp->setVisible(true);
@@ -77,12 +77,12 @@ bool frmSw_Mail::Start() {
             return false;
     }
 
-    StatusPanels& panels = StatusPanels::instance();
+    StatusPanels& panels = m_services.panels;
     panels.setText(4, SoundPanelText(AppSettings.Com.Sound));
 
-    UpdateMailAccountState();
-    panels.setText(5, MailAccountPanelText(MailAccountReady));
-    panels.setVisible(5, !MailAccountReady);
+    const bool accountReady = m_services.mail.UpdateMailAccountState();
+    panels.setText(5, MailAccountPanelText(accountReady));
+    panels.setVisible(5, !accountReady);
 
     // Detection runs from here on, with "開始" of the start/stop pair selected.
     optPrv[0]->setChecked(true);
@@ -141,11 +141,11 @@ void frmSw_Mail::runCloseSequence() {
     sDispEnabled(false);
     // A clip still being written is finished now, so the file stays playable after the process
     // is gone.
-    capCaptureStop(hCapWnd);
+    capCaptureStop(m_camera->hCapWnd);
     // Nothing may be left running behind the process: a mail transfer's worker thread is ended
     // and a running FTP client stopped (which also removes its script).
-    AbortMailTransfer();
-    AbortAutoFTP();
+    m_services.mail.AbortMailTransfer();
+    m_services.ftp.AbortAutoFTP();
     if (m_camera)
         m_camera->endAlarmCommands();
     DisconnectCapture();
@@ -157,18 +157,18 @@ void frmSw_Mail::runCloseSequence() {
     SaveSettings();
 
     cameraSubWindow->close();
-    hCapWnd = 0; // nothing that unwinds after this may reach the camera again
+    m_camera->hCapWnd = 0; // nothing that unwinds after this may reach the camera again
 
     m_endProcess();
 }
 
 void frmSw_Mail::DisconnectCapture() {
-    capSetCallbackOnError(hCapWnd, nullptr);
-    capSetCallbackOnStatus(hCapWnd, nullptr);
-    capSetCallbackOnYield(hCapWnd, nullptr);
-    capSetCallbackOnFrame(hCapWnd, nullptr);
-    capSetCallbackOnVideoStream(hCapWnd, nullptr);
-    capSetCallbackOnWaveStream(hCapWnd, nullptr);
-    capSetCallbackOnCapControl(hCapWnd, nullptr);
-    capDriverDisconnect(hCapWnd);
+    capSetCallbackOnError(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnStatus(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnYield(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnFrame(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnVideoStream(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnWaveStream(m_camera->hCapWnd, nullptr);
+    capSetCallbackOnCapControl(m_camera->hCapWnd, nullptr);
+    capDriverDisconnect(m_camera->hCapWnd);
 }

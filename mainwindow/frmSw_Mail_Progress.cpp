@@ -5,6 +5,7 @@
 #include "mainwindow/frmSw_Mail.h"
 
 #include "capture/CaptureWindow.h"
+#include "capture/frm_Camera.h"
 #include "ftp/basAutoFTP.h"
 #include "settings/AppSettings.h"
 
@@ -41,7 +42,7 @@ void frmSw_Mail::buildProgressBar() {
 }
 
 void frmSw_Mail::watchActionProgress() {
-    CaptureWindow* window = capWindow(hCapWnd);
+    CaptureWindow* window = capWindow(m_camera->hCapWnd);
     if (!window)
         return;
     // Signals rather than the recording's single progress callback, which stays free for others.
@@ -81,7 +82,7 @@ void frmSw_Mail::recordingFinished() {
     m_phase = ActionPhase::Upload;
     m_uploadSeen = false;
     // Outside the alarm actions (commands usable) no upload follows.
-    if (!m_commandsLocked && !AutoFTPRunning()) {
+    if (!m_commandsLocked && !m_services.ftp.AutoFTPRunning()) {
         hideProgress();
         return;
     }
@@ -94,7 +95,7 @@ void frmSw_Mail::pollUpload() {
         m_uploadPoll->stop();
         return;
     }
-    if (AutoFTPRunning()) {
+    if (m_services.ftp.AutoFTPRunning()) {
         if (!m_uploadSeen) {
             m_uploadSeen = true;
             prgAction->setRange(0, 0); // an upload has no known length: busy

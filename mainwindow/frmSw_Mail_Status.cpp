@@ -33,7 +33,7 @@ void frmSw_Mail::buildStatusBar() {
         bar->addWidget(label, stretch[i]);
         StatusBarPanels[i] = label;
     }
-    StatusPanels& panels = StatusPanels::instance();
+    StatusPanels& panels = m_services.panels;
     for (int panel = 1; panel <= 5; ++panel)
         mirrorStatusPanel(panel);
     panels.setListener([this](int panel) { mirrorStatusPanel(panel); });
@@ -42,7 +42,7 @@ void frmSw_Mail::buildStatusBar() {
 void frmSw_Mail::mirrorStatusPanel(int panel) {
     if (panel < 1 || panel > 5)
         return;
-    const StatusPanels& panels = StatusPanels::instance();
+    const StatusPanels& panels = m_services.panels;
     QLabel* label = StatusBarPanels[panel - 1];
     const QString text = QString::fromStdString(panels.text(panel));
     label->setText(text);

@@ -1,10 +1,5 @@
 #include "settings/StatusPanels.h"
 
-StatusPanels& StatusPanels::instance() {
-    static StatusPanels panels;
-    return panels;
-}
-
 void StatusPanels::setText(int panel, const std::string& text) {
     if (panel < 1 || panel > 5)
         return;

@@ -8,11 +8,10 @@
 // core (alarm actions, dialogs' decisions) can write them and tests can read them. Panel numbers
 // are 1..5 as the user sees them: 1 alarm state and progress, 2 last alarm, 3 resolution,
 // 4 warning sound, 5 mail account not set up. The main window listens and mirrors every change
-// into its QStatusBar at once. User-interface thread only.
+// into its QStatusBar at once. `main()` makes the one set and hands it down with the other
+// services. User-interface thread only.
 class StatusPanels {
 public:
-    static StatusPanels& instance();
-
     void setText(int panel, const std::string& text);
     std::string text(int panel) const;
     void setVisible(int panel, bool visible);

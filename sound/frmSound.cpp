@@ -32,7 +32,7 @@ constexpr int P(int twips) {
 
 } // namespace
 
-frmSound::frmSound(QWidget* parent) : QDialog(parent) {
+frmSound::frmSound(StatusPanels& panels, QWidget* parent) : QDialog(parent), m_panels(panels) {
     setObjectName(QStringLiteral("frmSound"));
     setWindowTitle(QStringLiteral("ｻｳﾝﾄﾞ設定"));
     setFixedSize(P(4200), P(1500));
@@ -118,11 +118,11 @@ void frmSound::bcmdOK_Click() {
     if (m_cmbSound->currentIndex() < 1) {
         com.Sound.clear();
         com.SoundPath.clear();
-        StatusPanels::instance().setText(4, "警告音: なし");
+        m_panels.setText(4, "警告音: なし");
     } else {
         com.Sound = m_cmbSound->currentText().toStdString();
         com.SoundPath = GetShortPath(m_mediaDir + com.Sound);
-        StatusPanels::instance().setText(4, "警告音: " + com.Sound);
+        m_panels.setText(4, "警告音: " + com.Sound);
     }
     SaveSettings();
     accept();

@@ -6,6 +6,7 @@
 class QComboBox;
 class QPushButton;
 class QTimer;
+class StatusPanels;
 
 // The sound calls the dialog makes; the live one is basSound. Tests pass a double.
 class SoundTestPlayer {
@@ -22,7 +23,8 @@ public:
 class frmSound : public QDialog {
     Q_OBJECT
 public:
-    explicit frmSound(QWidget* parent = nullptr);
+    // OK shows the chosen sound on panel 4 of `panels`, which must outlive the dialog.
+    explicit frmSound(StatusPanels& panels, QWidget* parent = nullptr);
 
     // Test seam; nullptr restores basSound. Must outlive the dialog.
     void setPlayer(SoundTestPlayer* player);
@@ -36,6 +38,7 @@ public:
     const std::string& MediaDirPath() const { return m_mediaDir; }
 
 private:
+    StatusPanels& m_panels;
     void cmdTest_Click();
     void bcmdOK_Click();
     void Timer1_Timer();

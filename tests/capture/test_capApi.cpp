@@ -5,6 +5,7 @@
 #include "capture/capApi.h"
 
 #include "CaptureTestUtil.h"
+#include "mainwindow/MainWindowTestUtil.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -86,7 +87,8 @@ private slots:
             QVERIFY(!capGrabFrame(h));
             QVERIFY(!capEditCopy(h));
             QVERIFY(!capTakeGrabbedFrame(h, f));
-            QVERIFY(!capDlgVideoFormat(h));
+            mainwindow_test::RecordingBoxes boxes;
+            QVERIFY(!capDlgVideoFormat(h, boxes));
             QVERIFY(!capDlgVideoSource(h));
             QVERIFY(!capDlgVideoCompression(h));
             QVERIFY(!capCaptureGetSetup(h, &parms, sizeof parms));

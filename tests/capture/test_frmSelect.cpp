@@ -7,7 +7,10 @@
 #include "capture/frmVideoFormat.h"
 #include "capture/frmVideoSource.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "settings/AppSettings.h"
+
+#include "mainwindow/MainWindowTestUtil.h"
 
 #include "CaptureTestUtil.h"
 
@@ -41,6 +44,7 @@ class TestFrmSelect : public QObject {
     QWidget* m_parent = nullptr;
     HCAPWND m_hwnd = 0;
     int m_resizes = 0;
+    bool m_skipNextCompare = false; // the capture form's, for the dialogs without one
 
 private slots:
     void init() {
@@ -55,7 +59,7 @@ private slots:
     void cleanup() { delete m_parent; }
 
     void listsEveryDriverAndPreselectsTheConnectedOne() {
-        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
         QCOMPARE(dlg.lblDriver->text(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"));
         QCOMPARE(dlg.cmdSelect->text(), QStringLiteral("OK"));
@@ -71,7 +75,7 @@ private slots:
     }
 
     void okConnectsTheChosenDriverThenRefits() {
-        frmSelect dlg(m_hwnd, [this] {
+        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] {
             ++m_resizes;
             // The new camera is already connected when the window is refitted.
             QCOMPARE(frameWidth(m_hwnd), 96);
@@ -83,7 +87,7 @@ private slots:
         QCOMPARE(m_resizes, 1);
 
         // Choosing the connected driver again connects it again and refits.
-        frmSelect again(m_hwnd, [this] { ++m_resizes; });
+        frmSelect again(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(again.cmboSource->currentIndex(), 2);
         QTest::mouseClick(again.cmdSelect, Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 2u);
@@ -91,7 +95,7 @@ private slots:
     }
 
     void cancelChangesNothing() {
-        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
         dlg.cmboSource->setCurrentIndex(0);
         QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -102,7 +106,7 @@ private slots:
 
     void refusingDriverClosesTheDialogAndKeepsTheCamera() {
         qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray(kThree) + ";/nonexistent/camera.avi");
-        frmSelect dlg(m_hwnd, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(dlg.cmboSource->count(), 4); // listing starts afresh at index 0
         dlg.cmboSource->setCurrentIndex(3);
         QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
@@ -116,7 +120,7 @@ private slots:
         qputenv("PAWLINEX_VIDEO_SOURCES", "");
         auto* parent = new QWidget;
         HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
-        frmSelect dlg(h, [this] { ++m_resizes; });
+        frmSelect dlg(h, m_skipNextCompare, [this] { ++m_resizes; });
         // Devices may exist on the machine; without any, the list is empty and nothing happens.
         if (dlg.cmboSource->count() == 0) {
             QCOMPARE(dlg.cmboSource->currentIndex(), -1);
@@ -137,25 +141,24 @@ private slots:
         AppSettings.Com.Timer = 1;
         AppSettings.Com.CkSum = 100;
         AppSettings.Com.Accuracy = 100;
-        SkipNextCompare = false;
-        const HCAPWND saved = hCapWnd;
-        hCapWnd = m_hwnd; // the tick grabs from the program's capture window
-        frm_Camera cam(nullptr, nullptr);
+        TestServices services;
+        frm_Camera cam(nullptr, nullptr, services.services);
+        cam.hCapWnd = m_hwnd; // the tick grabs from the program's capture window
         cam.startTimer1();
         cam.Timer1_Timer();
-        frmSelect dlg(m_hwnd, {});
+        frmSelect dlg(m_hwnd, cam.SkipNextCompare, {});
         dlg.cmboSource->setCurrentIndex(1);
         QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 1u);
         cam.Timer1_Timer();
-        hCapWnd = saved;
         QCOMPARE(cam.ChangeLevel(), 0);
         QCOMPARE(cam.lastState(), LevelState::Calm);
     }
 
     void formatDialogChangesTheFrameHeader() {
         auto* cw = capWindow(m_hwnd);
-        frmVideoFormat dlg(cw->engine());
+        mainwindow_test::RecordingBoxes boxes;
+        frmVideoFormat dlg(cw->engine(), boxes);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ ﾌｫｰﾏｯﾄ"));
         QVERIFY(dlg.cmboFormat->currentText().startsWith("80 x 60"));
         int target = dlg.cmboFormat->findText("320 x 240", Qt::MatchStartsWith);

@@ -26,22 +26,21 @@ protected:
         fs::create_directory(folder + "/avi");
         fs::create_directory(folder + "/img");
         AppSettings = AppSettingsRecord{};
-        StatusPanels::instance().reset();
-        StatusPanels::instance().setListener([this](int panel) {
+        panels.setListener([this](int panel) {
             if (panel == 1)
-                panel1.push_back(StatusPanels::instance().text(1));
+                panel1.push_back(panels.text(1));
         });
         recorder.onSequence = [](const std::string& path) { std::ofstream(path) << "clip"; };
         frame = QImage(64, 48, QImage::Format_RGB32);
         frame.fill(qRgb(10, 20, 30));
     }
-    void TearDown() override { StatusPanels::instance().setListener({}); }
 
     AlarmActions actions() {
-        return AlarmActions({&recorder, &uploader, &mailer, &pictures, &clock}, folder);
+        return AlarmActions({&recorder, &uploader, &mailer, &pictures, &clock}, panels, folder);
     }
 
     QTemporaryDir dir;
+    StatusPanels panels;
     std::string folder;
     CallLog log;
     RecordingRecorder recorder{log};
@@ -277,7 +276,7 @@ TEST_F(AlarmActionsTest, UnansweredServerSkipsTheRemainingMailsOfTheAlarm) {
         for (const auto& [to, reason] : mailer.skipped)
             EXPECT_EQ(reason, c.unanswered) << to;
         if (!mailer.skipped.empty()) {
-            EXPECT_EQ(StatusPanels::instance().text(1), "ﾒｰﾙ送信ｴﾗｰでした。");
+            EXPECT_EQ(panels.text(1), "ﾒｰﾙ送信ｴﾗｰでした。");
         }
     }
 }
@@ -300,11 +299,11 @@ TEST_F(AlarmActionsTest, UnwritablePictureSkipsThatTriggerOnly) {
 }
 
 TEST_F(AlarmActionsTest, NoEnabledTriggerChangesNothing) {
-    StatusPanels::instance().setText(1, "before");
+    panels.setText(1, "before");
     panel1.clear();
     actions().sStartMailSend(frame, canvas);
     EXPECT_TRUE(log.calls.empty());
-    EXPECT_EQ(StatusPanels::instance().text(1), "before");
+    EXPECT_EQ(panels.text(1), "before");
 }
 
 } // namespace

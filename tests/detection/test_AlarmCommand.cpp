@@ -2,12 +2,13 @@
 // and that nothing it starts outlives its time limit or the program.
 
 #include "AlarmDoubles.h"
+#include "capture/JpegFrameDecoder.h"
 #include "detection/AlarmActions.h"
 #include "detection/AlarmCommand.h"
 #include "detection/AlarmPortsLive.h"
-#include "capture/JpegFrameDecoder.h"
 #include "mail/basPicture.h"
 #include "settings/AppSettings.h"
+#include "settings/StatusPanels.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -92,7 +93,8 @@ TEST_F(AlarmCommandTest, GetsTheAlarmInItsEnvironmentAndLogsItsOutput) {
     ports.pictures = &pictures;
     ports.clock = &clock;
     ports.command = &command;
-    AlarmActions actions(ports, root);
+    StatusPanels panels;
+    AlarmActions actions(ports, panels, root);
     AppSettings.Extra.OnAlarm = "env | grep -E '^PAWLINEX_(PICTURE|CLIP|LEVEL|TIME)=' | sort > "
                                 "env.txt; echo to-out; echo to-err >&2; exit 3";
     QImage frame(320, 240, QImage::Format_RGB32);

@@ -10,7 +10,7 @@ namespace {
 
 class RecordingHost final : public AlarmHost {
 public:
-    explicit RecordingHost(CallLog& log) : m_log(log) {}
+    RecordingHost(CallLog& log, StatusPanels& panels) : m_log(log), m_panels(panels) {}
     bool ready = true;
     bool throwInAvi = false;
     bool throwInMail = false;
@@ -27,7 +27,7 @@ public:
     bool commandsHeldByUser() const override { return heldByUser; }
     void sStartAVI() override {
         m_log.add("sStartAVI");
-        panel1AtAvi.push_back(StatusPanels::instance().text(1));
+        panel1AtAvi.push_back(m_panels.text(1));
         if (throwInAvi)
             throw std::runtime_error("recording failed");
     }
@@ -43,24 +43,25 @@ public:
 
 private:
     CallLog& m_log;
+    StatusPanels& m_panels;
 };
 
 class AlarmSequenceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        StatusPanels::instance().reset();
         // The last alarm's date separator follows the locale; these tests read slashes.
         QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     }
     CallLog log;
-    RecordingHost host{log};
+    StatusPanels panels;
+    RecordingHost host{log, panels};
     RecordingSound sound{log};
     FixedClock clock;
     bool skip = false;
 };
 
 TEST_F(AlarmSequenceTest, AlarmRunsItsStepsInOrder) {
-    ClassifyOutcome out = ClassifyAndShow(101, 100, "/s/a.oga", host, sound, clock, skip);
+    ClassifyOutcome out = ClassifyAndShow(101, 100, "/s/a.oga", host, sound, clock, panels, skip);
     EXPECT_EQ(out.state, LevelState::Alarm);
     EXPECT_EQ(out.stateColor, 255u);
     EXPECT_TRUE(skip);
@@ -72,18 +73,18 @@ TEST_F(AlarmSequenceTest, AlarmRunsItsStepsInOrder) {
     // The present-tense text and the time are up before the long actions start.
     ASSERT_EQ(host.panel1AtAvi.size(), 1u);
     EXPECT_EQ(host.panel1AtAvi[0], "Pawlinex: 警報！ 誰かいるワン！!");
-    EXPECT_EQ(StatusPanels::instance().text(2), "最終警報: 2007/10/09 04:26");
-    EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいたワン！!");
+    EXPECT_EQ(panels.text(2), "最終警報: 2007/10/09 04:26");
+    EXPECT_EQ(panels.text(1), "Pawlinex: 警報！ 誰かいたワン！!");
 }
 
 TEST_F(AlarmSequenceTest, AlarmWithoutSoundOrAccountSkipsOnlyThose) {
     host.ready = false;
-    ClassifyAndShow(2, 1, "", host, sound, clock, skip);
+    ClassifyAndShow(2, 1, "", host, sound, clock, panels, skip);
     const std::vector<std::string> expected = {"lamps 2 repaint", "sDispEnabled(false)",
                                                "sStartAVI", "UpdateMailAccountState",
                                                "sDispEnabled(true)"};
     EXPECT_EQ(log.calls, expected);
-    EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいたワン！!");
+    EXPECT_EQ(panels.text(1), "Pawlinex: 警報！ 誰かいたワン！!");
 }
 
 TEST_F(AlarmSequenceTest, CalmStatesCloseTheSoundAndStopTheRepeat) {
@@ -91,16 +92,16 @@ TEST_F(AlarmSequenceTest, CalmStatesCloseTheSoundAndStopTheRepeat) {
         {0, LevelState::Calm}, {85, LevelState::Doubt}, {100, LevelState::Suspect}};
     for (const auto& [L, state] : cases) {
         log.calls.clear();
-        StatusPanels::instance().setText(2, "最終警報: 2007/10/09 04:26");
-        ClassifyOutcome out = ClassifyAndShow(L, 100, "", host, sound, clock, skip);
+        panels.setText(2, "最終警報: 2007/10/09 04:26");
+        ClassifyOutcome out = ClassifyAndShow(L, 100, "", host, sound, clock, panels, skip);
         EXPECT_EQ(out.state, state);
         EXPECT_EQ(out.stateColor, StateColor(state));
         // The close goes out even with no sound configured.
         const std::vector<std::string> expected = {"SoundClose ", "Timer2 off",
                                                    "lamps " + std::to_string(StateLamp(state))};
         EXPECT_EQ(log.calls, expected);
-        EXPECT_EQ(StatusPanels::instance().text(1), StateText(state));
-        EXPECT_EQ(StatusPanels::instance().text(2), "最終警報: 2007/10/09 04:26");
+        EXPECT_EQ(panels.text(1), StateText(state));
+        EXPECT_EQ(panels.text(2), "最終警報: 2007/10/09 04:26");
         EXPECT_FALSE(skip);
     }
 }
@@ -110,14 +111,15 @@ TEST_F(AlarmSequenceTest, CalmStatesCloseTheSoundAndStopTheRepeat) {
 TEST_F(AlarmSequenceTest, FailingActionUnlocksTheCommands) {
     for (int where = 0; where < 2; ++where) {
         log.calls.clear();
-        StatusPanels::instance().reset();
+        panels.reset();
         host.throwInAvi = where == 0;
         host.throwInMail = where == 1;
-        EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, skip), std::runtime_error);
+        EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, panels, skip),
+                     std::runtime_error);
         ASSERT_FALSE(log.calls.empty());
         EXPECT_EQ(log.calls.back(), "sDispEnabled(true)");
         EXPECT_TRUE(skip) << "the next tick must re-prime";
-        EXPECT_EQ(StatusPanels::instance().text(1), "Pawlinex: 警報！ 誰かいるワン！!");
+        EXPECT_EQ(panels.text(1), "Pawlinex: 警報！ 誰かいるワン！!");
     }
 }
 
@@ -125,7 +127,8 @@ TEST_F(AlarmSequenceTest, FailingActionUnlocksTheCommands) {
 TEST_F(AlarmSequenceTest, FailingActionLeavesUserLockAlone) {
     host.throwInAvi = true;
     host.heldByUser = true;
-    EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, skip), std::runtime_error);
+    EXPECT_THROW(ClassifyAndShow(500, 100, "", host, sound, clock, panels, skip),
+                 std::runtime_error);
     EXPECT_FALSE(log.has("sDispEnabled(true)"));
 }
 

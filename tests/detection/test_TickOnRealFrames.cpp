@@ -1,6 +1,7 @@
 // The detection tick on frames decoded by the real capture engine from FFmpeg lavfi sources.
 #include "capture/CaptureEngine.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 
 #include "AlarmDoubles.h"
 #include "detection/DetectionHost.h"
@@ -79,7 +80,8 @@ class TestTickOnRealFrames : public QObject {
         CallLog log;
         Host host;
         ScopePanel scope;
-        frm_Camera cam(&host, &scope);
+        TestServices services;
+        frm_Camera cam(&host, &scope, services.services);
         EngineSource source(engine);
         RecordingRecorder recorder(log);
         RecordingUploader uploader(log);
@@ -101,7 +103,7 @@ class TestTickOnRealFrames : public QObject {
             run.states.push_back(cam.lastState());
             if (cam.lastState() == LevelState::Alarm)
                 ++run.alarms;
-            run.panel1.push_back(StatusPanels::instance().text(1));
+            run.panel1.push_back(services.panels.text(1));
         }
         cam.stopTimer1();
         if (after)
@@ -116,8 +118,6 @@ private slots:
         AppSettings.Com.CkSum = 10;
         AppSettings.Com.Accuracy = 100;
         AppSettings.Com.Noize = true;
-        SkipNextCompare = false;
-        StatusPanels::instance().reset();
     }
 
     void stillSceneStaysCalm() {

@@ -1,4 +1,5 @@
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 
 #include "AlarmDoubles.h"
 #include "detection/DetectionHost.h"
@@ -118,6 +119,7 @@ class TestFrmCamera : public QObject {
     std::unique_ptr<RecordingPictures> pictures;
     std::unique_ptr<RecordingSound> sound;
     FixedClock clock;
+    TestServices services;
     std::unique_ptr<ScopePanel> scope;
     std::unique_ptr<frm_Camera> cam;
 
@@ -148,8 +150,7 @@ private slots:
         AppSettings.Trg[0].MailTo = "a@x";
         AppSettings.Trg[0].Grp = 1;
         AppSettings.Trg[0].MinSize = 2;
-        SkipNextCompare = false;
-        StatusPanels::instance().reset();
+        services.panels.reset();
         source = std::make_unique<ScriptedSource>(log);
         host = std::make_unique<FakeHost>(log);
         recorder = std::make_unique<RecordingRecorder>(log);
@@ -158,7 +159,7 @@ private slots:
         pictures = std::make_unique<RecordingPictures>(log);
         sound = std::make_unique<RecordingSound>(log);
         scope = std::make_unique<ScopePanel>();
-        cam = std::make_unique<frm_Camera>(host.get(), scope.get());
+        cam = std::make_unique<frm_Camera>(host.get(), scope.get(), services.services);
         cam->setFrameSource(source.get());
         cam->setAlarmPorts({recorder.get(), uploader.get(), mailer.get(), pictures.get(), &clock});
         cam->setAlarmSound(sound.get());
@@ -213,7 +214,7 @@ private slots:
         QCOMPARE(cam->ChangeLevel(), 0);
         QCOMPARE(scope->lblCount()->text(), QStringLiteral("000"));
         QVERIFY2(scope->scopeImage().isNull(), "no comparison, no scope image");
-        QCOMPARE(StatusPanels::instance().text(1), std::string("Pawlinex: 大丈夫ワン！"));
+        QCOMPARE(services.panels.text(1), std::string("Pawlinex: 大丈夫ワン！"));
         QCOMPARE(scope->lblTime()->text(), QStringLiteral("04:26:19"));
         tick();
         QCOMPARE(cam->ChangeLevel(), 0);
@@ -238,7 +239,7 @@ private slots:
         const QString count = scope->lblCount()->text();
         const QImage scopeImage = scope->scopeImage();
         const QImage chart = scope->timeline().image();
-        const std::string panel1 = StatusPanels::instance().text(1);
+        const std::string panel1 = services.panels.text(1);
         clock.time = clock.time.addSecs(4); // short of counting as a lost camera
         source->steps.push_back({false, false, {}});
         source->steps.push_back({true, false, {}});
@@ -249,7 +250,7 @@ private slots:
             QCOMPARE(scope->scopeImage(), scopeImage);
             QCOMPARE(scope->timeline().image(), chart);
             QCOMPARE(scope->lblTime()->text(), QStringLiteral("04:26:19"));
-            QCOMPARE(StatusPanels::instance().text(1), panel1);
+            QCOMPARE(services.panels.text(1), panel1);
         }
         QVERIFY(source->steps.empty());
     }
@@ -371,8 +372,8 @@ private slots:
                                                    "sDispEnabled(true)"};
         QCOMPARE(log.calls, expected);
         QVERIFY(scope->lampLit(2) && scope->strokeShown(2) && !scope->lampLit(0));
-        QCOMPARE(StatusPanels::instance().text(1), std::string("Pawlinex: 警報！ 誰かいたワン！!"));
-        QCOMPARE(StatusPanels::instance().text(2), std::string("最終警報: 2007/10/09 04:26"));
+        QCOMPARE(services.panels.text(1), std::string("Pawlinex: 警報！ 誰かいたワン！!"));
+        QCOMPARE(services.panels.text(2), std::string("最終警報: 2007/10/09 04:26"));
         QVERIFY(cam->Timer1->isActive());
 
         // The mailed picture is the frame that raised the alarm, at 110 x 82.
@@ -387,8 +388,8 @@ private slots:
         QCOMPARE(cam->lastState(), LevelState::Calm);
         QVERIFY(log.has("SoundClose /media/alarm.oga"));
         QVERIFY(!cam->Timer2->isActive());
-        QCOMPARE(StatusPanels::instance().text(1), std::string("Pawlinex: 大丈夫ワン！"));
-        QCOMPARE(StatusPanels::instance().text(2), std::string("最終警報: 2007/10/09 04:26"));
+        QCOMPARE(services.panels.text(1), std::string("Pawlinex: 大丈夫ワン！"));
+        QCOMPARE(services.panels.text(2), std::string("最終警報: 2007/10/09 04:26"));
         QVERIFY(scope->lampLit(0));
         tick();
         QCOMPARE(cam->ChangeLevel(), 0);
@@ -465,7 +466,7 @@ private slots:
     void lostCameraIsShownMailedAndReturnsWithoutAlarm() {
         AppSettings.Trg[2].Enabled = true;
         AppSettings.Trg[2].MailTo = "c@x";
-        const auto panel1 = [] { return StatusPanels::instance().text(1); };
+        const auto panel1 = [this] { return services.panels.text(1); };
         const auto after = [&](int seconds, ScriptedSource::Step step) {
             clock.time = clock.time.addSecs(seconds);
             source->steps.push_back(std::move(step));
@@ -517,7 +518,7 @@ private slots:
         host->stop = false;
         source->steps.push_back({false, false, {}});
         tick();
-        QCOMPARE(StatusPanels::instance().text(1), std::string("Pawlinex: 大丈夫ワン！"));
+        QCOMPARE(services.panels.text(1), std::string("Pawlinex: 大丈夫ワン！"));
     }
 
     void timelineDrawsAtTheTickTime() {

@@ -69,21 +69,16 @@ protected:
         fs::create_directories(appDir);
         out = tmp.path() + "/out";
         fs::create_directories(out);
-        FtpAppPath = appDir;
-        FtpHost = "127.0.0.1";
-        FtpUser = "alice";
-        FtpPass = "s3cret pass";
-        SetAutoFTPWaitLimit(kDefaultAutoFTPWaitLimitMs);
-    }
-
-    void TearDown() override {
-        SetFtpClientPath("");
-        SetAutoFTPWaitLimit(kDefaultAutoFTPWaitLimitMs);
+        ftp.FtpAppPath = appDir;
+        ftp.FtpHost = "127.0.0.1";
+        ftp.FtpUser = "alice";
+        ftp.FtpPass = "s3cret pass";
     }
 
     std::string scriptPath() const { return appDir + "/FTP_PUT.txt"; }
 
     TempFolder tmp;
+    AutoFtp ftp;
     std::string appDir;
     std::string out;
 };
@@ -91,12 +86,12 @@ protected:
 // The client sees the exact script bytes, owner-only, through -s:"<path>"; the caller's empty
 // local path and mode get their defaults written back; the script is gone afterwards.
 TEST_F(AutoFTPTest, WritesTheScriptTheClientRuns) {
-    SetFtpClientPath(makeFakeClient(tmp.path(), "printf '%s\\n' \"$@\" > '" + out +
-                                                    "/args'\n"
-                                                    "p=${1#-s:\\\"}; p=${p%\\\"}\n"
-                                                    "cp \"$p\" '" +
-                                                    out + "/script'\nstat -c %a \"$p\" > '" + out +
-                                                    "/mode'\n"));
+    ftp.setClientPath(makeFakeClient(tmp.path(), "printf '%s\\n' \"$@\" > '" + out +
+                                                     "/args'\n"
+                                                     "p=${1#-s:\\\"}; p=${p%\\\"}\n"
+                                                     "cp \"$p\" '" +
+                                                     out + "/script'\nstat -c %a \"$p\" > '" + out +
+                                                     "/mode'\n"));
     struct Case {
         const char* what;
         std::string user, pass, remote, local, folder, mode;
@@ -145,12 +140,12 @@ TEST_F(AutoFTPTest, WritesTheScriptTheClientRuns) {
         // A longer, world-readable left-over must be replaced, not written through.
         writeBytes(scriptPath(), std::string(4096, '#'));
         fs::permissions(scriptPath(), fs::perms(0644));
-        FtpAppPath = appDir; // no trailing slash: AutoFTP adds it and keeps it
-        FtpHost = c.host;
-        FtpUser = c.user;
-        FtpPass = c.pass;
+        ftp.FtpAppPath = appDir; // no trailing slash: AutoFTP adds it and keeps it
+        ftp.FtpHost = c.host;
+        ftp.FtpUser = c.user;
+        ftp.FtpPass = c.pass;
         std::string remote = c.remote, local = c.local, mode = c.mode;
-        AutoFTP(remote, local, c.folder, mode);
+        ftp.AutoFTP(remote, local, c.folder, mode);
 
         EXPECT_EQ(readBytes(out + "/script"), c.expected) << c.what;
         EXPECT_EQ(readBytes(out + "/mode"), "600\n") << c.what;
@@ -158,7 +153,7 @@ TEST_F(AutoFTPTest, WritesTheScriptTheClientRuns) {
         EXPECT_EQ(local, c.expectedLocal) << c.what;
         EXPECT_EQ(mode, c.expectedMode) << c.what;
         EXPECT_EQ(remote, c.remote) << c.what;
-        EXPECT_EQ(FtpAppPath, appDir + "/") << c.what;
+        EXPECT_EQ(ftp.FtpAppPath, appDir + "/") << c.what;
         EXPECT_FALSE(fs::exists(scriptPath())) << c.what;
     }
 }
@@ -171,7 +166,7 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
     PeerProcess server;
     const int port = startFtpServer(server, home);
     ASSERT_GT(port, 0);
-    SetFtpClientPath(clientPath());
+    ftp.setClientPath(clientPath());
     const std::string log = tmp.path() + "/client.log";
     ::setenv("PAWLINEX_FTP_LOG", log.c_str(), 1);
 
@@ -208,12 +203,12 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
          "bad.AVI\tNG: FTP host: bad port \"0\""},
     };
     for (const Case& c : cases) {
-        FtpHost = c.host;
-        FtpUser = "alice";
-        FtpPass = c.pass;
+        ftp.FtpHost = c.host;
+        ftp.FtpUser = "alice";
+        ftp.FtpPass = c.pass;
         fs::remove(ftpLog);
         std::string remote = c.remote, path = local, mode = "binary";
-        AutoFTP(remote, path, c.folder, mode);
+        ftp.AutoFTP(remote, path, c.folder, mode);
         if (!c.stored.empty())
             EXPECT_EQ(readBytes(home + "/" + c.stored), clip) << c.what;
         else
@@ -239,17 +234,17 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
 // A script that cannot be written or a client that cannot start skips the upload quietly.
 TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
     const std::string marker = out + "/started";
-    SetFtpClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
-    FtpAppPath = tmp.path() + "/no such folder";
+    ftp.setClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
+    ftp.FtpAppPath = tmp.path() + "/no such folder";
     std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
-    AutoFTP(remote, local, "", mode);
+    ftp.AutoFTP(remote, local, "", mode);
     EXPECT_FALSE(fs::exists(marker)) << "client started without a script";
 
-    FtpAppPath = appDir;
-    SetFtpClientPath(tmp.path() + "/missing/pawlinex-ftp");
-    AutoFTP(remote, local, "", mode);
+    ftp.FtpAppPath = appDir;
+    ftp.setClientPath(tmp.path() + "/missing/pawlinex-ftp");
+    ftp.AutoFTP(remote, local, "", mode);
     EXPECT_FALSE(fs::exists(scriptPath()));
-    EXPECT_FALSE(AutoFTPRunning());
+    EXPECT_FALSE(ftp.AutoFTPRunning());
     EXPECT_NE(readBytes(appDir + "/ftp.log.txt").find("\tNG: cannot start the FTP client "),
               std::string::npos);
 }
@@ -258,7 +253,7 @@ TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
 // script exists: one line on standard error, an NG line in the log, no client started.
 TEST_F(AutoFTPTest, ControlCharactersSkipTheUpload) {
     const std::string marker = out + "/started";
-    SetFtpClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
+    ftp.setClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     struct Case {
         const char* field;
         std::string host = "127.0.0.1", user = "alice", pass = "pw", folder = "", remote = "a.AVI",
@@ -276,12 +271,12 @@ TEST_F(AutoFTPTest, ControlCharactersSkipTheUpload) {
     };
     for (const Case& c : cases) {
         fs::remove(appDir + "/ftp.log.txt");
-        FtpHost = c.host;
-        FtpUser = c.user;
-        FtpPass = c.pass;
+        ftp.FtpHost = c.host;
+        ftp.FtpUser = c.user;
+        ftp.FtpPass = c.pass;
         std::string remote = c.remote, local = c.local, mode = "binary";
         testing::internal::CaptureStderr();
-        AutoFTP(remote, local, c.folder, mode);
+        ftp.AutoFTP(remote, local, c.folder, mode);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_FALSE(fs::exists(marker)) << c.field;
         EXPECT_FALSE(fs::exists(scriptPath())) << c.field;
@@ -307,12 +302,13 @@ TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
         const std::string trap = body;
         const std::string pidFile = out + "/pid";
         fs::remove(pidFile);
-        SetFtpClientPath(makeFakeClient(tmp.path(), "echo $$ > '" + pidFile + "'\n" + body + "\n"));
-        SetAutoFTPWaitLimit(1500);
+        ftp.setClientPath(
+            makeFakeClient(tmp.path(), "echo $$ > '" + pidFile + "'\n" + body + "\n"));
+        ftp.setWaitLimit(1500);
         std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
-        AutoFTP(remote, local, "", mode);
+        ftp.AutoFTP(remote, local, "", mode);
         EXPECT_FALSE(fs::exists(scriptPath())) << trap;
-        EXPECT_FALSE(AutoFTPRunning());
+        EXPECT_FALSE(ftp.AutoFTPRunning());
         if (fs::exists(pidFile)) {
             const pid_t pid = std::atoi(readBytes(pidFile).c_str());
             EXPECT_TRUE(processGone(pid)) << trap;
@@ -325,9 +321,9 @@ TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
 // and removes the script; a second upload started from inside the wait does nothing.
 TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
     const std::string pidFile = out + "/pid";
-    SetFtpClientPath(
+    ftp.setClientPath(
         makeFakeClient(tmp.path(), "echo $$ >> '" + pidFile + "'\nwhile :; do sleep 1; done\n"));
-    SetAutoFTPWaitLimit(120000);
+    ftp.setWaitLimit(120000);
     bool sawScript = false;
     QTimer poll;
     poll.setInterval(20);
@@ -335,23 +331,23 @@ TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
         if (!fs::exists(pidFile))
             return;
         poll.stop();
-        sawScript = fs::exists(scriptPath()) && AutoFTPRunning();
+        sawScript = fs::exists(scriptPath()) && ftp.AutoFTPRunning();
         std::string r2 = "b.AVI", l2 = "/x/b.AVI", m2 = "binary";
-        AutoFTP(r2, l2, "", m2); // must not start a second client
-        AbortAutoFTP();
+        ftp.AutoFTP(r2, l2, "", m2); // must not start a second client
+        ftp.AbortAutoFTP();
         EXPECT_FALSE(fs::exists(scriptPath())) << "script left after the abort";
     });
     poll.start();
     std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
-    AutoFTP(remote, local, "", mode);
+    ftp.AutoFTP(remote, local, "", mode);
 
     EXPECT_TRUE(sawScript);
-    EXPECT_FALSE(AutoFTPRunning());
+    EXPECT_FALSE(ftp.AutoFTPRunning());
     EXPECT_FALSE(fs::exists(scriptPath()));
     const std::string pids = readBytes(pidFile);
     ASSERT_EQ(std::count(pids.begin(), pids.end(), '\n'), 1) << pids;
     EXPECT_TRUE(processGone(std::atoi(pids.c_str())));
-    AbortAutoFTP(); // nothing running: harmless
+    ftp.AbortAutoFTP(); // nothing running: harmless
 }
 
 } // namespace

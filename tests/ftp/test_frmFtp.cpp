@@ -2,6 +2,7 @@
 
 #include "ftp/frmFtp.h"
 #include "settings/AppSettings.h"
+#include "settings/MessageBoxes.h"
 #include "settings/basSettings.h"
 
 #include <QCheckBox>
@@ -18,18 +19,23 @@ class TestFrmFtp : public QObject {
 
     QTemporaryDir m_home;
     QStringList m_errors;
+    // Every box the dialog shows, as "title|text".
+    class ErrorList : public MessageBoxes {
+    public:
+        explicit ErrorList(QStringList& errors) : m_list(errors) {}
+        void showOk(QWidget*, Icon, const QString& title, const QString& text) override {
+            m_list << title + "|" + text;
+        }
+
+    private:
+        QStringList& m_list;
+    } m_boxes{m_errors};
 
     template <typename T> static T* child(frmFtp& dlg, const char* name) {
         T* w = dlg.findChild<T*>(QString::fromLatin1(name));
         if (!w)
             qFatal("control %s missing", name);
         return w;
-    }
-
-    void watchErrors(frmFtp& dlg) {
-        dlg.setErrorBox([this](QWidget*, const QString& title, const QString& text) {
-            m_errors << title + "|" + text;
-        });
     }
 
     QString iniPath() const { return m_home.path() + "/pawlinex.ini"; }
@@ -69,7 +75,7 @@ private slots:
         AppSettings.Ftp.Host = "  host name  ";
         AppSettings.Ftp.User = " u\t";
         AppSettings.Ftp.Time = 3;
-        frmFtp dlg;
+        frmFtp dlg(m_boxes);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("FTPと動画設定"));
         QVERIFY(child<QCheckBox>(dlg, "ckFtpExe")->isChecked());
         QVERIFY(child<QCheckBox>(dlg, "ckMakeAvi")->isChecked());
@@ -87,7 +93,7 @@ private slots:
 
         AppSettings.Ftp.Ftp = false;
         AppSettings.Ftp.Time = 30;
-        frmFtp off;
+        frmFtp off(m_boxes);
         QVERIFY(!child<QCheckBox>(off, "ckMakeAvi")->isChecked());
         QCOMPARE(child<QSlider>(off, "SliderTime")->value(), 30);
     }
@@ -99,8 +105,7 @@ private slots:
         AppSettings.Ftp.User = std::string(81, 'u');
         AppSettings.Ftp.Pass = std::string(120, 'p');
         AppSettings.Ftp.Holder = "/" + std::string(299, 'f');
-        frmFtp dlg;
-        watchErrors(dlg);
+        frmFtp dlg(m_boxes);
         QCOMPARE(child<QLineEdit>(dlg, "txtHost")->text().size(), 105);
         QCOMPARE(child<QLineEdit>(dlg, "txtUser")->text().size(), 81);
         QCOMPARE(child<QLineEdit>(dlg, "txtPass")->text().size(), 120);
@@ -172,8 +177,7 @@ private slots:
     void hostFormsAreSplitIntoTheFields() {
         QFETCH(QString, typed);
         AppSettings.Ftp = sample();
-        frmFtp dlg;
-        watchErrors(dlg);
+        frmFtp dlg(m_boxes);
         child<QLineEdit>(dlg, "txtHost")->setText(typed);
         child<QPushButton>(dlg, "bcmdOK")->click();
         QVERIFY(m_errors.isEmpty());
@@ -233,8 +237,7 @@ private slots:
         AppSettings.Ftp = sample();
         AppSettings.Ftp.Ftp = ftpOn;
         const FtpSettings before = AppSettings.Ftp;
-        frmFtp dlg;
-        watchErrors(dlg);
+        frmFtp dlg(m_boxes);
         auto* edit = child<QLineEdit>(dlg, field.toLatin1().constData());
         edit->setText(text);
         child<QPushButton>(dlg, "bcmdOK")->click();
@@ -251,7 +254,7 @@ private slots:
     void clickRules() {
         AppSettings.Ftp = sample();
         AppSettings.Ftp.Move = false;
-        frmFtp dlg;
+        frmFtp dlg(m_boxes);
         auto* makeAvi = child<QCheckBox>(dlg, "ckMakeAvi");
         auto* ftpExe = child<QCheckBox>(dlg, "ckFtpExe");
         auto* anonymous = child<QCheckBox>(dlg, "ckanonymous");
@@ -282,8 +285,7 @@ private slots:
     void okRequiresAHostOnlyWhenFtpIsOn() {
         AppSettings.Ftp = sample();
         const FtpSettings before = AppSettings.Ftp;
-        frmFtp dlg;
-        watchErrors(dlg);
+        frmFtp dlg(m_boxes);
         child<QCheckBox>(dlg, "ckFtpExe")->click();
         child<QLineEdit>(dlg, "txtHost")->setText("   ");
         child<QPushButton>(dlg, "bcmdOK")->click();
@@ -305,8 +307,7 @@ private slots:
     // load gives the same values back.
     void okStoresAndSaves() {
         AppSettings.Ftp.Time = 3;
-        frmFtp dlg;
-        watchErrors(dlg);
+        frmFtp dlg(m_boxes);
         child<QCheckBox>(dlg, "ckFtpExe")->click();
         child<QLineEdit>(dlg, "txtHost")->setText("  127.0.0.1 2121 ");
         child<QLineEdit>(dlg, "txtUser")->setText(" alice");
@@ -334,7 +335,7 @@ private slots:
 
     void cancelKeepsEverything() {
         AppSettings.Ftp = sample();
-        frmFtp dlg;
+        frmFtp dlg(m_boxes);
         child<QCheckBox>(dlg, "ckFtpExe")->click();
         child<QLineEdit>(dlg, "txtHost")->setText("other");
         child<QSlider>(dlg, "SliderTime")->setValue(25);

@@ -4,8 +4,10 @@
 // with an empty settings file, and message boxes that are recorded instead of shown.
 
 #include "common/PeerProcess.h"
-#include "mail/MailMessageBox.h"
+#include "mail/MailSender.h"
+#include "mail/RecordingTransport.h"
 #include "settings/AppSettings.h"
+#include "settings/MessageBoxes.h"
 #include "settings/StatusPanels.h"
 #include "settings/basSettings.h"
 
@@ -29,7 +31,7 @@ inline QApplication& TestApp() {
     return *app;
 }
 
-class RecordingBoxes : public MailMessageBox {
+class RecordingBoxes : public MessageBoxes {
 public:
     struct Shown {
         Icon icon;
@@ -39,7 +41,7 @@ public:
     std::vector<Shown> shown;
     std::function<void()> onShow; // runs inside the box, as a user action would
 
-    void show(QWidget*, Icon icon, const QString& title, const QString& text) override {
+    void showOk(QWidget*, Icon icon, const QString& title, const QString& text) override {
         shown.push_back({icon, title.toStdString(), text.toStdString()});
         if (onShow)
             onShow();
@@ -54,10 +56,7 @@ protected:
         std::filesystem::create_directories(home.path() + "/img");
         AppSettings = AppSettingsRecord{};
         ASSERT_TRUE(SaveSettings()) << LastSettingsError();
-        StatusPanels::instance().reset();
-        SetMailMessageBox(&boxes);
     }
-    void TearDown() override { SetMailMessageBox(nullptr); }
 
     // What is on disk, read back through the settings loader.
     AppSettingsRecord reloaded() {
@@ -70,4 +69,7 @@ protected:
 
     TempFolder home;
     RecordingBoxes boxes;
+    RecordingTransport transport;
+    MailSender sender{transport};
+    StatusPanels panels;
 };

@@ -56,15 +56,15 @@ TEST_F(MailAccountTest, FirstMissingFieldByModeAndTheReadyFlag) {
         SCOPED_TRACE(c.name);
         AppSettings.Mail = c.m;
         boxes.shown.clear();
-        MailAccountReady = !c.message; // the opposite, so the update must set it
-        UpdateMailAccountState();
-        EXPECT_EQ(MailAccountReady, c.message == nullptr);
-        EXPECT_EQ(CheckMailAccount(nullptr), c.message == nullptr);
+        sender.MailAccountReady = !c.message; // the opposite, so the update must set it
+        sender.UpdateMailAccountState();
+        EXPECT_EQ(sender.MailAccountReady, c.message == nullptr);
+        EXPECT_EQ(CheckMailAccount(boxes, nullptr), c.message == nullptr);
         if (c.message) {
             ASSERT_EQ(boxes.shown.size(), 1u);
             EXPECT_EQ(boxes.shown[0].text, c.message);
             EXPECT_EQ(boxes.shown[0].title, "ﾒｰﾙ送信元ﾁｪｯｸ");
-            EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+            EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
         } else {
             EXPECT_TRUE(boxes.shown.empty());
         }

@@ -2,8 +2,7 @@
 // during the transfer, a second send cannot start inside it, and closing can abort it.
 
 #include "mail/MailPeers.h"
-#include "mail/MailSend.h"
-#include "mail/MailSendWaiting.h"
+#include "mail/MailSender.h"
 #include "mail/MailTransport.h"
 #include "mail/RecordingTransport.h"
 #include "settings/AppSettings.h"
@@ -33,59 +32,56 @@ protected:
         AppSettings.Mail.Smtp = "127.0.0.1\t25";
         AppSettings.Mail.Att = "0";
     }
-    void TearDown() override { SetMailTransport(nullptr); }
     TempFolder home;
+    CurlMailTransport real;
+    MailSender sender{real};
 };
 
 } // namespace
 
 TEST_F(MailSendWaitingTest, EventsRunDuringTheSendAndASecondSendIsRefused) {
     GateTransport gate;
-    SetMailTransport(&gate);
+    MailSender sender(gate);
     bool timerRan = false;
     bool inProgressSeen = false;
     bool nestedResult = true;
     QTimer::singleShot(0, [&] {
         timerRan = true;
-        inProgressSeen = MailSendInProgress();
-        nestedResult = MailSendWaiting("other@x.jp", "nested", "b", "");
+        inProgressSeen = sender.MailSendInProgress();
+        nestedResult = sender.MailSendWaiting("other@x.jp", "nested", "b", "");
         gate.open();
     });
-    EXPECT_TRUE(MailSendWaiting("to@x.jp", "outer", "body", ""));
+    EXPECT_TRUE(sender.MailSendWaiting("to@x.jp", "outer", "body", ""));
     EXPECT_TRUE(timerRan);
     EXPECT_TRUE(inProgressSeen);
     EXPECT_FALSE(nestedResult);
-    EXPECT_FALSE(MailSendInProgress());
+    EXPECT_FALSE(sender.MailSendInProgress());
     ASSERT_EQ(gate.calls.size(), 1u); // the nested send never reached the transport
     EXPECT_EQ(gate.calls[0].args[4], "outer");
     EXPECT_EQ(gate.calls[0].args[0], home.path() + "/mail.log.txt");
     EXPECT_EQ(gate.calls[0].args[2], "to@x.jp\t>Reply-To: cam@x.jp");
-    EXPECT_EQ(LastMailError(), "");
+    EXPECT_EQ(sender.LastMailError(), "");
 
     // Afterwards a new send is possible again and reports the transport's text.
-    RecordingTransport refusing;
-    refusing.sendResult = "550 no such user";
-    SetMailTransport(&refusing);
-    EXPECT_FALSE(MailSendWaiting("to@x.jp", "again", "body", ""));
-    EXPECT_EQ(LastMailError(), "550 no such user");
+    gate.sendResult = "550 no such user";
+    EXPECT_FALSE(sender.MailSendWaiting("to@x.jp", "again", "body", ""));
+    EXPECT_EQ(sender.LastMailError(), "550 no such user");
 }
 
 TEST_F(MailSendWaitingTest, AbortEndsATransferToAServerThatNeverAnswers) {
     SmtpPeer mute;
     ASSERT_GT(mute.startMute(), 0);
     AppSettings.Mail.Smtp = mute.server();
-    const MailTimeouts saved = RealMailTransport().timeouts();
-    RealMailTransport().setTimeouts({600000, 600000, 600000}); // only the abort can end it
+    real.setTimeouts({600000, 600000, 600000}); // only the abort can end it
     bool aborted = false;
     QTimer::singleShot(0, [&] {
-        AbortMailTransfer();
+        sender.AbortMailTransfer();
         aborted = true;
     });
-    EXPECT_FALSE(MailSendWaiting("to@x.jp", "s", "b", ""));
-    RealMailTransport().setTimeouts(saved);
+    EXPECT_FALSE(sender.MailSendWaiting("to@x.jp", "s", "b", ""));
     EXPECT_TRUE(aborted);
-    EXPECT_NE(LastMailError().find("aborted"), std::string::npos) << LastMailError();
-    AbortMailTransfer(); // nothing running: returns at once
+    EXPECT_NE(sender.LastMailError().find("aborted"), std::string::npos) << sender.LastMailError();
+    sender.AbortMailTransfer(); // nothing running: returns at once
 }
 
 // The application quitting in the middle of a send (a signal, the close box) does not wait out
@@ -94,13 +90,11 @@ TEST_F(MailSendWaitingTest, QuittingDuringASendAbortsIt) {
     SmtpPeer mute;
     ASSERT_GT(mute.startMute(), 0);
     AppSettings.Mail.Smtp = mute.server();
-    const MailTimeouts saved = RealMailTransport().timeouts();
-    RealMailTransport().setTimeouts({600000, 600000, 600000});
+    real.setTimeouts({600000, 600000, 600000});
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    EXPECT_FALSE(MailSendWaiting("to@x.jp", "s", "b", ""));
-    RealMailTransport().setTimeouts(saved);
-    EXPECT_FALSE(MailSendInProgress());
-    EXPECT_NE(LastMailError().find("aborted"), std::string::npos) << LastMailError();
+    EXPECT_FALSE(sender.MailSendWaiting("to@x.jp", "s", "b", ""));
+    EXPECT_FALSE(sender.MailSendInProgress());
+    EXPECT_NE(sender.LastMailError().find("aborted"), std::string::npos) << sender.LastMailError();
     // Let the application run (and stop) once, which clears its quitting state for later tests.
     QTimer::singleShot(0, [] { QCoreApplication::quit(); });
     app().exec();
@@ -115,14 +109,14 @@ TEST_F(MailSendWaitingTest, MailSendUsesTheStoredAccountAndLogsInTheProgramFolde
     AppSettings.Mail.AtCram = "1";
     AppSettings.Mail.SmtpUser = "alice";
     AppSettings.Mail.SmtpPass = "pw";
-    EXPECT_TRUE(MailSend("to@x.jp", "自動送信A", "本文", "")) << LastMailError();
+    EXPECT_TRUE(sender.MailSend("to@x.jp", "自動送信A", "本文", "")) << sender.LastMailError();
     ASSERT_EQ(smtp.messages().size(), 1u);
     EXPECT_EQ(HeaderOf(smtp.messages()[0], "subject"), "自動送信A");
     EXPECT_EQ(smtp.messages()[0]["auth_user"].toString(), "alice");
 
     AppSettings.Mail.SmtpPass = "wrong";
-    EXPECT_FALSE(MailSend("to@x.jp", "second", "b", ""));
-    EXPECT_FALSE(LastMailError().empty());
+    EXPECT_FALSE(sender.MailSend("to@x.jp", "second", "b", ""));
+    EXPECT_FALSE(sender.LastMailError().empty());
     const std::string log = ReadWholeFile(home.path() + "/mail.log.txt");
     EXPECT_NE(log.find("to@x.jp\t自動送信A\tOK\n"), std::string::npos) << log;
     EXPECT_NE(log.find("to@x.jp\tsecond\tNG: "), std::string::npos) << log;
@@ -136,8 +130,7 @@ TEST_F(MailSendWaitingTest, OutcomeTellsAServerThatNeverAnswered) {
     ASSERT_GT(mute.startMute(), 0);
     SmtpPeer refusing;
     ASSERT_GT(refusing.start({"--reject-rcpt"}), 0);
-    const MailTimeouts saved = RealMailTransport().timeouts();
-    RealMailTransport().setTimeouts({1500, 1500, 10000});
+    real.setTimeouts({1500, 1500, 10000});
     struct Row {
         std::string smtp, pop, to;
         bool unanswered;
@@ -156,10 +149,10 @@ TEST_F(MailSendWaitingTest, OutcomeTellsAServerThatNeverAnswered) {
         AppSettings.Mail.OptAtt = "0";
         AppSettings.Mail.User = "alice";
         AppSettings.Mail.Pass = "pw";
-        EXPECT_FALSE(MailSendWaiting(r.to, "s", "b", ""));
-        EXPECT_EQ(LastMailOutcome().report.unanswered, r.unanswered) << LastMailError();
+        EXPECT_FALSE(sender.MailSendWaiting(r.to, "s", "b", ""));
+        EXPECT_EQ(sender.LastMailOutcome().report.unanswered, r.unanswered)
+            << sender.LastMailError();
     }
-    RealMailTransport().setTimeouts(saved);
 
     LogSkippedMail("b@x.jp", "件名", "Timeout was reached (28)");
     const std::string log = ReadWholeFile(home.path() + "/mail.log.txt");

@@ -40,7 +40,7 @@ TEST_F(frmMailTest, EnablingFollowsAuthenticationAndMode) {
         {true, 0, true, false, false, true},
         {true, 1, true, true, true, false},
     };
-    frmMail d;
+    frmMail d(boxes, sender, panels);
     d.show();
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.att) + "/" + std::to_string(c.mode));
@@ -75,7 +75,7 @@ TEST_F(frmMailTest, OpeningShowsTheStoredAccount) {
     AppSettings.Mail.AtCram = "1";
     AppSettings.Mail.SmtpUser = "su";
     AppSettings.Mail.SmtpPass = "sp";
-    frmMail d;
+    frmMail d(boxes, sender, panels);
     EXPECT_EQ(d.windowTitle().toStdString(), "ﾒｰﾙｱｶｳﾝﾄ設定");
     EXPECT_EQ(d.txtSmtp->text(), "smtp.x.jp");
     EXPECT_EQ(d.txtSmtpPort->text(), "");
@@ -92,7 +92,7 @@ TEST_F(frmMailTest, OpeningShowsTheStoredAccount) {
 
     // Nothing stored yet: the design state.
     AppSettings = AppSettingsRecord{};
-    frmMail fresh;
+    frmMail fresh(boxes, sender, panels);
     EXPECT_FALSE(fresh.chkAttestation->isChecked());
     EXPECT_TRUE(fresh.optAt[0]->isChecked());
     EXPECT_FALSE(fresh.chkAtCram->isChecked());
@@ -110,12 +110,12 @@ TEST_F(frmMailTest, PortFieldsShowStoredPortsWholeAndTakeFiveDigits) {
     for (const auto& r : rows) {
         AppSettings.Mail.Smtp = r.stored;
         AppSettings.Mail.Pop = r.stored;
-        frmMail d;
+        frmMail d(boxes, sender, panels);
         EXPECT_EQ(d.txtSmtpPort->text(), r.shown);
         EXPECT_EQ(d.txtPopPort->text(), r.shown);
     }
     AppSettings.Mail.Smtp = AppSettings.Mail.Pop = "";
-    frmMail d;
+    frmMail d(boxes, sender, panels);
     QTest::keyClicks(d.txtSmtpPort, "655351");
     EXPECT_EQ(d.txtSmtpPort->text(), "65535");
     EXPECT_EQ(d.txtPopPort->maxLength(), 5);
@@ -123,7 +123,7 @@ TEST_F(frmMailTest, PortFieldsShowStoredPortsWholeAndTakeFiveDigits) {
     // OK keeps a stored four-digit port as it was.
     AppSettings.Mail.Mail = "cam@x.jp";
     AppSettings.Mail.Smtp = "smtp.x.jp\t2525";
-    frmMail again;
+    frmMail again(boxes, sender, panels);
     again.bcmdOK->click();
     EXPECT_EQ(AppSettings.Mail.Smtp, "smtp.x.jp\t2525");
 }
@@ -236,7 +236,7 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
         SCOPED_TRACE(c.name);
         AppSettings = AppSettingsRecord{};
         boxes.shown.clear();
-        frmMail d;
+        frmMail d(boxes, sender, panels);
         d.show();
         QApplication::setActiveWindow(&d);
         clickButton(d.chkAttestation);
@@ -256,7 +256,7 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
             ASSERT_EQ(boxes.shown.size(), 1u);
             EXPECT_EQ(boxes.shown[0].text, c.message);
             EXPECT_EQ(boxes.shown[0].title, "ﾒｰﾙｱｶｳﾝﾄ設定");
-            EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+            EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
             EXPECT_EQ(QApplication::focusWidget(), d.findChild<QLineEdit*>(c.focus));
             EXPECT_TRUE(d.isVisible());
             EXPECT_EQ(AppSettings.Mail.Mail, ""); // nothing stored
@@ -270,8 +270,8 @@ TEST_F(frmMailTest, CheckInputOrderMessagesAndFocus) {
 }
 
 TEST_F(frmMailTest, FirstOkStoresDefaultsSavesAndHidesTheNotice) {
-    StatusPanels::instance().setText(5, "ﾒｰﾙｱｶｳﾝﾄ未設定");
-    frmMail d;
+    panels.setText(5, "ﾒｰﾙｱｶｳﾝﾄ未設定");
+    frmMail d(boxes, sender, panels);
     fill({{d.txtMail, " cam@x.jp "}, {d.txtSmtp, "smtp.x.jp"}});
     QTest::mouseClick(d.bcmdOK, Qt::LeftButton);
     EXPECT_EQ(d.result(), QDialog::Accepted);
@@ -282,9 +282,9 @@ TEST_F(frmMailTest, FirstOkStoresDefaultsSavesAndHidesTheNotice) {
     EXPECT_EQ(m.Att, "0");
     EXPECT_EQ(m.OptAtt, "0");
     EXPECT_EQ(m.AtCram, "0");
-    EXPECT_TRUE(MailAccountReady);
-    EXPECT_FALSE(StatusPanels::instance().visible(5));
-    EXPECT_EQ(StatusPanels::instance().text(5), "");
+    EXPECT_TRUE(sender.MailAccountReady);
+    EXPECT_FALSE(panels.visible(5));
+    EXPECT_EQ(panels.text(5), "");
     const AppSettingsRecord disk = reloaded();
     EXPECT_EQ(disk.Mail.Smtp, "smtp.x.jp\t25");
     EXPECT_EQ(disk.Mail.Mail, "cam@x.jp");
@@ -292,7 +292,7 @@ TEST_F(frmMailTest, FirstOkStoresDefaultsSavesAndHidesTheNotice) {
 
 TEST_F(frmMailTest, DefaultPopPortOnlyInPopBeforeSmtpMode) {
     {
-        frmMail d;
+        frmMail d(boxes, sender, panels);
         d.chkAttestation->setChecked(true);
         d.optAt[0]->setChecked(true);
         fill({{d.txtMail, "m@x"},
@@ -309,7 +309,7 @@ TEST_F(frmMailTest, DefaultPopPortOnlyInPopBeforeSmtpMode) {
         EXPECT_EQ(AppSettings.Mail.OptAtt, "0");
     }
     {
-        frmMail d;
+        frmMail d(boxes, sender, panels);
         d.chkAttestation->setChecked(true);
         d.optAt[1]->setChecked(true);
         d.chkAtCram->setChecked(true);
@@ -321,21 +321,21 @@ TEST_F(frmMailTest, DefaultPopPortOnlyInPopBeforeSmtpMode) {
         EXPECT_EQ(AppSettings.Mail.OptAtt, "1");
         EXPECT_EQ(AppSettings.Mail.AtCram, "1");
         EXPECT_EQ(AppSettings.Mail.SmtpUser, "su");
-        EXPECT_TRUE(MailAccountReady);
+        EXPECT_TRUE(sender.MailAccountReady);
     }
 }
 
 TEST_F(frmMailTest, CancelStoresNothing) {
     AppSettings.Mail.Mail = "old@x.jp";
     AppSettings.Mail.Smtp = "old\t25";
-    MailAccountReady = false;
-    frmMail d;
+    sender.MailAccountReady = false;
+    frmMail d(boxes, sender, panels);
     d.txtMail->setText("new@x.jp");
     d.chkAttestation->setChecked(true);
     QTest::mouseClick(d.bcmdCancel, Qt::LeftButton);
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_EQ(AppSettings.Mail.Mail, "old@x.jp");
     EXPECT_EQ(AppSettings.Mail.Att, "");
-    EXPECT_FALSE(MailAccountReady);
+    EXPECT_FALSE(sender.MailAccountReady);
     EXPECT_EQ(reloaded().Mail.Mail, ""); // nothing saved either
 }

@@ -5,6 +5,7 @@
 #include "capture/capApi.h"
 #include "mail/MailAddressList.h"
 #include "mail/MailPeers.h"
+#include "mail/MailSender.h"
 #include "mail/MailThumbnail.h"
 #include "mail/MailTransport.h"
 #include "mail/MailWidgetTest.h"
@@ -46,18 +47,12 @@ protected:
         AppSettings.Mail.Mail = "cam@x.jp";
         AppSettings.Mail.Smtp = "127.0.0.1\t25";
         AppSettings.Mail.Att = "0";
-        SetMailTransport(&transport);
     }
-    void TearDown() override {
-        SetMailTransport(nullptr);
-        MailWidgetTest::TearDown();
-    }
-    RecordingTransport transport;
 };
 
 TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
-    frmMailSend d;
-    d.DrawImage(); // no capture window in this test: the placeholder stands in
+    frmMailSend d(boxes, sender);
+    d.DrawImage(0); // no capture window in this test: the placeholder stands in
     EXPECT_EQ(d.windowTitle().toStdString(), "手動ﾒｰﾙ送信");
     EXPECT_EQ(d.picture().size(), QSize(320, 240));
     EXPECT_FALSE(d.pic_clip->picture().isNull());
@@ -84,7 +79,7 @@ TEST_F(frmMailSendTest, DesignStateAndAttachmentToggle) {
 }
 
 TEST_F(frmMailSendTest, ChecksBeforeSending) {
-    frmMailSend d;
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("   ");
     AppSettings.Mail.Smtp = ""; // the account is incomplete too, but the destination comes first
@@ -92,7 +87,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。");
     EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
 
     // A destination that is no address list is refused before the account is even looked at.
     for (const char* bad : {"a@x.jp>NOTIFY=NEVER", "Taro Yamada taro@x.jp", "a@x.jp\x0b"}) {
@@ -102,7 +97,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
         ASSERT_EQ(boxes.shown.size(), 1u) << bad;
         EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
         EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
-        EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+        EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
     }
 
     boxes.shown.clear();
@@ -117,7 +112,7 @@ TEST_F(frmMailSendTest, ChecksBeforeSending) {
 }
 
 TEST_F(frmMailSendTest, TextOnlySendWritesNoPictureAndCloses) {
-    frmMailSend d;
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText(" to@x.jp ");
     d.txtSubject->setText(" 件名 ");
@@ -133,7 +128,7 @@ TEST_F(frmMailSendTest, TextOnlySendWritesNoPictureAndCloses) {
     EXPECT_TRUE(filesIn(home.path() + "/img").empty());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "送信しました。");
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Information);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Information);
     EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_FALSE(d.isVisible());
 }
@@ -145,8 +140,8 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
         transport.calls.clear();
         fs::remove_all(home.path() + "/img");
         fs::create_directories(home.path() + "/img");
-        frmMailSend d;
-        d.DrawImage();
+        frmMailSend d(boxes, sender);
+        d.DrawImage(0);
         d.show();
         d.txtMail->setText("to@x.jp");
         d.optSize[option]->click();
@@ -171,7 +166,7 @@ TEST_F(frmMailSendTest, PictureIsWrittenAtTheChosenSizeAndAttached) {
 
 TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
     fs::remove_all(home.path() + "/img");
-    frmMailSend d;
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.bcmdOK->click();
@@ -183,14 +178,14 @@ TEST_F(frmMailSendTest, PictureThatCannotBeWrittenSendsNothing) {
 // A failed send says so with the transport's reason and keeps everything the user typed.
 TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
     transport.sendResult = "Login denied (67): 535 5.7.8 Authentication credentials invalid";
-    frmMailSend d;
+    frmMailSend d(boxes, sender);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.txtSubject->setText("subject");
     d.chkGrp->click();
     d.bcmdOK->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
     EXPECT_EQ(boxes.shown[0].title, "手動ﾒｰﾙ送信");
     EXPECT_EQ(boxes.shown[0].text.rfind("ﾒｰﾙ送信ｴﾗｰでした。", 0), 0u);
     EXPECT_NE(boxes.shown[0].text.find("535 5.7.8"), std::string::npos);
@@ -208,8 +203,8 @@ TEST_F(frmMailSendTest, FailedSendShowsTheErrorAndKeepsTheWindow) {
 
 TEST_F(frmMailSendTest, SendCancelAndCloseDoNothingWhileSending) {
     GateTransport gate;
-    SetMailTransport(&gate);
-    frmMailSend d;
+    MailSender gated(gate);
+    frmMailSend d(boxes, gated);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.chkGrp->click();
@@ -237,10 +232,11 @@ TEST_F(frmMailSendTest, SendCancelAndCloseDoNothingWhileSending) {
 TEST_F(frmMailSendTest, RealServerReceivesThePictureAtTheChosenSize) {
     SmtpPeer smtp;
     ASSERT_GT(smtp.start(), 0);
-    SetMailTransport(nullptr);
+    CurlMailTransport real;
+    MailSender realSender(real);
     AppSettings.Mail.Smtp = smtp.server();
-    frmMailSend d;
-    d.DrawImage();
+    frmMailSend d(boxes, realSender);
+    d.DrawImage(0);
     d.show();
     d.txtMail->setText("to@x.jp");
     d.txtSubject->setText("手動ﾒｰﾙ");
@@ -268,7 +264,8 @@ TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
     ASSERT_GT(smtp.start({"--auth", "login", "--user", "alice", "--password", "pw", "--refuse-rcpt",
                           "nobody"}),
               0);
-    SetMailTransport(nullptr);
+    CurlMailTransport real;
+    MailSender realSender(real);
     AppSettings.Mail.Att = "1";
     AppSettings.Mail.OptAtt = "1";
     AppSettings.Mail.SmtpUser = "alice";
@@ -294,7 +291,7 @@ TEST_F(frmMailSendTest, RealServerOutcomesInTheMessage) {
         boxes.shown.clear();
         AppSettings.Mail.Smtp = r.smtp;
         AppSettings.Mail.SmtpPass = r.password;
-        frmMailSend d;
+        frmMailSend d(boxes, realSender);
         d.show();
         d.txtMail->setText(QString::fromStdString(r.to));
         d.chkGrp->click();
@@ -316,13 +313,12 @@ TEST_F(frmMailSendTest, DrawImageTakesTheCurrentFrame) {
     RefreshVideoSources();
     QWidget host;
     host.resize(160, 120);
-    hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
+    const HCAPWND hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
     ASSERT_NE(hCapWnd, HCAPWND(0));
     ASSERT_TRUE(capDriverConnect(hCapWnd, 0));
-    frmMailSend d;
-    d.DrawImage();
+    frmMailSend d(boxes, sender);
+    d.DrawImage(hCapWnd);
     capDriverDisconnect(hCapWnd);
-    hCapWnd = 0;
     unsetenv("PAWLINEX_VIDEO_SOURCES");
     ASSERT_EQ(d.picture().size(), QSize(64, 48));
     EXPECT_EQ(QColor(d.picture().pixel(10, 10)), QColor(255, 0, 0));

@@ -42,7 +42,7 @@ protected:
 };
 
 TEST_F(frmMailSend_SetTest, ShowingEachTrigger) {
-    frmMailSend_Set d;
+    frmMailSend_Set d(boxes);
     EXPECT_EQ(d.windowTitle().toStdString(), "自動ﾒｰﾙ設定");
     struct Expect {
         bool enabled;
@@ -77,7 +77,7 @@ TEST_F(frmMailSend_SetTest, ShowingEachTrigger) {
 }
 
 TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
-    frmMailSend_Set d;
+    frmMailSend_Set d(boxes);
     d.optTRG[3]->click();
     d.ckEnabled->setChecked(true);
     d.txtMail->setText("   ");
@@ -87,7 +87,7 @@ TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, "宛先を入力して下さい。");
         EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
-        EXPECT_EQ(boxes.shown[0].icon, MailMessageBox::Icon::Critical);
+        EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
         EXPECT_NE(d.result(), QDialog::Accepted);
         EXPECT_FALSE(AppSettings.Trg[3].Enabled);
     }
@@ -119,7 +119,7 @@ TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
 }
 
 TEST_F(frmMailSend_SetTest, UpdateStoresTheShownTriggerAndSavesTheFile) {
-    frmMailSend_Set d;
+    frmMailSend_Set d(boxes);
     d.optTRG[2]->click();
     d.ckEnabled->setChecked(true);
     d.txtMail->setText("  new@x.jp, other@x.jp ");
@@ -155,7 +155,7 @@ TEST_F(frmMailSend_SetTest, UpdateStoresTheShownTriggerAndSavesTheFile) {
 }
 
 TEST_F(frmMailSend_SetTest, SwitchingTriggersDropsUnstoredEdits) {
-    frmMailSend_Set d;
+    frmMailSend_Set d(boxes);
     d.txtMail->setText("edited@x.jp");
     d.SliderArc->setValue(3);
     d.optTRG[1]->click();
@@ -166,7 +166,7 @@ TEST_F(frmMailSend_SetTest, SwitchingTriggersDropsUnstoredEdits) {
 }
 
 TEST_F(frmMailSend_SetTest, OkStoresEmptiesFilesOfTheShownTriggerOnlyAndCloses) {
-    frmMailSend_Set d;
+    frmMailSend_Set d(boxes);
     d.show();
     d.optTRG[1]->click();
     d.bcmdOK->click();

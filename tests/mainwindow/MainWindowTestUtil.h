@@ -3,7 +3,7 @@
 // Shared pieces of the main-window tests: a temporary program folder, the settings file read
 // back as the program wrote it, and message boxes that answer themselves.
 
-#include "mainwindow/MessageBoxes.h"
+#include "settings/MessageBoxes.h"
 
 #include <QByteArray>
 #include <QDir>

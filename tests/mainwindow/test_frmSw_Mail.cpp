@@ -4,6 +4,7 @@
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "detection/AlarmDoubles.h"
 #include "detection/FrameDifference.h"
 #include "detection/ScopePanel.h"
@@ -50,6 +51,7 @@ class TestFrmSwMail : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingBoxes m_boxes;
+    TestServices m_services{m_boxes};
     EndSnapshot m_end;
     std::function<void()> m_endProbe; // looks at the files when the process would end
     std::unique_ptr<frmSw_Mail> m_window;
@@ -64,7 +66,7 @@ class TestFrmSwMail : public QObject {
         RefreshVideoSources();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] {
+        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] {
             ++m_end.calls;
             m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
             m_end.endButtonEnabled = m_window->bcmd_End->isEnabled();
@@ -85,7 +87,7 @@ class TestFrmSwMail : public QObject {
 
     bool previewOn() const {
         CAPSTATUS status{};
-        capGetStatus(hCapWnd, &status, sizeof status);
+        capGetStatus(m_window->camera()->hCapWnd, &status, sizeof status);
         return status.fLiveWindow != 0;
     }
 
@@ -136,8 +138,7 @@ private slots:
         m_boxes.shown.clear();
         m_end = {};
         m_endProbe = nullptr;
-        StatusPanels::instance().reset();
-        SkipNextCompare = false;
+        m_services.panels.reset();
     }
 
     void cleanup() {
@@ -163,12 +164,12 @@ private slots:
         QCOMPARE(ini(), settings);
 
         // The capture window lives in the capture host and is fitted to it.
-        QWidget* capture = capWindowWidget(hCapWnd);
+        QWidget* capture = capWindowWidget(m_window->camera()->hCapWnd);
         QVERIFY(capture);
         QCOMPARE(capture->parentWidget(), static_cast<QWidget*>(w.camera()));
         QCOMPARE(capture->size(), w.camera()->size());
 
-        const StatusPanels& panels = StatusPanels::instance();
+        const StatusPanels& panels = m_services.panels;
         QCOMPARE(panels.text(3), std::string("解像度: 160×120"));
         QCOMPARE(panels.text(4), std::string("警告音: chimes.wav"));
         QCOMPARE(panels.text(5), std::string("ﾒｰﾙｱｶｳﾝﾄ未設定"));
@@ -188,7 +189,7 @@ private slots:
     void soundPanelSaysNoneWithoutASoundAndMailPanelHidesForACompleteAccount() {
         QVERIFY(startWindow("[COM]\r\nTIMER=3\r\n[MAIL]\r\nMAIL=me@example.org\r\n"
                             "SMTP=127.0.0.1\t2525\r\nATT=0\r\n"));
-        const StatusPanels& panels = StatusPanels::instance();
+        const StatusPanels& panels = m_services.panels;
         QCOMPARE(panels.text(4), std::string("警告音: なし"));
         QCOMPARE(panels.text(5), std::string());
         QVERIFY(!panels.visible(5));
@@ -198,7 +199,7 @@ private slots:
 
     void statusBarMirrorsEveryPanelWrite() {
         QVERIFY(startWindow());
-        StatusPanels& panels = StatusPanels::instance();
+        StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
         panels.setText(2, "最終警報: 2026/12/07 05:40");
         QCOMPARE(m_window->StatusBarPanels[0]->text(), QString("Pawlinex: 警報！ 誰かいるワン！!"));
@@ -216,9 +217,9 @@ private slots:
                                          "lavfi:color=c=red:s=160x120:r=10;"
                                          "lavfi:color=c=white:s=96x72:r=10"));
         CAPDRIVERCAPS caps{};
-        QVERIFY(capDriverGetCaps(hCapWnd, &caps, sizeof caps));
+        QVERIFY(capDriverGetCaps(m_window->camera()->hCapWnd, &caps, sizeof caps));
         QCOMPARE(caps.wDeviceIndex, 2u);
-        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        QCOMPARE(m_services.panels.text(3), std::string("解像度: 160×120"));
         QVERIFY(m_boxes.shown.empty());
         QCOMPARE(m_end.calls, 0);
     }
@@ -251,8 +252,8 @@ private slots:
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 dialogTitle = modal->windowTitle();
                 previewWhileOpen = previewOn();
-                panel3WhileOpen = StatusPanels::instance().text(3);
-                panel4WhileOpen = StatusPanels::instance().text(4);
+                panel3WhileOpen = m_services.panels.text(3);
+                panel4WhileOpen = m_services.panels.text(4);
                 modal->close();
                 closer.stop();
             }
@@ -265,7 +266,7 @@ private slots:
         QCOMPARE(panel4WhileOpen, std::string());
         QVERIFY(m_window->mnu_comp->isVisible());
         checkRunning(400);
-        QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: なし"));
+        QCOMPARE(m_services.panels.text(4), std::string("警告音: なし"));
     }
 
     // A close that arrives while the start-up dialog is open ends the start there: nothing is
@@ -286,7 +287,7 @@ private slots:
         QCOMPARE(m_end.calls, 1);
         QVERIFY(!timer1()->isActive());
         QVERIFY(!m_window->bcmd_End->isEnabled());
-        QCOMPARE(StatusPanels::instance().text(4), std::string());
+        QCOMPARE(m_services.panels.text(4), std::string());
     }
 
     void enableRulesOfEveryState() {
@@ -304,12 +305,12 @@ private slots:
         checkRunning(700);
 
         // Editing the threshold: everything locked but the confirm button.
-        SkipNextCompare = false;
+        w.camera()->SkipNextCompare = false;
         w.cmdKenchi->click();
         QVERIFY(w.isThresholdEditing());
         QCOMPARE(w.cmdKenchi->text(), QString("OK(&K)"));
         QCOMPARE(w.cmdKenchi->property("tag").toString(), QString("1"));
-        QVERIFY(SkipNextCompare);
+        QVERIFY(w.camera()->SkipNextCompare);
         checkLocks(false, {"cmdKenchi"});
         QVERIFY(!timer1()->isActive());
         QVERIFY(!previewOn());
@@ -412,7 +413,7 @@ private slots:
     void scopeToggleCaptionsAndRefit() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
-        QWidget* capture = capWindowWidget(hCapWnd);
+        QWidget* capture = capWindowWidget(m_window->camera()->hCapWnd);
         const int narrow = w.camera()->width();
 
         w.mnu_scope->trigger();
@@ -479,8 +480,8 @@ private slots:
         QCOMPARE(seen.size(), startupDialogs);
         seen.clear();
 
-        SkipNextCompare = false;
-        StatusPanels::instance().setText(3, "unchanged");
+        m_window->camera()->SkipNextCompare = false;
+        m_services.panels.setText(3, "unchanged");
         frmSw_Mail& w = *m_window;
         if (auto* button = w.findChild<QPushButton*>(command))
             button->click();
@@ -489,8 +490,8 @@ private slots:
         closer.stop();
 
         QCOMPARE(seen, expectedPauses);
-        QCOMPARE(SkipNextCompare, skipSet);
-        QCOMPARE(StatusPanels::instance().text(3),
+        QCOMPARE(w.camera()->SkipNextCompare, skipSet);
+        QCOMPARE(m_services.panels.text(3),
                  panel3Refreshed ? std::string("解像度: 160×120") : std::string("unchanged"));
         checkRunning(700);
         QVERIFY(w.camera()->windowTitle().isEmpty());
@@ -515,21 +516,21 @@ private slots:
             probed = ffprobe.readAllStandardOutput();
         };
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.dwRequestMicroSecPerFrame = 33333;
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 30;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
-        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd, clip.toStdString()));
         bool closing = false;
-        capSetRecordingProgressCallback(hCapWnd, [&](int seconds, int) {
+        capSetRecordingProgressCallback(m_window->camera()->hCapWnd, [&](int seconds, int) {
             if (seconds >= 1 && !closing) {
                 closing = true;
                 m_window->close();
             }
         });
-        capCaptureSequence(hCapWnd);
+        capCaptureSequence(m_window->camera()->hCapWnd);
         QCOMPARE(m_end.calls, 1);
         QVERIFY(indexWritten);
         QVERIFY2(probed.contains("format_name=avi"), probed.constData());
@@ -574,7 +575,7 @@ private slots:
         QVERIFY(!m_end.scriptPresent);
         QCOMPARE(m_end.savedSound, QByteArray("late.wav"));
         QVERIFY(w.closeSequenceDone());
-        QCOMPARE(hCapWnd, HCAPWND(0));
+        QCOMPARE(m_window->camera()->hCapWnd, HCAPWND(0));
         // Alarm commands still running are ended with the program.
         QCOMPARE(commands.calls, std::vector<std::string>{"AlarmCommand endAll"});
 

@@ -5,6 +5,7 @@
 #include "capture/VideoSources.h"
 #include "capture/capApi.h"
 #include "capture/frm_Camera.h"
+#include "common/TestServices.h"
 #include "detection/FrameDifference.h"
 #include "detection/MaskGrid.h"
 #include "detection/ScopePanel.h"
@@ -59,6 +60,7 @@ class TestFrmSwMailCommands : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_home;
     RecordingBoxes m_boxes;
+    TestServices m_services{m_boxes};
     int m_endCalls = 0;
     std::unique_ptr<frmSw_Mail> m_window;
 
@@ -68,15 +70,15 @@ class TestFrmSwMailCommands : public QObject {
         RefreshVideoSources();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_boxes, [this] { ++m_endCalls; });
+        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] { ++m_endCalls; });
         return m_window->Start();
     }
 
     QTimer* timer1() const { return m_window->camera()->Timer1; }
 
-    static bool previewOn() {
+    bool previewOn() const {
         CAPSTATUS status{};
-        capGetStatus(hCapWnd, &status, sizeof status);
+        capGetStatus(m_window->camera()->hCapWnd, &status, sizeof status);
         return status.fLiveWindow != 0;
     }
 
@@ -140,8 +142,7 @@ private slots:
         m_home = MakeProgramFolder();
         m_boxes.shown.clear();
         m_endCalls = 0;
-        StatusPanels::instance().reset();
-        SkipNextCompare = false;
+        m_services.panels.reset();
     }
 
     void cleanup() {
@@ -192,7 +193,7 @@ private slots:
             parentIsWindow = dialog.parentWidget() == m_window.get();
             return int(QDialog::Rejected);
         });
-        StatusPanels::instance().setText(3, "unchanged");
+        m_services.panels.setText(3, "unchanged");
 
         run(command);
 
@@ -204,8 +205,8 @@ private slots:
         QCOMPARE(seen[0].enabledLocked, QStringList());
         QCOMPARE(seen[0].disabledFree, QStringList());
         checkResumed(900);
-        QVERIFY(!SkipNextCompare);
-        QCOMPARE(StatusPanels::instance().text(3), std::string("unchanged"));
+        QVERIFY(!m_window->camera()->SkipNextCompare);
+        QCOMPARE(m_services.panels.text(3), std::string("unchanged"));
         QVERIFY(m_boxes.shown.empty());
     }
 
@@ -353,7 +354,7 @@ private slots:
     void failedVideoFormatResumesDetection() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
-        QVERIFY(capDriverDisconnect(hCapWnd));
+        QVERIFY(capDriverDisconnect(m_window->camera()->hCapWnd));
         w.mnu_vdriver->trigger();
         QCOMPARE(w.camera()->windowTitle(), QString("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
         QVERIFY(timer1()->isActive());
@@ -361,8 +362,8 @@ private slots:
         for (QObject* o : lockList())
             QVERIFY2(enabled(o), qPrintable(o->objectName()));
 
-        QVERIFY(capDriverConnect(hCapWnd, 0));
-        capPreview(hCapWnd, true);
+        QVERIFY(capDriverConnect(m_window->camera()->hCapWnd, 0));
+        capPreview(m_window->camera()->hCapWnd, true);
         bool dialogShown = false;
         QTimer closer;
         closer.setInterval(20);
@@ -377,7 +378,7 @@ private slots:
         closer.stop();
         QVERIFY(dialogShown);
         QVERIFY(w.camera()->windowTitle().isEmpty());
-        QCOMPARE(StatusPanels::instance().text(3), std::string("解像度: 160×120"));
+        QCOMPARE(m_services.panels.text(3), std::string("解像度: 160×120"));
         checkResumed(700);
     }
 
@@ -389,19 +390,20 @@ private slots:
         frmSw_Mail& w = *m_window;
         QVERIFY(w.prgAction->isHidden());
         w.camera()->stopTimer1(); // as the alarm does: no tick rewrites panel 1 meanwhile
-        StatusPanels& panels = StatusPanels::instance();
+        StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 動画録画中･･･");
         panels.setText(2, "最終警報: 2026/12/07 05:40");
         panels.setText(4, "警告音: bell.oga");
         QVERIFY(panels.visible(5)); // no mail account: all five panels show
 
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 2;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
-        QVERIFY(capFileSetCaptureFile(hCapWnd, m_home->filePath("avi/clip.avi").toStdString()));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd,
+                                      m_home->filePath("avi/clip.avi").toStdString()));
 
         QList<int> values;
         QList<int> widthsBefore;
@@ -410,26 +412,28 @@ private slots:
             widthsBefore << panel->width();
         int maximum = -1;
         QStringList faults;
-        connect(capWindow(hCapWnd), &CaptureWindow::recordingProgress, this, [&](int, int) {
-            if (!w.prgAction->isVisible())
-                return;
-            values << w.prgAction->value();
-            maximum = w.prgAction->maximum();
-            for (int i = 0; i < 5; ++i) {
-                QLabel* panel = w.StatusBarPanels[i];
-                const int textRight = panel->contentsRect().left() + panel->indent() +
-                                      panel->fontMetrics().horizontalAdvance(panel->text());
-                if (panel->width() != widthsBefore[i])
-                    faults << QString("panel %1 resized").arg(i + 1);
-                if (textRight > panel->contentsRect().right())
-                    faults << QString("panel %1 clipped").arg(i + 1);
-                if (i == 0 && (w.prgAction->parentWidget() != panel ||
-                               w.prgAction->geometry().left() <= textRight ||
-                               w.prgAction->geometry().right() > panel->contentsRect().right()))
-                    faults << "bar over panel 1's text or outside it";
-            }
-        });
-        QVERIFY(capCaptureSequence(hCapWnd));
+        connect(capWindow(m_window->camera()->hCapWnd), &CaptureWindow::recordingProgress, this,
+                [&](int, int) {
+                    if (!w.prgAction->isVisible())
+                        return;
+                    values << w.prgAction->value();
+                    maximum = w.prgAction->maximum();
+                    for (int i = 0; i < 5; ++i) {
+                        QLabel* panel = w.StatusBarPanels[i];
+                        const int textRight = panel->contentsRect().left() + panel->indent() +
+                                              panel->fontMetrics().horizontalAdvance(panel->text());
+                        if (panel->width() != widthsBefore[i])
+                            faults << QString("panel %1 resized").arg(i + 1);
+                        if (textRight > panel->contentsRect().right())
+                            faults << QString("panel %1 clipped").arg(i + 1);
+                        if (i == 0 &&
+                            (w.prgAction->parentWidget() != panel ||
+                             w.prgAction->geometry().left() <= textRight ||
+                             w.prgAction->geometry().right() > panel->contentsRect().right()))
+                            faults << "bar over panel 1's text or outside it";
+                    }
+                });
+        QVERIFY(capCaptureSequence(m_window->camera()->hCapWnd));
         QVERIFY(!values.isEmpty());
         QCOMPARE(maximum, 2);
         for (int i = 1; i < values.size(); ++i)
@@ -535,14 +539,14 @@ private slots:
         w.sDispEnabled(false);
 
         CAPTUREPARMS parms{};
-        capCaptureGetSetup(hCapWnd, &parms, sizeof parms);
+        capCaptureGetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms);
         parms.fCaptureAudio = 0;
         parms.fLimitEnabled = 1;
         parms.wTimeLimit = 1;
-        QVERIFY(capCaptureSetSetup(hCapWnd, &parms, sizeof parms));
+        QVERIFY(capCaptureSetSetup(m_window->camera()->hCapWnd, &parms, sizeof parms));
         const QString clip = m_home->filePath("avi/clip.avi");
-        QVERIFY(capFileSetCaptureFile(hCapWnd, clip.toStdString()));
-        QVERIFY(capCaptureSequence(hCapWnd));
+        QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd, clip.toStdString()));
+        QVERIFY(capCaptureSequence(m_window->camera()->hCapWnd));
         QVERIFY(w.prgAction->isVisible());
 
         // A client that runs until the test has seen the busy bar.
@@ -551,28 +555,29 @@ private slots:
         WriteFile(client,
                   "#!/bin/sh\nwhile [ ! -f '" + release.toUtf8() + "' ]; do sleep 0.05; done\n");
         QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        SetFtpClientPath(client.toStdString());
-        SetAutoFTPWaitLimit(120000);
-        FtpAppPath = m_home->path().toStdString();
-        FtpHost = "127.0.0.1";
-        FtpUser = "anonymous";
-        FtpPass = "x";
+        m_services.ftp.setClientPath(client.toStdString());
+        m_services.ftp.setWaitLimit(120000);
+        m_services.ftp.FtpAppPath = m_home->path().toStdString();
+        m_services.ftp.FtpHost = "127.0.0.1";
+        m_services.ftp.FtpUser = "anonymous";
+        m_services.ftp.FtpPass = "x";
 
         bool busySeen = false;
         QTimer watcher;
         watcher.setInterval(20);
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (AutoFTPRunning() && w.prgAction->isVisible() && w.prgAction->maximum() == 0) {
+            if (m_services.ftp.AutoFTPRunning() && w.prgAction->isVisible() &&
+                w.prgAction->maximum() == 0) {
                 busySeen = true;
                 WriteFile(release, "go");
             }
         });
         watcher.start();
         std::string remote = "clip.avi", local = clip.toStdString(), mode = "binary";
-        AutoFTP(remote, local, "", mode);
+        m_services.ftp.AutoFTP(remote, local, "", mode);
         watcher.stop();
-        SetFtpClientPath("");
-        SetAutoFTPWaitLimit(0);
+        m_services.ftp.setClientPath("");
+        m_services.ftp.setWaitLimit(0);
         QVERIFY(busySeen);
 
         QVERIFY(w.prgAction->isVisible()); // until the actions end

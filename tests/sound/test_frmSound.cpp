@@ -46,6 +46,7 @@ class TestFrmSound : public QObject {
     QTemporaryDir home;
     QTemporaryDir media;
     std::string dir;
+    StatusPanels panels;
 
 private slots:
     void initTestCase() {
@@ -64,13 +65,13 @@ private slots:
         AppSettings.Com.Timer = 5;
         AppSettings.Com.CkSum = 100;
         AppSettings.Com.Accuracy = 50;
-        StatusPanels::instance().reset();
+        panels.reset();
     }
 
     // "(無し)" first, then the folder's files alphabetically; the stored name is selected.
     void listsFilesAndSelectsStoredSound() {
         AppSettings.Com.Sound = "complete.oga";
-        frmSound dlg;
+        frmSound dlg(panels);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ｻｳﾝﾄﾞ設定"));
         QComboBox* box = dlg.cmbSound();
         QCOMPARE(box->count(), 5);
@@ -85,13 +86,13 @@ private slots:
 
     void missingStoredSoundSelectsNone() {
         AppSettings.Com.Sound = "gone.wav";
-        frmSound dlg;
+        frmSound dlg(panels);
         QCOMPARE(dlg.cmbSound()->currentIndex(), 0);
     }
 
     // Play, silence while playing, replay after it finished, and a new selection.
     void testButtonToggles() {
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         dlg.setPlayer(&fake);
         dlg.cmbSound()->setCurrentIndex(2); // bell.oga
@@ -123,7 +124,7 @@ private slots:
     }
 
     void noneSelectedPlaysNothing() {
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         dlg.setPlayer(&fake);
         dlg.cmdTest()->click();
@@ -133,7 +134,7 @@ private slots:
 
     // The one-shot check after 630 ms closes a test sound that has already finished.
     void oneShotTimerClosesFinishedSound() {
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         dlg.setPlayer(&fake);
         QVERIFY(dlg.Timer1()->isActive());
@@ -148,7 +149,7 @@ private slots:
 
     void okWithFileStoresNameAndPath() {
         AppSettings.Com.SoundPath = dir + "Alarm.wav";
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         fake.modes[dir + "Alarm.wav"] = "PLAYING"; // the alarm sound is still going
         dlg.setPlayer(&fake);
@@ -158,7 +159,7 @@ private slots:
         QCOMPARE(fake.calls.front(), "close " + dir + "Alarm.wav");
         QCOMPARE(AppSettings.Com.Sound, std::string("ｱﾗｰﾑ 音.wav"));
         QCOMPARE(AppSettings.Com.SoundPath, dir + "ｱﾗｰﾑ 音.wav");
-        QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: ｱﾗｰﾑ 音.wav"));
+        QCOMPARE(panels.text(4), std::string("警告音: ｱﾗｰﾑ 音.wav"));
         const QString ini = ReadAll(QString::fromStdString(SettingsFilePath()));
         QVERIFY2(!ini.isEmpty(), "settings saved");
     }
@@ -166,14 +167,14 @@ private slots:
     void okWithNoneEmptiesTheSound() {
         AppSettings.Com.Sound = "bell.oga";
         AppSettings.Com.SoundPath = dir + "bell.oga";
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         dlg.setPlayer(&fake);
         dlg.cmbSound()->setCurrentIndex(0);
         dlg.bcmdOK()->click();
         QVERIFY(AppSettings.Com.Sound.empty());
         QVERIFY(AppSettings.Com.SoundPath.empty());
-        QCOMPARE(StatusPanels::instance().text(4), std::string("警告音: なし"));
+        QCOMPARE(panels.text(4), std::string("警告音: なし"));
         AppSettings = AppSettingsRecord{};
         QVERIFY(LoadSettings());
         QVERIFY(AppSettings.Com.Sound.empty());
@@ -181,7 +182,7 @@ private slots:
 
     void cancelChangesNothing() {
         AppSettings.Com.Sound = "bell.oga";
-        frmSound dlg;
+        frmSound dlg(panels);
         FakePlayer fake;
         dlg.setPlayer(&fake);
         dlg.cmbSound()->setCurrentIndex(1);
@@ -189,7 +190,7 @@ private slots:
         dlg.bcmdCancel()->click();
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QCOMPARE(AppSettings.Com.Sound, std::string("bell.oga"));
-        QVERIFY(StatusPanels::instance().text(4).empty());
+        QVERIFY(panels.text(4).empty());
         QCOMPARE(fake.calls.back(), "play " + dir + "Alarm.wav"); // not stopped
     }
 };
