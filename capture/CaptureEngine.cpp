@@ -57,7 +57,8 @@ struct CaptureEngine::Session {
             producer = std::make_unique<DemoProducer>(intr, pool);
         else
             producer =
-                std::make_unique<FfmpegProducer>(input, requested, intr, pool, &e->m_jpegTap);
+                std::make_unique<FfmpegProducer>(input, requested, intr, pool, &e->m_jpegTap,
+                                                 e->m_jpegDecoding == JpegDecoding::TurboJpegFirst);
         if (!input.device)
             producer->setOutputSize(requested.width, requested.height);
     }
@@ -117,7 +118,7 @@ struct CaptureEngine::Session {
     }
 };
 
-CaptureEngine::CaptureEngine() = default;
+CaptureEngine::CaptureEngine(JpegDecoding jpeg) : m_jpegDecoding(jpeg) {}
 
 CaptureEngine::~CaptureEngine() {
     close();

@@ -24,7 +24,11 @@
 
 class CaptureEngine {
 public:
-    CaptureEngine();
+    // How Motion-JPEG pictures are decoded: TurboJPEG straight into the frame, with FFmpeg's
+    // decoder taking every picture TurboJPEG cannot; or FFmpeg's decoder alone, the yardstick
+    // that tests compare the fast way with.
+    enum class JpegDecoding { TurboJpegFirst, FfmpegOnly };
+    explicit CaptureEngine(JpegDecoding jpeg = JpegDecoding::TurboJpegFirst);
     ~CaptureEngine();
     CaptureEngine(const CaptureEngine&) = delete;
     CaptureEngine& operator=(const CaptureEngine&) = delete;
@@ -88,6 +92,7 @@ private:
     void publish(FrameBits bits, int width, int height, Session* from);
     void markFailed(Session* from);
 
+    const JpegDecoding m_jpegDecoding;
     JpegPacketTap m_jpegTap; // outlives every session, which offers to it
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_frameCv;

@@ -9,9 +9,10 @@
 using namespace capture_detail;
 
 FfmpegProducer::FfmpegProducer(const InputSpec& input, const VideoFormatOption& deviceFormat,
-                               Interrupter& stop, FramePool& pool, JpegPacketTap* jpegTap)
+                               Interrupter& stop, FramePool& pool, JpegPacketTap* jpegTap,
+                               bool turboJpeg)
     : m_input(input), m_deviceFormat(deviceFormat), m_stop(stop), m_jpegTap(jpegTap),
-      m_converter(pool), m_pacer(stop) {}
+      m_turboJpeg(turboJpeg), m_converter(pool), m_pacer(stop) {}
 
 FfmpegProducer::~FfmpegProducer() {
     close();
@@ -79,7 +80,7 @@ bool FfmpegProducer::open(int timeoutMs) {
     }
     m_pkt = av_packet_alloc();
     m_frame = av_frame_alloc();
-    if (codec->id == AV_CODEC_ID_MJPEG && DecodeJpegDirectly)
+    if (codec->id == AV_CODEC_ID_MJPEG && m_turboJpeg)
         m_jpeg = std::make_unique<JpegFrameDecoder>();
     m_paced = !m_input.device && !m_input.network;
     m_pacer.restart();

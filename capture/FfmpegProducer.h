@@ -27,7 +27,7 @@ public:
     // device's own choice); other sources take their output size through setOutputSize.
     FfmpegProducer(const capture_detail::InputSpec& input, const VideoFormatOption& deviceFormat,
                    capture_detail::Interrupter& stop, FramePool& pool,
-                   JpegPacketTap* jpegTap = nullptr);
+                   JpegPacketTap* jpegTap = nullptr, bool turboJpeg = true);
     ~FfmpegProducer() override;
     FfmpegProducer(const FfmpegProducer&) = delete;
     FfmpegProducer& operator=(const FfmpegProducer&) = delete;
@@ -52,6 +52,7 @@ private:
     const VideoFormatOption m_deviceFormat;
     capture_detail::Interrupter& m_stop;
     JpegPacketTap* m_jpegTap; // told of every Motion-JPEG picture TurboJPEG decoded
+    const bool m_turboJpeg;   // Motion-JPEG pictures try TurboJPEG before FFmpeg's decoder
     FrameConverter m_converter;
     FramePacer m_pacer;
     bool m_paced = false; // files and graphs, which would otherwise decode as fast as they can

@@ -17,10 +17,6 @@ extern "C" {
 
 namespace capture_detail {
 
-// Whether Motion-JPEG pictures go straight to TurboJPEG (on unless a test compares the two
-// decoders); FFmpeg's decoder takes every picture TurboJPEG cannot.
-inline std::atomic<bool> DecodeJpegDirectly{true};
-
 // The largest picture a source may declare. A stream states its own size, and a hostile or
 // broken one can claim tens of thousands of pixels a side: every buffer sized from a stream is
 // checked against these first, and a picture beyond them counts as damaged.

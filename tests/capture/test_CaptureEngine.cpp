@@ -277,12 +277,11 @@ TEST(CaptureEngine, MotionJpegLooksAlikeThroughEitherDecoder) {
                              std::string("-c:v mjpeg -q:v 3 -pix_fmt ") + pixfmt));
         Frame frames[2];
         for (bool direct : {true, false}) {
-            capture_detail::DecodeJpegDirectly = direct;
-            CaptureEngine e;
+            CaptureEngine e(direct ? CaptureEngine::JpegDecoding::TurboJpegFirst
+                                   : CaptureEngine::JpegDecoding::FfmpegOnly);
             ASSERT_TRUE(e.open(clip));
             ASSERT_TRUE(e.latestFrame(frames[direct ? 0 : 1]));
         }
-        capture_detail::DecodeJpegDirectly = true;
         const Frame& a = frames[0];
         const Frame& b = frames[1];
         ASSERT_EQ(a.header, (BitmapHeader{0, 160, 120, 640, 1, 32, 0}));
@@ -300,7 +299,6 @@ TEST(CaptureEngine, MotionJpegLooksAlikeThroughEitherDecoder) {
         const double mean = double(diff) / double(a.bits.size() * 3 / 4);
         EXPECT_LT(mean, 4.0);
     }
-    capture_detail::DecodeJpegDirectly = true;
 }
 
 namespace {
@@ -379,8 +377,8 @@ TEST(CaptureEngine, DamagedMotionJpegPicturesDoNotStopTheCamera) {
 
     for (bool direct : {true, false}) {
         SCOPED_TRACE(direct ? "TurboJPEG" : "FFmpeg's decoder");
-        capture_detail::DecodeJpegDirectly = direct;
-        CaptureEngine e;
+        CaptureEngine e(direct ? CaptureEngine::JpegDecoding::TurboJpegFirst
+                               : CaptureEngine::JpegDecoding::FfmpegOnly);
         ASSERT_TRUE(e.open(path));
         // Watched closely: a picture taken for a failing source would show as a gap of a second
         // while the engine opens it again.
@@ -395,7 +393,6 @@ TEST(CaptureEngine, DamagedMotionJpegPicturesDoNotStopTheCamera) {
         ASSERT_TRUE(e.latestFrame(f));
         EXPECT_EQ(f.header, (BitmapHeader{0, 160, 120, 640, 1, 32, 0}));
     }
-    capture_detail::DecodeJpegDirectly = true;
     EXPECT_LT(PeakResidentMegabytes(), 1024);
 }
 
