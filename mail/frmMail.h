@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+enum class MailAccountField;
 class MailSender;
 class StatusPanels;
 class QCheckBox;
@@ -42,7 +43,6 @@ private:
     MailSender& m_sender;
     StatusPanels& m_panels;
     void applyEnabling();
-    bool CheckInput();
     void bcmdOK_Click();
-    bool fail(QLineEdit* field, const char* message);
+    QLineEdit* fieldEdit(MailAccountField field) const;
 };
