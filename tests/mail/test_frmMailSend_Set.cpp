@@ -93,16 +93,16 @@ TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
     }
     EXPECT_EQ(reloaded().Trg[3].MailTo, ""); // nothing saved
 
-    // A destination an alarm could not send to is refused the same way.
-    for (const char* bad : {"Taro Yamada taro@x.jp", "a@x.jp>NOTIFY=NEVER", "\"Sato, Hanako\""}) {
-        boxes.shown.clear();
-        d.txtMail->setText(QString::fromUtf8(bad));
-        d.bcmdOK->click();
-        ASSERT_EQ(boxes.shown.size(), 1u) << bad;
-        EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
-        EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
-        EXPECT_FALSE(AppSettings.Trg[3].Enabled);
-    }
+    // A destination an alarm could not send to is refused the same way (the cases are in
+    // test_MailTriggerForm).
+    boxes.shown.clear();
+    d.txtMail->setText("a@x.jp>NOTIFY=NEVER");
+    d.bcmdOK->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text,
+              RecipientProblemMessage(ParseAddressList("a@x.jp>NOTIFY=NEVER")));
+    EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
+    EXPECT_FALSE(AppSettings.Trg[3].Enabled);
     d.txtMail->setText(QString::fromUtf8("\"Sato, Hanako\" <h@x.jp>、a@x.jp"));
     d.bcmdReF->click();
     EXPECT_TRUE(AppSettings.Trg[3].Enabled);
