@@ -23,7 +23,6 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTimer;
 class QToolButton;
 class QUrl;
 
@@ -178,7 +177,8 @@ private:
     void recordingStarted();
     void recordingProgress(int elapsedSeconds, int limitSeconds);
     void recordingFinished();
-    void pollUpload();
+    void uploadStarted();
+    void uploadFinished();
     void showProgress();
     void hideProgress();
     void placeProgress();
@@ -213,5 +213,4 @@ private:
     ActionPhase m_phase = ActionPhase::None;
     bool m_uploadSeen = false;
     bool m_progressShown = false; // wanted; hidden meanwhile when panel 1 has no room for it
-    QTimer* m_uploadPoll = nullptr;
 };

@@ -530,7 +530,7 @@ private slots:
     }
 
     // Inside the alarm's actions the bar stays after the clip for its upload, turns into a busy
-    // bar while the FTP client runs, and goes when the actions end.
+    // bar while the FTP client runs, and goes as soon as the upload has ended.
     void progressBarWaitsForTheUpload() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
@@ -580,7 +580,7 @@ private slots:
         m_services.ftp.setWaitLimit(0);
         QVERIFY(busySeen);
 
-        QVERIFY(w.prgAction->isVisible()); // until the actions end
+        QVERIFY(w.prgAction->isHidden());
         w.sDispEnabled(true);
         QVERIFY(w.prgAction->isHidden());
     }
