@@ -23,6 +23,7 @@ public:
     frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels,
             QWidget* parent = nullptr);
 
+private:
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
     QLineEdit* txtSmtpPort;
@@ -38,7 +39,6 @@ public:
     QPushButton* bcmdOK;
     QPushButton* bcmdCancel;
 
-private:
     MessageBoxes& m_boxes;
     MailSender& m_sender;
     StatusPanels& m_panels;
