@@ -224,8 +224,9 @@ private slots:
                 picture = send->picture();
                 send->txtSubject->setText("typed before cancel");
             } else if (auto* set = qobject_cast<frmMailSend_Set*>(&dialog)) {
-                subjects << set->txtSubject->text();
-                set->txtSubject->setText("typed before cancel");
+                auto* subject = set->findChild<QLineEdit*>("txtSubject");
+                subjects << subject->text();
+                subject->setText("typed before cancel");
             }
             return int(QDialog::Rejected);
         });
