@@ -12,8 +12,8 @@
 #include "settings/basSettings.h"
 
 #include <QDir>
+#include <QObject>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <functional>
 #include <string>
@@ -66,7 +66,7 @@ struct MailDialogFixture {
 
 // The control `name` of `dialog`; a missing one ends the test run, since every later step would
 // only fail for the same reason.
-template <typename T> T* Child(QWidget& dialog, const char* name) {
+template <typename T> T* Child(QObject& dialog, const char* name) {
     T* w = dialog.findChild<T*>(QString::fromLatin1(name));
     if (!w)
         qFatal("control %s missing", name);

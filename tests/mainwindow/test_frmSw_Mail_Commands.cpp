@@ -220,9 +220,10 @@ private slots:
         m_window->setDialogRunner([&](QDialog& dialog) {
             previous = &dialog;
             if (auto* send = qobject_cast<frmMailSend*>(&dialog)) {
-                subjects << send->txtSubject->text();
+                auto* subject = send->findChild<QLineEdit*>("txtSubject");
+                subjects << subject->text();
                 picture = send->picture();
-                send->txtSubject->setText("typed before cancel");
+                subject->setText("typed before cancel");
             } else if (auto* set = qobject_cast<frmMailSend_Set*>(&dialog)) {
                 auto* subject = set->findChild<QLineEdit*>("txtSubject");
                 subjects << subject->text();
