@@ -97,7 +97,8 @@ public:
     ScopePanel* scope() const { return m_scope; }
     bool closeSequenceDone() const { return m_closing; }
 
-    // The layout, named as in the design so each control can be found from it.
+private:
+    // The layout, each control with its design name as object name (tests find them by it).
     QWidget* Picture2 = nullptr;
     QWidget* picSideWindow = nullptr;
     QWidget* picSideScope = nullptr;
