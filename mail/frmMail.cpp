@@ -2,13 +2,10 @@
 
 #include "mail/MailSender.h"
 
-#include "mail/MailAccount.h"
 #include "mail/MailAccountForm.h"
-#include "mail/MailAddressList.h"
 #include "mail/MailSendRequest.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
-#include "settings/basCommon.h"
 #include "settings/basSettings.h"
 
 #include <algorithm>
