@@ -20,12 +20,12 @@ public:
     frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> resizeCaptureWindow,
               QWidget* parent = nullptr);
 
+private:
     QLabel* lblDriver;
     QComboBox* cmboSource;
     QPushButton* cmdSelect;
     QPushButton* cmdCancel;
 
-private:
     void cmdSelect_Click();
     void cmdCancel_Click();
 

@@ -14,11 +14,10 @@ class frmVideoCompression : public QDialog {
 public:
     frmVideoCompression(CaptureEngine& engine, QWidget* parent = nullptr);
 
+private:
     QSlider* sliderQuality;
     QSpinBox* txtQuality;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
-
-private:
     CaptureEngine& m_engine;
 };

@@ -18,11 +18,10 @@ public:
     // A refused format is reported through `boxes`, which must outlive the dialog.
     frmVideoFormat(CaptureEngine& engine, MessageBoxes& boxes, QWidget* parent = nullptr);
 
+private:
     QComboBox* cmboFormat;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
-
-private:
     void cmdOK_Click();
 
     CaptureEngine& m_engine;

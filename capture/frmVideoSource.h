@@ -18,11 +18,11 @@ class frmVideoSource : public QDialog {
 public:
     frmVideoSource(CaptureEngine& engine, QWidget* parent = nullptr);
 
+private:
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdDefault = nullptr;
 
-private:
     void applyControl(uint32_t id, int32_t value);
     void restoreOriginal();
 

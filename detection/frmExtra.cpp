@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -53,23 +52,16 @@ QSpinBox* spinBox(const char* name, int high, const QString& suffix, QWidget* pa
 
 } // namespace
 
-frmExtra::frmExtra(FrameGrabber frames, CommandTrial trial, QWidget* parent)
-    : QDialog(parent), m_frames(std::move(frames)), m_trial(std::move(trial)) {
+frmExtra::frmExtra(MessageBoxes& boxes, FrameGrabber frames, CommandTrial trial, QWidget* parent)
+    : QDialog(parent), m_frames(std::move(frames)), m_trial(std::move(trial)), m_boxes(boxes) {
     setObjectName(QStringLiteral("frmExtra"));
     setWindowTitle(QStringLiteral("拡張設定"));
     setModal(true);
-    m_errorBox = [](QWidget* p, const QString& title, const QString& text) {
-        QMessageBox::critical(p, title, text, QMessageBox::Ok);
-    };
     buildControls();
     loadSettings();
     refreshPicture();
     if (m_frames)
         Timer1->start();
-}
-
-void frmExtra::setErrorBox(ErrorBox box) {
-    m_errorBox = std::move(box);
 }
 
 void frmExtra::buildControls() {
@@ -188,7 +180,7 @@ void frmExtra::refreshPicture() {
 }
 
 void frmExtra::refuse(QWidget* field, const QString& text) {
-    m_errorBox(this, windowTitle(), text);
+    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), text);
     field->setFocus();
 }
 

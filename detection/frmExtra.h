@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection/AlarmCommand.h"
+#include "settings/MessageBoxes.h"
 
 #include <QDialog>
 #include <QImage>
@@ -35,13 +36,9 @@ public:
     using CommandTrial =
         std::function<TrialResult(const std::string& command, const QImage& frame)>;
 
-    frmExtra(FrameGrabber frames, CommandTrial trial, QWidget* parent = nullptr);
-
-    // Shows an input error (error icon, one OK button). Tests replace it so that no modal box
-    // blocks them; the default is a QMessageBox.
-    using ErrorBox =
-        std::function<void(QWidget* parent, const QString& title, const QString& text)>;
-    void setErrorBox(ErrorBox box);
+    // Input errors go to `boxes`, which must outlive the dialog.
+    frmExtra(MessageBoxes& boxes, FrameGrabber frames, CommandTrial trial,
+             QWidget* parent = nullptr);
 
     // Takes a new frame from the grabber now (the timer does so on its own).
     void refreshPicture();
@@ -55,7 +52,7 @@ private:
 
     FrameGrabber m_frames;
     CommandTrial m_trial;
-    ErrorBox m_errorBox;
+    MessageBoxes& m_boxes;
     MaskGrid* picMask = nullptr;
     QPushButton* cmdClear = nullptr;
     QSpinBox* txtPre = nullptr;

@@ -282,6 +282,8 @@ void AutoFtp::AutoFTP(std::string& remoteName, std::string& localPath,
     m_status = -1;
     m_pid = pid;
     m_scriptPath = scriptPath;
+    if (m_started)
+        m_started();
 
     // A hung server or client must not hold up detection for ever.
     const bool ended = waitForClient(pid, m_waitLimitMs, m_pid, &m_status);
@@ -296,4 +298,11 @@ void AutoFtp::AutoFTP(std::string& remoteName, std::string& localPath,
     m_running = false;
     m_pid = -1;
     m_scriptPath.clear();
+    if (m_finished)
+        m_finished();
+}
+
+void AutoFtp::setUploadListener(std::function<void()> started, std::function<void()> finished) {
+    m_started = std::move(started);
+    m_finished = std::move(finished);
 }

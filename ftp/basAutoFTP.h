@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -44,6 +45,11 @@ public:
     // True while AutoFTP waits for the client.
     bool AutoFTPRunning() const { return m_running; }
 
+    // Told once the client has started and once it has ended, whatever the outcome (the main
+    // window's progress bar). An upload skipped before its client starts tells neither. One
+    // listener; empty functions detach it.
+    void setUploadListener(std::function<void()> started, std::function<void()> finished);
+
     // The client program: set by setClientPath, else PAWLINEX_FTP_CLIENT, else pawlinex-ftp in
     // the folder of the running executable. An empty path restores the default.
     std::string FtpClientPath() const;
@@ -53,6 +59,8 @@ public:
 
 private:
     std::string m_clientPath;
+    std::function<void()> m_started;
+    std::function<void()> m_finished;
     int m_waitLimitMs = kDefaultAutoFTPWaitLimitMs;
     // The upload in progress, if any. m_pid is cleared by AbortAutoFTP once it has reaped the
     // client, so AutoFTP never signals a process id that may already belong to someone else.

@@ -1,6 +1,6 @@
 #include "ftp/frmFtp.h"
 
-#include "ftp/FtpHostForm.h"
+#include "ftp/FtpSettingsForm.h"
 #include "settings/AppSettings.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
@@ -22,10 +22,6 @@ namespace {
 const char* const kCaption = "FTPと動画設定";
 const int kLoginLength = 80;
 const int kFolderLength = 220;
-
-QString trimmed(const QLineEdit* edit) {
-    return QString::fromStdString(TrimSpaces(edit->text().toStdString()));
-}
 
 QString trimmed(const std::string& text) {
     return QString::fromStdString(TrimSpaces(text));
@@ -184,59 +180,53 @@ void frmFtp::onAnonymousClicked() {
     txtPass->clear();
 }
 
-bool frmFtp::splitHost() {
-    const std::optional<FtpHostParts> parts = ParseFtpHost(txtHost->text().toStdString());
-    if (!parts)
-        return false;
-    // "host:port" and pasted addresses become the stored "host port"; the login and folder an
-    // address carries go to their own fields.
-    setTextUncut(txtHost, kLoginLength, QString::fromStdString(FtpHostStoredForm(*parts)));
-    if (parts->user)
-        setTextUncut(txtUser, kLoginLength, QString::fromStdString(*parts->user));
-    if (parts->pass)
-        setTextUncut(txtPass, kLoginLength, QString::fromStdString(*parts->pass));
-    if (parts->folder)
-        setTextUncut(txtHolder, kFolderLength, QString::fromStdString(*parts->folder));
-    return true;
+FtpFormInput frmFtp::fields() const {
+    FtpFormInput in;
+    in.makeAvi = ckMakeAvi->isChecked();
+    in.upload = ckFtpExe->isChecked();
+    in.host = txtHost->text().toStdString();
+    in.user = txtUser->text().toStdString();
+    in.pass = txtPass->text().toStdString();
+    in.folder = txtHolder->text().toStdString();
+    in.fixedName = ckFileName->isChecked();
+    in.seconds = static_cast<int16_t>(SliderTime->value());
+    in.audio = ckAudio->isChecked();
+    return in;
 }
 
-bool frmFtp::refuse(QLineEdit* field, const QString& text) {
-    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), text);
-    field->setFocus();
-    return false;
+void frmFtp::showFields(const FtpFormInput& shown) {
+    const std::pair<QLineEdit*, std::pair<const std::string*, int>> edits[] = {
+        {txtHost, {&shown.host, kLoginLength}},
+        {txtUser, {&shown.user, kLoginLength}},
+        {txtPass, {&shown.pass, kLoginLength}},
+        {txtHolder, {&shown.folder, kFolderLength}}};
+    for (const auto& [edit, value] : edits) {
+        const QString text = QString::fromStdString(*value.first);
+        if (edit->text() != text)
+            setTextUncut(edit, value.second, text);
+    }
 }
 
-bool frmFtp::checkFields() {
-    if (ckFtpExe->isChecked() && trimmed(txtHost).isEmpty())
-        return refuse(txtHost, QStringLiteral("ﾎｽﾄ名を入力して下さい。"));
-    // A control character would end the script line or the FTP command it lands in, and what
-    // follows it would reach the server as a command of its own.
-    const std::pair<QLineEdit*, QString> fields[] = {
-        {txtHost, QStringLiteral("ﾎｽﾄ名に制御文字は使えません。")},
-        {txtUser, QStringLiteral("ﾕｰｻﾞｰ名に制御文字は使えません。")},
-        {txtPass, QStringLiteral("ﾊﾟｽﾜｰﾄﾞに制御文字は使えません。")},
-        {txtHolder, QStringLiteral("ﾎｽﾄの保存先ﾌｫﾙﾀﾞに制御文字は使えません。")}};
-    for (const auto& [edit, message] : fields)
-        if (HasControlCharacter(edit->text().toStdString()))
-            return refuse(edit, message);
-    if (!splitHost() && ckFtpExe->isChecked())
-        return refuse(txtHost, QStringLiteral("ﾎｽﾄ名の形式が正しくありません。"));
-    return true;
+void frmFtp::splitHost() {
+    FtpFormInput in = fields();
+    if (SplitFtpHostField(in))
+        showFields(in);
 }
 
 void frmFtp::onOk() {
-    if (!checkFields())
+    const FtpFormOutcome out = CheckFtpFormInput(fields());
+    showFields(out.shown);
+    if (out.field != FtpFormField::None) {
+        QLineEdit* edit = out.field == FtpFormField::User     ? txtUser
+                          : out.field == FtpFormField::Pass   ? txtPass
+                          : out.field == FtpFormField::Folder ? txtHolder
+                                                              : txtHost;
+        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                       QString::fromStdString(out.message));
+        edit->setFocus();
         return;
-    FtpSettings& ftp = AppSettings.Ftp;
-    ftp.Move = ckMakeAvi->isChecked();
-    ftp.Ftp = ckFtpExe->isChecked();
-    ftp.Host = trimmed(txtHost).toStdString();
-    ftp.User = trimmed(txtUser).toStdString();
-    ftp.Pass = trimmed(txtPass).toStdString();
-    ftp.Holder = trimmed(txtHolder).toStdString();
-    ftp.FileName = ckFileName->isChecked();
-    ftp.Time = static_cast<int16_t>(SliderTime->value());
-    ftp.Audio = ckAudio->isChecked();
+    }
+    AppSettings.Ftp = out.settings;
     SaveSettings();
     accept();
 }

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+struct FtpFormInput;
+
 class QCheckBox;
 class QLineEdit;
 class QSlider;
@@ -24,10 +26,10 @@ private:
     void onFtpExeClicked();
     void onMakeAviClicked();
     void onAnonymousClicked();
-    // Splits what the host field holds into host, login and folder; false when it is no host form.
-    bool splitHost();
-    bool refuse(QLineEdit* field, const QString& text);
-    bool checkFields();
+    // Splits what the host field holds into host, login and folder when it is a host form.
+    void splitHost();
+    FtpFormInput fields() const;
+    void showFields(const FtpFormInput& shown);
     void onOk();
 
     MessageBoxes& m_boxes;

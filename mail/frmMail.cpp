@@ -2,12 +2,10 @@
 
 #include "mail/MailSender.h"
 
-#include "mail/MailAccount.h"
-#include "mail/MailAddressList.h"
+#include "mail/MailAccountForm.h"
 #include "mail/MailSendRequest.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
-#include "settings/basCommon.h"
 #include "settings/basSettings.h"
 
 #include <algorithm>
@@ -26,10 +24,6 @@ namespace {
 
 QString u(const char* text) {
     return QString::fromUtf8(text);
-}
-
-std::string trimmed(const QLineEdit* e) {
-    return TrimSpaces(e->text().toStdString());
 }
 
 // Ports run to 65535. A longer stored value still opens whole (splitServer widens the field), so
@@ -65,14 +59,6 @@ void splitServer(const std::string& value, QLineEdit* host, QLineEdit* port) {
         port->setMaxLength(std::max(kPortDigits, static_cast<int>(text.size())));
         port->setText(text);
     }
-}
-
-bool isPort(const std::string& text) {
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    const int port = std::stoi(text);
-    return port >= 1 && port <= 65535;
 }
 
 } // namespace
@@ -201,72 +187,58 @@ void frmMail::applyEnabling() {
         e->setEnabled(popAuth);
 }
 
-bool frmMail::fail(QLineEdit* field, const char* message) {
-    m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(), u(message));
-    field->setFocus();
-    return false;
-}
-
-bool frmMail::CheckInput() {
-    static const char* const kPortMessage = "ﾎﾟｰﾄ番号は1～65535で入力して下さい。";
-    if (trimmed(txtMail).empty())
-        return fail(txtMail, "ﾒｰﾙｱﾄﾞﾚｽを入力して下さい。");
-    // The address goes into MAIL FROM and Reply-To of every mail: a bare address only.
-    if (const AddressProblem p = CheckMailAddress(trimmed(txtMail)); p != AddressProblem::None)
-        return fail(txtMail, ("ﾒｰﾙｱﾄﾞﾚｽを確認して下さい。\n" + AddressProblemTextJa(p)).c_str());
-    if (trimmed(txtSmtp).empty())
-        return fail(txtSmtp, "SMTPｻｰﾊﾞｰ名を入力して下さい。");
-    if (trimmed(txtSmtpPort).empty())
-        txtSmtpPort->setText("25");
-    else if (!isPort(trimmed(txtSmtpPort)))
-        return fail(txtSmtpPort, kPortMessage);
-    if (!chkAttestation->isChecked())
-        return true;
-    if (optAt[0]->isChecked()) {
-        if (trimmed(txtPop).empty())
-            return fail(txtPop, "POPｻｰﾊﾞｰ名を入力して下さい。");
-        if (trimmed(txtPopPort).empty())
-            txtPopPort->setText("110");
-        else if (!isPort(trimmed(txtPopPort)))
-            return fail(txtPopPort, kPortMessage);
-        if (trimmed(txtUser).empty())
-            return fail(txtUser, "ﾕｰｻﾞｰ名を入力して下さい。");
-        if (trimmed(txtPass).empty())
-            return fail(txtPass, "ﾊﾟｽﾜｰﾄﾞを入力して下さい。");
-        return true;
-    }
-    if (trimmed(txtSmtpUser).empty())
-        return fail(txtSmtpUser, "ﾕｰｻﾞｰ名を入力して下さい。");
-    if (trimmed(txtSmtpPass).empty())
-        return fail(txtSmtpPass, "ﾊﾟｽﾜｰﾄﾞを入力して下さい。");
-    return true;
-}
-
 void frmMail::bcmdOK_Click() {
-    if (!CheckInput())
+    MailAccountInput in;
+    in.mail = txtMail->text().toStdString();
+    in.smtp = txtSmtp->text().toStdString();
+    in.smtpPort = txtSmtpPort->text().toStdString();
+    in.authenticate = chkAttestation->isChecked();
+    in.smtpAuth = optAt[1]->isChecked();
+    in.cramMd5 = chkAtCram->isChecked();
+    in.smtpUser = txtSmtpUser->text().toStdString();
+    in.smtpPass = txtSmtpPass->text().toStdString();
+    in.pop = txtPop->text().toStdString();
+    in.popPort = txtPopPort->text().toStdString();
+    in.user = txtUser->text().toStdString();
+    in.pass = txtPass->text().toStdString();
+    const MailAccountOutcome out = CheckMailAccountInput(in);
+    if (!out.smtpPortFilled.empty())
+        txtSmtpPort->setText(QString::fromStdString(out.smtpPortFilled));
+    if (!out.popPortFilled.empty())
+        txtPopPort->setText(QString::fromStdString(out.popPortFilled));
+    if (out.field != MailAccountField::None) {
+        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                       QString::fromStdString(out.message));
+        fieldEdit(out.field)->setFocus();
         return;
-    MailSettings& m = AppSettings.Mail;
-    m.Mail = trimmed(txtMail);
-    m.Smtp = trimmed(txtSmtp) + "\t" + trimmed(txtSmtpPort);
-    m.Pop = trimmed(txtPop) + "\t" + trimmed(txtPopPort);
-    m.User = trimmed(txtUser);
-    m.Pass = trimmed(txtPass);
-    m.Att = chkAttestation->isChecked() ? "1" : "0";
-    if (optAt[0]->isChecked())
-        m.OptAtt = "0";
-    else if (optAt[1]->isChecked())
-        m.OptAtt = "1";
-    m.AtCram = chkAtCram->isChecked() ? "1" : "0";
-    m.SmtpUser = trimmed(txtSmtpUser);
-    m.SmtpPass = trimmed(txtSmtpPass);
-    SaveSettings();
-    StatusPanels& panels = m_panels;
-    if (m_sender.UpdateMailAccountState()) {
-        panels.setVisible(5, false);
-        panels.setText(5, "");
-    } else {
-        panels.setText(5, "ﾒｰﾙｱｶｳﾝﾄ未設定");
-        panels.setVisible(5, true);
     }
+    AppSettings.Mail = out.settings;
+    SaveSettings();
+    ShowMailAccountState(m_panels, m_sender.UpdateMailAccountState());
     accept();
+}
+
+QLineEdit* frmMail::fieldEdit(MailAccountField field) const {
+    switch (field) {
+    case MailAccountField::Smtp:
+        return txtSmtp;
+    case MailAccountField::SmtpPort:
+        return txtSmtpPort;
+    case MailAccountField::Pop:
+        return txtPop;
+    case MailAccountField::PopPort:
+        return txtPopPort;
+    case MailAccountField::User:
+        return txtUser;
+    case MailAccountField::Pass:
+        return txtPass;
+    case MailAccountField::SmtpUser:
+        return txtSmtpUser;
+    case MailAccountField::SmtpPass:
+        return txtSmtpPass;
+    case MailAccountField::None:
+    case MailAccountField::Mail:
+        break;
+    }
+    return txtMail;
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+enum class MailAccountField;
 class MailSender;
 class StatusPanels;
 class QCheckBox;
@@ -22,6 +23,7 @@ public:
     frmMail(MessageBoxes& boxes, MailSender& sender, StatusPanels& panels,
             QWidget* parent = nullptr);
 
+private:
     QLineEdit* txtMail;
     QLineEdit* txtSmtp;
     QLineEdit* txtSmtpPort;
@@ -37,12 +39,10 @@ public:
     QPushButton* bcmdOK;
     QPushButton* bcmdCancel;
 
-private:
     MessageBoxes& m_boxes;
     MailSender& m_sender;
     StatusPanels& m_panels;
     void applyEnabling();
-    bool CheckInput();
     void bcmdOK_Click();
-    bool fail(QLineEdit* field, const char* message);
+    QLineEdit* fieldEdit(MailAccountField field) const;
 };

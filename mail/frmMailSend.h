@@ -31,16 +31,6 @@ public:
     bool sending() const { return m_sending; }
     const QImage& picture() const { return pic_View; }
 
-    QLineEdit* txtMail;
-    QLineEdit* txtSubject;
-    QPlainTextEdit* txtBody;
-    QCheckBox* chkGrp;
-    QRadioButton* optSize[3];
-    QSlider* SliderArc;
-    QPushButton* bcmdOK;
-    QPushButton* bcmdCancel;
-    MailThumbnail* pic_clip;
-
     // The 320 x 240 picture that stands in for a frame that could not be grabbed.
     static QImage placeholderPicture();
 
@@ -51,6 +41,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QLineEdit* txtMail;
+    QLineEdit* txtSubject;
+    QPlainTextEdit* txtBody;
+    QCheckBox* chkGrp;
+    QRadioButton* optSize[3];
+    QSlider* SliderArc;
+    QPushButton* bcmdOK;
+    QPushButton* bcmdCancel;
+    MailThumbnail* pic_clip;
+
     MessageBoxes& m_boxes;
     MailSender& m_sender;
     void chkGrp_Click();

@@ -1,9 +1,8 @@
 #include "mail/frmMailSend_Set.h"
 
-#include "mail/MailAddressList.h"
 #include "mail/MailFormControls.h"
+#include "mail/MailTriggerForm.h"
 #include "settings/AppSettings.h"
-#include "settings/basCommon.h"
 #include "settings/basSettings.h"
 
 #include <algorithm>
@@ -127,35 +126,26 @@ void frmMailSend_Set::showTrigger(int index) {
 }
 
 bool frmMailSend_Set::storeTrigger(bool closing) {
-    const std::string mailTo = TrimSpaces(txtMail->text().toStdString());
-    if (ckEnabled->isChecked() && mailTo.empty()) {
-        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
-                       u("宛先を入力して下さい。"));
-        return false;
-    }
-    // An alarm has nobody to ask: a destination it could not send to is refused here.
-    if (ckEnabled->isChecked()) {
-        const AddressListResult list = ParseAddressList(mailTo);
-        if (!list.ok()) {
-            m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
-                           QString::fromStdString(RecipientProblemMessage(list)));
-            txtMail->setFocus();
-            return false;
-        }
-    }
-    MailTrigger& t = AppSettings.Trg[CurrentTrigger];
-    t.Enabled = ckEnabled->isChecked();
-    t.MailTo = mailTo;
-    t.Subject = TrimSpaces(txtSubject->text().toStdString());
-    t.Body = TrimSpaces(txtBody->toPlainText().toStdString());
-    t.Grp = chkGrp->isChecked() ? 1 : 0;
-    t.MinSize = 0;
+    MailTriggerInput in;
+    in.enabled = ckEnabled->isChecked();
+    in.mailTo = txtMail->text().toStdString();
+    in.subject = txtSubject->text().toStdString();
+    in.body = txtBody->toPlainText().toStdString();
+    in.attachPicture = chkGrp->isChecked();
     for (int16_t i = 0; i < 3; ++i)
         if (optSize[i]->isChecked())
-            t.MinSize = i;
-    t.Arc = static_cast<int16_t>(SliderArc->value());
-    if (closing)
-        t.Files.clear();
+            in.size = i;
+    in.quality = static_cast<int16_t>(SliderArc->value());
+    MailTrigger& stored = AppSettings.Trg[CurrentTrigger];
+    const MailTriggerOutcome out = CheckMailTriggerInput(in, stored, closing);
+    if (!out.message.empty()) {
+        m_boxes.showOk(this, MessageBoxes::Icon::Critical, windowTitle(),
+                       QString::fromStdString(out.message));
+        if (out.focusMailTo)
+            txtMail->setFocus();
+        return false;
+    }
+    stored = out.trigger;
     SaveSettings();
     return true;
 }

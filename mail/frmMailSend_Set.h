@@ -22,8 +22,9 @@ public:
     // `boxes` must outlive the dialog.
     explicit frmMailSend_Set(MessageBoxes& boxes, QWidget* parent = nullptr);
 
-    int16_t CurrentTrigger = 0;
+    int16_t CurrentTrigger = 0; // the trigger shown, 0..3 for A..D
 
+private:
     QRadioButton* optTRG[4];
     QCheckBox* ckEnabled;
     QLineEdit* txtMail;
@@ -36,7 +37,6 @@ public:
     QPushButton* bcmdCancel;
     QPushButton* bcmdReF;
 
-private:
     MessageBoxes& m_boxes;
     void showTrigger(int index);
     bool storeTrigger(bool closing);

@@ -74,7 +74,3 @@ std::string ResolutionPanelText(uint32_t width, uint32_t height) {
 std::string SoundPanelText(const std::string& sound) {
     return sound.empty() ? std::string("警告音: なし") : "警告音: " + sound;
 }
-
-std::string MailAccountPanelText(bool ready) {
-    return ready ? std::string() : "ﾒｰﾙｱｶｳﾝﾄ未設定";
-}

@@ -22,16 +22,15 @@ public:
     // is found or it cannot start, says so in a message box. The dialog stays open either way.
     void StartSysInfo();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
     QLabel* lblTitle = nullptr;
     QLabel* lblVersion = nullptr;
     QLabel* lblDescription = nullptr;
     QLabel* lblDisclaimer = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdSysInfo = nullptr;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
     MessageBoxes& m_messages;
 };

@@ -2,6 +2,7 @@
 
 #include "capture/frm_Camera.h"
 #include "detection/ScopePanel.h"
+#include "ftp/basAutoFTP.h"
 #include "mainwindow/Artwork.h"
 #include "mainwindow/UiFonts.h"
 #include "settings/StatusPanels.h"
@@ -149,6 +150,7 @@ frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProces
 
 frmSw_Mail::~frmSw_Mail() {
     m_services.panels.setListener({});
+    m_services.ftp.setUploadListener({}, {});
 }
 
 void frmSw_Mail::buildLeftPanel() {

@@ -23,7 +23,6 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTimer;
 class QToolButton;
 class QUrl;
 
@@ -98,7 +97,8 @@ public:
     ScopePanel* scope() const { return m_scope; }
     bool closeSequenceDone() const { return m_closing; }
 
-    // The layout, named as in the design so each control can be found from it.
+private:
+    // The layout, each control with its design name as object name (tests find them by it).
     QWidget* Picture2 = nullptr;
     QWidget* picSideWindow = nullptr;
     QWidget* picSideScope = nullptr;
@@ -178,7 +178,8 @@ private:
     void recordingStarted();
     void recordingProgress(int elapsedSeconds, int limitSeconds);
     void recordingFinished();
-    void pollUpload();
+    void uploadStarted();
+    void uploadFinished();
     void showProgress();
     void hideProgress();
     void placeProgress();
@@ -213,5 +214,4 @@ private:
     ActionPhase m_phase = ActionPhase::None;
     bool m_uploadSeen = false;
     bool m_progressShown = false; // wanted; hidden meanwhile when panel 1 has no room for it
-    QTimer* m_uploadPoll = nullptr;
 };

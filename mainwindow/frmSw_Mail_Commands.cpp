@@ -252,7 +252,7 @@ void frmSw_Mail::RunExtraSettings() {
         auto trial = [this](const std::string& command, const QImage& frame) {
             return m_camera->tryAlarmCommand(command, frame);
         };
-        frmExtra dialog(currentFrame, trial, this);
+        frmExtra dialog(m_services.messages, currentFrame, trial, this);
         runDialog(dialog);
     }
     sResumeDetection();

@@ -5,6 +5,7 @@
 #include "capture/frm_Camera.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailAccount.h"
+#include "mail/MailAccountForm.h"
 #include "mail/MailSender.h"
 #include "mainwindow/MainWindowTexts.h"
 #include "mainwindow/UiFonts.h"
@@ -80,9 +81,7 @@ bool frmSw_Mail::Start() {
     StatusPanels& panels = m_services.panels;
     panels.setText(4, SoundPanelText(AppSettings.Com.Sound));
 
-    const bool accountReady = m_services.mail.UpdateMailAccountState();
-    panels.setText(5, MailAccountPanelText(accountReady));
-    panels.setVisible(5, !accountReady);
+    ShowMailAccountState(panels, m_services.mail.UpdateMailAccountState());
 
     // Detection runs from here on, with "開始" of the start/stop pair selected.
     optPrv[0]->setChecked(true);

@@ -12,14 +12,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QTimer>
 
 #include <algorithm>
 
 namespace {
-// The upload gives no signal of its own; while a clip's upload may be under way the bar looks
-// whether the client still runs this often (the wait for the client keeps timers running).
-constexpr int kUploadPollMs = 200;
 // Below this the bar is left out rather than squeezed into a sliver; under its text's width it
 // drops the text.
 constexpr int kLeastBarWidth = 24;
@@ -36,9 +32,8 @@ void frmSw_Mail::buildProgressBar() {
     // mirrorStatusPanel).
     panel->installEventFilter(this);
 
-    m_uploadPoll = new QTimer(this);
-    m_uploadPoll->setInterval(kUploadPollMs);
-    connect(m_uploadPoll, &QTimer::timeout, this, &frmSw_Mail::pollUpload);
+    // The FTP runner tells when its client starts and ends (its wait keeps the window painting).
+    m_services.ftp.setUploadListener([this] { uploadStarted(); }, [this] { uploadFinished(); });
 }
 
 void frmSw_Mail::watchActionProgress() {
@@ -57,7 +52,6 @@ void frmSw_Mail::watchActionProgress() {
 void frmSw_Mail::recordingStarted() {
     m_phase = ActionPhase::Recording;
     m_uploadSeen = false;
-    m_uploadPoll->stop();
     const int limit = AppSettings.Ftp.Time > 0 ? AppSettings.Ftp.Time : 0;
     prgAction->setRange(0, limit);
     prgAction->setValue(0);
@@ -81,32 +75,28 @@ void frmSw_Mail::recordingFinished() {
         return;
     m_phase = ActionPhase::Upload;
     m_uploadSeen = false;
-    // Outside the alarm actions (commands usable) no upload follows.
-    if (!m_commandsLocked && !m_services.ftp.AutoFTPRunning()) {
-        hideProgress();
+    if (m_services.ftp.AutoFTPRunning()) {
+        uploadStarted();
         return;
     }
-    m_uploadPoll->start();
-    pollUpload();
+    // Outside the alarm actions (commands usable) no upload follows; inside them the bar waits
+    // for the upload, or for the actions to end without one (sDispEnabled).
+    if (!m_commandsLocked)
+        hideProgress();
 }
 
-void frmSw_Mail::pollUpload() {
-    if (m_phase != ActionPhase::Upload) {
-        m_uploadPoll->stop();
+void frmSw_Mail::uploadStarted() {
+    if (m_phase != ActionPhase::Upload || m_uploadSeen)
         return;
-    }
-    if (m_services.ftp.AutoFTPRunning()) {
-        if (!m_uploadSeen) {
-            m_uploadSeen = true;
-            prgAction->setRange(0, 0); // an upload has no known length: busy
-            prgAction->setFormat(QStringLiteral("FTP送信中"));
-            prgAction->setToolTip(QStringLiteral("FTP送信中"));
-            showProgress();
-        }
-        return;
-    }
-    // The upload has ended, or the actions went on without one.
-    if (m_uploadSeen || !m_commandsLocked)
+    m_uploadSeen = true;
+    prgAction->setRange(0, 0); // an upload has no known length: busy
+    prgAction->setFormat(QStringLiteral("FTP送信中"));
+    prgAction->setToolTip(QStringLiteral("FTP送信中"));
+    showProgress();
+}
+
+void frmSw_Mail::uploadFinished() {
+    if (m_phase == ActionPhase::Upload && m_uploadSeen)
         hideProgress();
 }
 
@@ -118,7 +108,6 @@ void frmSw_Mail::showProgress() {
 void frmSw_Mail::hideProgress() {
     m_phase = ActionPhase::None;
     m_uploadSeen = false;
-    m_uploadPoll->stop();
     m_progressShown = false;
     prgAction->hide();
     prgAction->reset();

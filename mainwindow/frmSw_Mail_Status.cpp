@@ -2,6 +2,7 @@
 // writes.
 #include "mainwindow/frmSw_Mail.h"
 
+#include "mail/MailAccountForm.h"
 #include "settings/StatusPanels.h"
 
 #include <QLabel>
@@ -15,7 +16,7 @@ void frmSw_Mail::buildStatusBar() {
     // panel 1 (alarm state and progress) and panel 4 (a sound file name) share the rest.
     const QString widest[5] = {QString(), QStringLiteral("最終警報: 0000/00/00 00:00"),
                                QStringLiteral("解像度: 0000×0000"), QString(),
-                               QStringLiteral("ﾒｰﾙｱｶｳﾝﾄ未設定")};
+                               QString::fromStdString(MailAccountPanelText(false))};
     const int stretch[5] = {3, 0, 0, 2, 0};
     for (int i = 0; i < 5; ++i) {
         auto* label = new QLabel(bar);

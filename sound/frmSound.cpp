@@ -1,5 +1,6 @@
 #include "sound/frmSound.h"
 
+#include "mainwindow/MainWindowTexts.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
@@ -118,12 +119,11 @@ void frmSound::bcmdOK_Click() {
     if (m_cmbSound->currentIndex() < 1) {
         com.Sound.clear();
         com.SoundPath.clear();
-        m_panels.setText(4, "警告音: なし");
     } else {
         com.Sound = m_cmbSound->currentText().toStdString();
         com.SoundPath = GetShortPath(m_mediaDir + com.Sound);
-        m_panels.setText(4, "警告音: " + com.Sound);
     }
+    m_panels.setText(4, SoundPanelText(com.Sound));
     SaveSettings();
     accept();
 }

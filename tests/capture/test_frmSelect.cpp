@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
 
@@ -61,17 +62,18 @@ private slots:
     void listsEveryDriverAndPreselectsTheConnectedOne() {
         frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
-        QCOMPARE(dlg.lblDriver->text(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"));
-        QCOMPARE(dlg.cmdSelect->text(), QStringLiteral("OK"));
-        QCOMPARE(dlg.cmdCancel->text(), QStringLiteral("Cancel"));
-        QCOMPARE(dlg.cmboSource->count(), 3);
-        QCOMPARE(dlg.cmboSource->currentIndex(), 1);
+        QCOMPARE(dlg.findChild<QLabel*>("lblDriver")->text(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"));
+        QCOMPARE(dlg.findChild<QPushButton*>("cmdSelect")->text(), QStringLiteral("OK"));
+        QCOMPARE(dlg.findChild<QPushButton*>("cmdCancel")->text(), QStringLiteral("Cancel"));
+        QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->count(), 3);
+        QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->currentIndex(), 1);
         std::string name, version;
         for (int i = 0; i < 3; ++i) {
             QVERIFY(capGetDriverDescriptionA(int16_t(i), name, version));
-            QCOMPARE(dlg.cmboSource->itemText(i), QString::fromStdString(name));
+            QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->itemText(i),
+                     QString::fromStdString(name));
         }
-        QVERIFY(dlg.cmboSource->itemText(2).contains("blue"));
+        QVERIFY(dlg.findChild<QComboBox*>("cmboSource")->itemText(2).contains("blue"));
     }
 
     void okConnectsTheChosenDriverThenRefits() {
@@ -80,24 +82,24 @@ private slots:
             // The new camera is already connected when the window is refitted.
             QCOMPARE(frameWidth(m_hwnd), 96);
         });
-        dlg.cmboSource->setCurrentIndex(2);
-        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(2);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(connectedIndex(m_hwnd), 2u);
         QCOMPARE(m_resizes, 1);
 
         // Choosing the connected driver again connects it again and refits.
         frmSelect again(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
-        QCOMPARE(again.cmboSource->currentIndex(), 2);
-        QTest::mouseClick(again.cmdSelect, Qt::LeftButton);
+        QCOMPARE(again.findChild<QComboBox*>("cmboSource")->currentIndex(), 2);
+        QTest::mouseClick(again.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 2u);
         QCOMPARE(m_resizes, 2);
     }
 
     void cancelChangesNothing() {
         frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
-        dlg.cmboSource->setCurrentIndex(0);
-        QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
+        dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(0);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
         QCOMPARE(connectedIndex(m_hwnd), 1u);
         QCOMPARE(frameWidth(m_hwnd), 80);
@@ -107,9 +109,10 @@ private slots:
     void refusingDriverClosesTheDialogAndKeepsTheCamera() {
         qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray(kThree) + ";/nonexistent/camera.avi");
         frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
-        QCOMPARE(dlg.cmboSource->count(), 4); // listing starts afresh at index 0
-        dlg.cmboSource->setCurrentIndex(3);
-        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->count(),
+                 4); // listing starts afresh at index 0
+        dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(3);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(connectedIndex(m_hwnd), 1u);
         QCOMPARE(frameWidth(m_hwnd), 80);
@@ -122,9 +125,9 @@ private slots:
         HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
         frmSelect dlg(h, m_skipNextCompare, [this] { ++m_resizes; });
         // Devices may exist on the machine; without any, the list is empty and nothing happens.
-        if (dlg.cmboSource->count() == 0) {
-            QCOMPARE(dlg.cmboSource->currentIndex(), -1);
-            QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        if (dlg.findChild<QComboBox*>("cmboSource")->count() == 0) {
+            QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->currentIndex(), -1);
+            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
             QCOMPARE(m_resizes, 0);
         }
         delete parent;
@@ -147,8 +150,8 @@ private slots:
         cam.startTimer1();
         cam.Timer1_Timer();
         frmSelect dlg(m_hwnd, cam.SkipNextCompare, {});
-        dlg.cmboSource->setCurrentIndex(1);
-        QTest::mouseClick(dlg.cmdSelect, Qt::LeftButton);
+        dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(1);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 1u);
         cam.Timer1_Timer();
         QCOMPARE(cam.ChangeLevel(), 0);
@@ -160,11 +163,12 @@ private slots:
         mainwindow_test::RecordingBoxes boxes;
         frmVideoFormat dlg(cw->engine(), boxes);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ ﾌｫｰﾏｯﾄ"));
-        QVERIFY(dlg.cmboFormat->currentText().startsWith("80 x 60"));
-        int target = dlg.cmboFormat->findText("320 x 240", Qt::MatchStartsWith);
+        QVERIFY(dlg.findChild<QComboBox*>("cmboFormat")->currentText().startsWith("80 x 60"));
+        int target =
+            dlg.findChild<QComboBox*>("cmboFormat")->findText("320 x 240", Qt::MatchStartsWith);
         QVERIFY(target >= 0);
-        dlg.cmboFormat->setCurrentIndex(target);
-        QTest::mouseClick(dlg.cmdOK, Qt::LeftButton);
+        dlg.findChild<QComboBox*>("cmboFormat")->setCurrentIndex(target);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QVERIFY(capGrabFrame(m_hwnd));
         Frame f;
@@ -181,14 +185,14 @@ private slots:
         {
             frmVideoCompression dlg(engine);
             QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾋﾞﾃﾞｵ圧縮"));
-            QCOMPARE(dlg.txtQuality->value(), before);
-            dlg.txtQuality->setValue(40);
-            QTest::mouseClick(dlg.cmdCancel, Qt::LeftButton);
+            QCOMPARE(dlg.findChild<QSpinBox*>("txtQuality")->value(), before);
+            dlg.findChild<QSpinBox*>("txtQuality")->setValue(40);
+            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
         }
         QCOMPARE(engine.clipQuality(), before);
         frmVideoCompression dlg(engine);
-        dlg.txtQuality->setValue(40);
-        QTest::mouseClick(dlg.cmdOK, Qt::LeftButton);
+        dlg.findChild<QSpinBox*>("txtQuality")->setValue(40);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
         QCOMPARE(engine.clipQuality(), 40);
     }
 
@@ -198,7 +202,7 @@ private slots:
         auto* info = dlg.findChild<QLabel*>("lblInfo");
         QVERIFY(info);
         QVERIFY(!info->text().isEmpty());
-        QVERIFY(dlg.cmdDefault == nullptr);
+        QVERIFY(dlg.findChild<QPushButton*>("cmdDefault") == nullptr);
     }
 };
 

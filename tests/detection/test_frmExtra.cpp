@@ -26,11 +26,18 @@ class TestFrmExtra : public QObject {
         return w;
     }
 
-    void watchErrors(frmExtra& dlg) {
-        dlg.setErrorBox([this](QWidget*, const QString& title, const QString& text) {
+    // Records every box as "title|text"; input errors only ever show the error icon.
+    class RecordingBoxes : public MessageBoxes {
+    public:
+        explicit RecordingBoxes(QStringList& errors) : m_errors(errors) {}
+        void showOk(QWidget*, Icon icon, const QString& title, const QString& text) override {
+            QVERIFY(icon == Icon::Critical);
             m_errors << title + "|" + text;
-        });
-    }
+        }
+
+    private:
+        QStringList& m_errors;
+    } m_boxes{m_errors};
 
     QString iniPath() const { return m_home.path() + "/pawlinex.ini"; }
 
@@ -69,7 +76,7 @@ private slots:
         AppSettings.Extra.Mask = "8" + std::string(47, '0');
         AppSettings.Extra.OnAlarm = "old.sh";
         {
-            frmExtra dlg(nullptr, nullptr);
+            frmExtra dlg(m_boxes, nullptr, nullptr);
             QCOMPARE(dlg.windowTitle(), QStringLiteral("拡張設定"));
             QCOMPARE(child<QSpinBox>(dlg, "txtPre")->value(), 3);
             QCOMPARE(child<QSpinBox>(dlg, "txtLight")->value(), 40);
@@ -84,8 +91,7 @@ private slots:
         QCOMPARE(AppSettings.Extra.OnAlarm, std::string("old.sh"));
         QVERIFY(!QFile::exists(iniPath()));
 
-        frmExtra dlg(nullptr, nullptr);
-        watchErrors(dlg);
+        frmExtra dlg(m_boxes, nullptr, nullptr);
         child<QSpinBox>(dlg, "txtPre")->setValue(10);
         child<QSpinBox>(dlg, "txtLight")->setValue(0);
         child<QSpinBox>(dlg, "txtKeepFree")->setValue(2048);
@@ -114,7 +120,7 @@ private slots:
     // The first cell of a drag decides: from a clear cell the drag paints every cell it passes
     // over, gaps of a quick move included; from a masked cell it clears them.
     void dragPaintsOrClearsCells() {
-        frmExtra dlg(nullptr, nullptr);
+        frmExtra dlg(m_boxes, nullptr, nullptr);
         auto* grid = child<MaskGrid>(dlg, "picMask");
         drag(grid, {0, 3}); // one quick move from column 0 to 3
         QCOMPARE(QString::fromStdString(MaskTextFromCells(grid->cells())),
@@ -136,8 +142,7 @@ private slots:
     // the grid, and nothing stored or saved; clearing one cell lets it through.
     void fullMaskIsRefused() {
         AppSettings.Extra.Light = 7;
-        frmExtra dlg(nullptr, nullptr);
-        watchErrors(dlg);
+        frmExtra dlg(m_boxes, nullptr, nullptr);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         auto* grid = child<MaskGrid>(dlg, "picMask");
@@ -164,12 +169,12 @@ private slots:
     void trialShowsExitStatusAndOutput() {
         std::vector<std::pair<std::string, QSize>> calls;
         frmExtra::TrialResult next{true, 3, "sent\n"};
-        frmExtra dlg([] { return greenFrame(); },
-                     [&](const std::string& command, const QImage& frame) {
-                         calls.emplace_back(command, frame.size());
-                         return next;
-                     });
-        watchErrors(dlg);
+        frmExtra dlg(
+            m_boxes, [] { return greenFrame(); },
+            [&](const std::string& command, const QImage& frame) {
+                calls.emplace_back(command, frame.size());
+                return next;
+            });
         auto* result = child<QPlainTextEdit>(dlg, "txtTrialResult");
         child<QPushButton>(dlg, "cmdTrial")->click();
         QCOMPARE(m_errors, QStringList{QStringLiteral("拡張設定|ｺﾏﾝﾄﾞを入力して下さい。")});

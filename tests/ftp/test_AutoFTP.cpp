@@ -231,9 +231,12 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
     EXPECT_EQ(said.find("s3cret"), std::string::npos) << "the client printed the password";
 }
 
-// A script that cannot be written or a client that cannot start skips the upload quietly.
+// A script that cannot be written or a client that cannot start skips the upload quietly, and
+// the listener hears of no upload.
 TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
     const std::string marker = out + "/started";
+    int told = 0;
+    ftp.setUploadListener([&] { ++told; }, [&] { ++told; });
     ftp.setClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     ftp.FtpAppPath = tmp.path() + "/no such folder";
     std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
@@ -247,6 +250,7 @@ TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
     EXPECT_FALSE(ftp.AutoFTPRunning());
     EXPECT_NE(readBytes(appDir + "/ftp.log.txt").find("\tNG: cannot start the FTP client "),
               std::string::npos);
+    EXPECT_EQ(told, 0);
 }
 
 // A control character in any text of a hand-edited settings file skips the upload before a
@@ -318,8 +322,12 @@ TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
 }
 
 // Closing the program during an upload: the abort, run from inside the wait, stops the client
-// and removes the script; a second upload started from inside the wait does nothing.
+// and removes the script; a second upload started from inside the wait does nothing. The
+// listener hears one start while the client runs and one end once it has gone.
 TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
+    std::string told;
+    ftp.setUploadListener([&] { told += ftp.AutoFTPRunning() ? "started " : "started-idle "; },
+                          [&] { told += ftp.AutoFTPRunning() ? "ended-busy " : "ended "; });
     const std::string pidFile = out + "/pid";
     ftp.setClientPath(
         makeFakeClient(tmp.path(), "echo $$ >> '" + pidFile + "'\nwhile :; do sleep 1; done\n"));
@@ -347,6 +355,7 @@ TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
     const std::string pids = readBytes(pidFile);
     ASSERT_EQ(std::count(pids.begin(), pids.end(), '\n'), 1) << pids;
     EXPECT_TRUE(processGone(std::atoi(pids.c_str())));
+    EXPECT_EQ(told, "started ended ");
     ftp.AbortAutoFTP(); // nothing running: harmless
 }
 

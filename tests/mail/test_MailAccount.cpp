@@ -2,9 +2,18 @@
 // the silent state agrees with the check that speaks.
 
 #include "mail/MailAccount.h"
-#include "mail/MailWidgetTest.h"
+#include "mail/MailDialogTest.h"
 
-class MailAccountTest : public MailWidgetTest {};
+#include <gtest/gtest.h>
+
+class MailAccountTest : public ::testing::Test {
+protected:
+    void SetUp() override { AppSettings = AppSettingsRecord{}; }
+
+    mail_test::RecordingBoxes boxes;
+    RecordingTransport transport;
+    MailSender sender{transport};
+};
 
 TEST_F(MailAccountTest, FirstMissingFieldByModeAndTheReadyFlag) {
     struct Case {

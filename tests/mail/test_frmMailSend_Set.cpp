@@ -1,8 +1,8 @@
 // The automatic mail dialog: showing a trigger, the destination check, and what Update and OK
-// store and save.
+// store and save. Which destinations are refused is in test_MailTriggerForm.
 
 #include "mail/MailAddressList.h"
-#include "mail/MailWidgetTest.h"
+#include "mail/MailDialogTest.h"
 #include "mail/frmMailSend_Set.h"
 
 #include <QCheckBox>
@@ -11,7 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QTest>
+#include <QtTest>
+
+using namespace mail_test;
 
 namespace {
 
@@ -28,12 +30,9 @@ MailTrigger trigger(const char* to, bool enabled, int16_t grp, int16_t size, int
     return t;
 }
 
-} // namespace
-
-class frmMailSend_SetTest : public MailWidgetTest {
-protected:
-    void SetUp() override {
-        MailWidgetTest::SetUp();
+// The four stored triggers every test starts from.
+struct Fixture : MailDialogFixture {
+    Fixture() {
         AppSettings.Trg[0] = trigger("a@x.jp", true, 1, 1, 80);
         AppSettings.Trg[1] = trigger("b@x.jp", false, 0, 5, 0); // size out of range, no quality
         AppSettings.Trg[2] = trigger("c@x.jp", false, 1, 2, 100);
@@ -41,140 +40,188 @@ protected:
     }
 };
 
-TEST_F(frmMailSend_SetTest, ShowingEachTrigger) {
-    frmMailSend_Set d(boxes);
-    EXPECT_EQ(d.windowTitle().toStdString(), "自動ﾒｰﾙ設定");
-    struct Expect {
-        bool enabled;
-        const char* to;
-        bool grp;
-        int size;
-        int arc;
-    };
-    const Expect expect[] = {
-        {true, "a@x.jp", true, 1, 80},
-        {false, "b@x.jp", false, 0, 50}, // MINSIZE 5 shows 640x480; ARC 0 shows 50
-        {false, "c@x.jp", true, 2, 100},
-        {false, "", false, 0, 1},
-    };
-    // Trigger A is shown on opening, the others through their buttons.
-    for (int i : {0, 1, 2, 3, 0}) {
-        SCOPED_TRACE(i);
-        if (i != 0 || d.CurrentTrigger != 0)
-            d.optTRG[i]->click();
-        EXPECT_EQ(d.CurrentTrigger, i);
-        EXPECT_EQ(d.ckEnabled->isChecked(), expect[i].enabled);
-        EXPECT_EQ(d.txtMail->text().toStdString(), expect[i].to);
-        EXPECT_EQ(d.txtSubject->text().toStdString(), std::string("subject ") + expect[i].to);
-        EXPECT_EQ(d.txtBody->toPlainText(), "line 1\nline 2");
-        EXPECT_EQ(d.chkGrp->isChecked(), expect[i].grp);
-        EXPECT_TRUE(d.optSize[expect[i].size]->isChecked());
-        EXPECT_EQ(d.SliderArc->value(), expect[i].arc);
-        // The picture options stay usable whether or not a picture is attached.
-        EXPECT_TRUE(d.optSize[0]->isEnabled());
-        EXPECT_TRUE(d.SliderArc->isEnabled());
+// The dialog's controls, found by their design names.
+struct Controls {
+    explicit Controls(frmMailSend_Set& d)
+        : optTRG{Child<QRadioButton>(d, "optTRG0"), Child<QRadioButton>(d, "optTRG1"),
+                 Child<QRadioButton>(d, "optTRG2"), Child<QRadioButton>(d, "optTRG3")},
+          ckEnabled(Child<QCheckBox>(d, "ckEnabled")), txtMail(Child<QLineEdit>(d, "txtMail")),
+          txtSubject(Child<QLineEdit>(d, "txtSubject")),
+          txtBody(Child<QPlainTextEdit>(d, "txtBody")),
+          chkGrp(Child<QCheckBox>(d, "chkGrp")), optSize{Child<QRadioButton>(d, "optSize0"),
+                                                         Child<QRadioButton>(d, "optSize1"),
+                                                         Child<QRadioButton>(d, "optSize2")},
+          SliderArc(Child<QSlider>(d, "SliderArc")), bcmdOK(Child<QPushButton>(d, "bcmdOK")),
+          bcmdCancel(Child<QPushButton>(d, "bcmdCancel")),
+          bcmdReF(Child<QPushButton>(d, "bcmdReF")) {}
+
+    QRadioButton* optTRG[4];
+    QCheckBox* ckEnabled;
+    QLineEdit* txtMail;
+    QLineEdit* txtSubject;
+    QPlainTextEdit* txtBody;
+    QCheckBox* chkGrp;
+    QRadioButton* optSize[3];
+    QSlider* SliderArc;
+    QPushButton* bcmdOK;
+    QPushButton* bcmdCancel;
+    QPushButton* bcmdReF;
+};
+
+} // namespace
+
+class TestFrmMailSendSet : public QObject {
+    Q_OBJECT
+
+private slots:
+    void showingEachTrigger() {
+        Fixture f;
+        frmMailSend_Set d(f.boxes);
+        Controls c(d);
+        QCOMPARE(d.windowTitle(), QStringLiteral("自動ﾒｰﾙ設定"));
+        struct Expect {
+            bool enabled;
+            const char* to;
+            bool grp;
+            int size;
+            int arc;
+        };
+        const Expect expect[] = {
+            {true, "a@x.jp", true, 1, 80},
+            {false, "b@x.jp", false, 0, 50}, // MINSIZE 5 shows 640x480; ARC 0 shows 50
+            {false, "c@x.jp", true, 2, 100},
+            {false, "", false, 0, 1},
+        };
+        // Trigger A is shown on opening, the others through their buttons.
+        bool opening = true;
+        for (int i : {0, 1, 2, 3, 0}) {
+            if (!opening)
+                c.optTRG[i]->click();
+            opening = false;
+            QCOMPARE(int(d.CurrentTrigger), i);
+            QCOMPARE(c.ckEnabled->isChecked(), expect[i].enabled);
+            QCOMPARE(c.txtMail->text(), QString::fromLatin1(expect[i].to));
+            QCOMPARE(c.txtSubject->text(), QStringLiteral("subject ") + expect[i].to);
+            QCOMPARE(c.txtBody->toPlainText(), QStringLiteral("line 1\nline 2"));
+            QCOMPARE(c.chkGrp->isChecked(), expect[i].grp);
+            QVERIFY(c.optSize[expect[i].size]->isChecked());
+            QCOMPARE(c.SliderArc->value(), expect[i].arc);
+            // The picture options stay usable whether or not a picture is attached.
+            QVERIFY(c.optSize[0]->isEnabled());
+            QVERIFY(c.SliderArc->isEnabled());
+        }
     }
-}
 
-TEST_F(frmMailSend_SetTest, EnabledTriggerNeedsADestination) {
-    frmMailSend_Set d(boxes);
-    d.optTRG[3]->click();
-    d.ckEnabled->setChecked(true);
-    d.txtMail->setText("   ");
-    for (QPushButton* b : {d.bcmdReF, d.bcmdOK}) {
-        boxes.shown.clear();
-        b->click();
-        ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(boxes.shown[0].text, "宛先を入力して下さい。");
-        EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
-        EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
-        EXPECT_NE(d.result(), QDialog::Accepted);
-        EXPECT_FALSE(AppSettings.Trg[3].Enabled);
+    void enabledTriggerNeedsADestination() {
+        Fixture f;
+        frmMailSend_Set d(f.boxes);
+        Controls c(d);
+        c.optTRG[3]->click();
+        c.ckEnabled->setChecked(true);
+        c.txtMail->setText("   ");
+        for (QPushButton* b : {c.bcmdReF, c.bcmdOK}) {
+            f.boxes.shown.clear();
+            b->click();
+            QCOMPARE(f.boxes.shown.size(), size_t(1));
+            QCOMPARE(f.boxes.shown[0].text, std::string("宛先を入力して下さい。"));
+            QCOMPARE(f.boxes.shown[0].title, std::string("自動ﾒｰﾙ設定"));
+            QVERIFY(f.boxes.shown[0].icon == MessageBoxes::Icon::Critical);
+            QVERIFY(d.result() != QDialog::Accepted);
+            QVERIFY(!AppSettings.Trg[3].Enabled);
+        }
+        QCOMPARE(f.reloaded().Trg[3].MailTo, std::string()); // nothing saved
+
+        // A destination an alarm could not send to is refused the same way.
+        f.boxes.shown.clear();
+        c.txtMail->setText("a@x.jp>NOTIFY=NEVER");
+        c.bcmdOK->click();
+        QCOMPARE(f.boxes.shown.size(), size_t(1));
+        QCOMPARE(f.boxes.shown[0].text,
+                 RecipientProblemMessage(ParseAddressList("a@x.jp>NOTIFY=NEVER")));
+        QCOMPARE(f.boxes.shown[0].title, std::string("自動ﾒｰﾙ設定"));
+        QVERIFY(!AppSettings.Trg[3].Enabled);
+        c.txtMail->setText(QString::fromUtf8("\"Sato, Hanako\" <h@x.jp>、a@x.jp"));
+        c.bcmdReF->click();
+        QVERIFY(AppSettings.Trg[3].Enabled);
+        QCOMPARE(AppSettings.Trg[3].MailTo, std::string("\"Sato, Hanako\" <h@x.jp>、a@x.jp"));
+
+        // Off, the same empty destination is stored.
+        f.boxes.shown.clear();
+        c.txtMail->setText("   ");
+        c.ckEnabled->setChecked(false);
+        c.bcmdReF->click();
+        QVERIFY(f.boxes.shown.empty());
+        QVERIFY(!AppSettings.Trg[3].Enabled);
+        QCOMPARE(AppSettings.Trg[3].MailTo, std::string());
     }
-    EXPECT_EQ(reloaded().Trg[3].MailTo, ""); // nothing saved
 
-    // A destination an alarm could not send to is refused the same way.
-    for (const char* bad : {"Taro Yamada taro@x.jp", "a@x.jp>NOTIFY=NEVER", "\"Sato, Hanako\""}) {
-        boxes.shown.clear();
-        d.txtMail->setText(QString::fromUtf8(bad));
-        d.bcmdOK->click();
-        ASSERT_EQ(boxes.shown.size(), 1u) << bad;
-        EXPECT_EQ(boxes.shown[0].text, RecipientProblemMessage(ParseAddressList(bad)));
-        EXPECT_EQ(boxes.shown[0].title, "自動ﾒｰﾙ設定");
-        EXPECT_FALSE(AppSettings.Trg[3].Enabled);
+    void updateStoresTheShownTriggerAndSavesTheFile() {
+        Fixture f;
+        frmMailSend_Set d(f.boxes);
+        Controls c(d);
+        c.optTRG[2]->click();
+        c.ckEnabled->setChecked(true);
+        c.txtMail->setText("  new@x.jp, other@x.jp ");
+        c.txtSubject->setText(QStringLiteral(" 件名 "));
+        c.txtBody->setPlainText(QStringLiteral("  本文\n  二行目  "));
+        c.chkGrp->setChecked(false);
+        c.optSize[1]->setChecked(true);
+        c.SliderArc->setValue(7);
+        c.bcmdReF->click();
+        QVERIFY(f.boxes.shown.empty());
+        QVERIFY(d.result() != QDialog::Accepted); // stays open
+        const MailTrigger& t = AppSettings.Trg[2];
+        QVERIFY(t.Enabled);
+        QCOMPARE(t.MailTo, std::string("new@x.jp, other@x.jp"));
+        QCOMPARE(t.Subject, std::string("件名"));
+        QCOMPARE(t.Body, std::string("本文\n  二行目")); // outer blanks only; inner breaks stay
+        QCOMPARE(int(t.Grp), 0);
+        QCOMPARE(int(t.MinSize), 1);
+        QCOMPARE(int(t.Arc), 7);
+        QCOMPARE(t.Files, std::string("old-files")); // Update leaves FILES alone
+        // Other triggers untouched, and the whole record is on disk.
+        QCOMPARE(AppSettings.Trg[0].MailTo, std::string("a@x.jp"));
+        const AppSettingsRecord disk = f.reloaded();
+        QCOMPARE(disk.Trg[2].MailTo, std::string("new@x.jp, other@x.jp"));
+        QCOMPARE(int(disk.Trg[2].Arc), 7);
+        QCOMPARE(disk.Trg[0].MailTo, std::string("a@x.jp"));
+
+        // A later Cancel keeps what Update stored.
+        c.txtMail->setText("dropped@x.jp");
+        c.bcmdCancel->click();
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        QCOMPARE(AppSettings.Trg[2].MailTo, std::string("new@x.jp, other@x.jp"));
     }
-    d.txtMail->setText(QString::fromUtf8("\"Sato, Hanako\" <h@x.jp>、a@x.jp"));
-    d.bcmdReF->click();
-    EXPECT_TRUE(AppSettings.Trg[3].Enabled);
-    EXPECT_EQ(AppSettings.Trg[3].MailTo, "\"Sato, Hanako\" <h@x.jp>、a@x.jp");
 
-    // Off, the same empty destination is stored.
-    boxes.shown.clear();
-    d.txtMail->setText("   ");
-    d.ckEnabled->setChecked(false);
-    d.bcmdReF->click();
-    EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_FALSE(AppSettings.Trg[3].Enabled);
-    EXPECT_EQ(AppSettings.Trg[3].MailTo, "");
-}
+    void switchingTriggersDropsUnstoredEdits() {
+        Fixture f;
+        frmMailSend_Set d(f.boxes);
+        Controls c(d);
+        c.txtMail->setText("edited@x.jp");
+        c.SliderArc->setValue(3);
+        c.optTRG[1]->click();
+        c.optTRG[0]->click();
+        QCOMPARE(c.txtMail->text(), QStringLiteral("a@x.jp"));
+        QCOMPARE(c.SliderArc->value(), 80);
+        QCOMPARE(AppSettings.Trg[0].MailTo, std::string("a@x.jp"));
+    }
 
-TEST_F(frmMailSend_SetTest, UpdateStoresTheShownTriggerAndSavesTheFile) {
-    frmMailSend_Set d(boxes);
-    d.optTRG[2]->click();
-    d.ckEnabled->setChecked(true);
-    d.txtMail->setText("  new@x.jp, other@x.jp ");
-    d.txtSubject->setText(" 件名 ");
-    d.txtBody->setPlainText("  本文\n  二行目  ");
-    d.chkGrp->setChecked(false);
-    d.optSize[1]->setChecked(true);
-    d.SliderArc->setValue(7);
-    d.bcmdReF->click();
-    EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_TRUE(d.isVisible() || d.result() != QDialog::Accepted); // stays open
-    const MailTrigger& t = AppSettings.Trg[2];
-    EXPECT_TRUE(t.Enabled);
-    EXPECT_EQ(t.MailTo, "new@x.jp, other@x.jp");
-    EXPECT_EQ(t.Subject, "件名");
-    EXPECT_EQ(t.Body, "本文\n  二行目"); // outer blanks only; inner breaks stay
-    EXPECT_EQ(t.Grp, 0);
-    EXPECT_EQ(t.MinSize, 1);
-    EXPECT_EQ(t.Arc, 7);
-    EXPECT_EQ(t.Files, "old-files"); // Update leaves FILES alone
-    // Other triggers untouched, and the whole record is on disk.
-    EXPECT_EQ(AppSettings.Trg[0].MailTo, "a@x.jp");
-    const AppSettingsRecord disk = reloaded();
-    EXPECT_EQ(disk.Trg[2].MailTo, "new@x.jp, other@x.jp");
-    EXPECT_EQ(disk.Trg[2].Arc, 7);
-    EXPECT_EQ(disk.Trg[0].MailTo, "a@x.jp");
+    void okStoresEmptiesFilesOfTheShownTriggerOnlyAndCloses() {
+        Fixture f;
+        frmMailSend_Set d(f.boxes);
+        Controls c(d);
+        d.show();
+        c.optTRG[1]->click();
+        c.bcmdOK->click();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(AppSettings.Trg[1].Files, std::string());
+        QCOMPARE(int(AppSettings.Trg[1].MinSize), 0); // the out-of-range size is stored back as 0
+        QCOMPARE(int(AppSettings.Trg[1].Arc), 50);
+        for (int i : {0, 2, 3})
+            QCOMPARE(AppSettings.Trg[i].Files, std::string("old-files"));
+        QCOMPARE(int(f.reloaded().Trg[1].MinSize), 0);
+    }
+};
 
-    // A later Cancel keeps what Update stored.
-    d.txtMail->setText("dropped@x.jp");
-    d.bcmdCancel->click();
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-    EXPECT_EQ(AppSettings.Trg[2].MailTo, "new@x.jp, other@x.jp");
-}
-
-TEST_F(frmMailSend_SetTest, SwitchingTriggersDropsUnstoredEdits) {
-    frmMailSend_Set d(boxes);
-    d.txtMail->setText("edited@x.jp");
-    d.SliderArc->setValue(3);
-    d.optTRG[1]->click();
-    d.optTRG[0]->click();
-    EXPECT_EQ(d.txtMail->text(), "a@x.jp");
-    EXPECT_EQ(d.SliderArc->value(), 80);
-    EXPECT_EQ(AppSettings.Trg[0].MailTo, "a@x.jp");
-}
-
-TEST_F(frmMailSend_SetTest, OkStoresEmptiesFilesOfTheShownTriggerOnlyAndCloses) {
-    frmMailSend_Set d(boxes);
-    d.show();
-    d.optTRG[1]->click();
-    d.bcmdOK->click();
-    EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(AppSettings.Trg[1].Files, "");
-    EXPECT_EQ(AppSettings.Trg[1].MinSize, 0); // the out-of-range size is stored back as 0
-    EXPECT_EQ(AppSettings.Trg[1].Arc, 50);
-    for (int i : {0, 2, 3})
-        EXPECT_EQ(AppSettings.Trg[i].Files, "old-files") << i;
-    EXPECT_EQ(reloaded().Trg[1].MinSize, 0);
-}
+QTEST_MAIN(TestFrmMailSendSet)
+#include "test_frmMailSend_Set.moc"

@@ -32,6 +32,15 @@ public:
     std::vector<ShownBox> shown;
 };
 
+// The control `name` of `window` (found by its design name); a missing one ends the test run,
+// since every later step would only fail for the same reason.
+template <typename T> T* Find(QObject& window, const QString& name) {
+    T* found = window.findChild<T*>(name);
+    if (!found)
+        qFatal("control %s missing", qPrintable(name));
+    return found;
+}
+
 // A fresh program folder with img/, avi/ and help/, made the program folder of this process.
 inline std::unique_ptr<QTemporaryDir> MakeProgramFolder() {
     auto dir = std::make_unique<QTemporaryDir>();

@@ -42,6 +42,4 @@ TEST(MainWindowTexts, StatusPanelTexts) {
     EXPECT_EQ(ResolutionPanelText(4294967295u, 1), "解像度: 4294967295×1");
     EXPECT_EQ(SoundPanelText(""), "警告音: なし");
     EXPECT_EQ(SoundPanelText("chimes.wav"), "警告音: chimes.wav");
-    EXPECT_EQ(MailAccountPanelText(false), "ﾒｰﾙｱｶｳﾝﾄ未設定");
-    EXPECT_EQ(MailAccountPanelText(true), "");
 }

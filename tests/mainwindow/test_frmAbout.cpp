@@ -42,20 +42,21 @@ private slots:
     void textsAndSize() {
         frmAbout about(m_boxes);
         QCOMPARE(about.windowTitle(), QString("Pawlinexのﾊﾞｰｼﾞｮﾝ情報"));
-        QCOMPARE(about.lblTitle->text(), QString("Pawlinex"));
-        QCOMPARE(about.lblVersion->text(), QString("ﾊﾞｰｼﾞｮﾝ 1.1.1"));
-        QCOMPARE(about.lblDescription->text(),
+        QCOMPARE(about.findChild<QLabel*>("lblTitle")->text(), QString("Pawlinex"));
+        QCOMPARE(about.findChild<QLabel*>("lblVersion")->text(), QString("ﾊﾞｰｼﾞｮﾝ 1.1.1"));
+        QCOMPARE(about.findChild<QLabel*>("lblDescription")->text(),
                  QString("動きを検出し、ｷｬﾌﾟﾁｬｰ画像をﾒｰﾙで送信します。\r\n"
                          "また、動画を録画してFTPで送信します。"));
-        QVERIFY(!about.lblDisclaimer->text().isEmpty());
-        QCOMPARE(about.cmdOK->text(), QString("OK"));
-        QCOMPARE(about.cmdSysInfo->text(), QString("ｼｽﾃﾑ情報(&S)..."));
+        QVERIFY(!about.findChild<QLabel*>("lblDisclaimer")->text().isEmpty());
+        QCOMPARE(about.findChild<QPushButton*>("cmdOK")->text(), QString("OK"));
+        QCOMPARE(about.findChild<QPushButton*>("cmdSysInfo")->text(), QString("ｼｽﾃﾑ情報(&S)..."));
         QCOMPARE(about.size(), QSize(382, 237));
-        QVERIFY(about.cmdOK->isDefault());
+        QVERIFY(about.findChild<QPushButton*>("cmdOK")->isDefault());
         // The disclaimer sits under the separator and clear of the two buttons.
-        QVERIFY(about.lblDisclaimer->geometry().top() > 164);
-        QVERIFY(about.lblDisclaimer->geometry().right() < about.cmdOK->geometry().left());
-        QVERIFY(about.lblDisclaimer->geometry().bottom() < about.height());
+        QVERIFY(about.findChild<QLabel*>("lblDisclaimer")->geometry().top() > 164);
+        QVERIFY(about.findChild<QLabel*>("lblDisclaimer")->geometry().right() <
+                about.findChild<QPushButton*>("cmdOK")->geometry().left());
+        QVERIFY(about.findChild<QLabel*>("lblDisclaimer")->geometry().bottom() < about.height());
     }
 
     void escAndEnterClose_data() {
@@ -83,7 +84,7 @@ private slots:
         FakeProgram(m_bin.path(), "gnome-system-monitor", marker);
         frmAbout about(m_boxes);
         about.open();
-        about.cmdSysInfo->click();
+        about.findChild<QPushButton*>("cmdSysInfo")->click();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
         QVERIFY(about.isVisible());
         QVERIFY(m_boxes.shown.empty());
@@ -93,7 +94,7 @@ private slots:
     void sysInfoWithNothingOnPathSaysSoAndStaysOpen() {
         frmAbout about(m_boxes);
         about.open();
-        about.cmdSysInfo->click();
+        about.findChild<QPushButton*>("cmdSysInfo")->click();
         QCOMPARE(m_boxes.shown.size(), size_t(1));
         QCOMPARE(m_boxes.shown[0].icon, MessageBoxes::Icon::None);
         QCOMPARE(m_boxes.shown[0].title, QString("Pawlinex"));

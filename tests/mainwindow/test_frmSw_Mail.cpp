@@ -69,7 +69,7 @@ class TestFrmSwMail : public QObject {
         m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] {
             ++m_end.calls;
             m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
-            m_end.endButtonEnabled = m_window->bcmd_End->isEnabled();
+            m_end.endButtonEnabled = Find<QPushButton>(*m_window, "bcmd_End")->isEnabled();
             m_end.scriptPresent = QFile::exists(m_home->filePath("FTP_PUT.txt"));
             m_end.savedSound = IniValue(ini(), "COM", "SOUND");
             if (m_endProbe)
@@ -96,12 +96,20 @@ class TestFrmSwMail : public QObject {
         frmSw_Mail& w = *m_window;
         std::vector<std::pair<QString, bool>> states;
         for (QWidget* c : std::initializer_list<QWidget*>{
-                 w.cmd_Sound, w.bcmd_SendMail, w.bcmd_VideoSetting, w.bcmd_VideoSetting2,
-                 w.bcmd_MailSetting, w.bcmd_SendMailA, w.bcmd_Ftp, w.bcmd_End, w.cmdKenchi,
-                 w.optPrv[0], w.optPrv[1]})
+                 Find<QToolButton>(w, "cmd_Sound"), Find<QPushButton>(w, "bcmd_SendMail"),
+                 Find<QPushButton>(w, "bcmd_VideoSetting"),
+                 Find<QPushButton>(w, "bcmd_VideoSetting2"),
+                 Find<QPushButton>(w, "bcmd_MailSetting"), Find<QPushButton>(w, "bcmd_SendMailA"),
+                 Find<QPushButton>(w, "bcmd_Ftp"), Find<QPushButton>(w, "bcmd_End"),
+                 Find<QPushButton>(w, "cmdKenchi"), Find<QToolButton>(w, "optPrv0"),
+                 Find<QToolButton>(w, "optPrv1")})
             states.emplace_back(c->objectName(), c->isEnabled());
-        for (QAction* a : {w.mnu_sound, w.mnu_send, w.mnu_vdriver, w.mnu_vdriver2, w.mnu_comp,
-                           w.mnu_Drive, w.mnu_sendA, w.mnu_mail, w.mnu_Ftp, w.mnu_extra, w.mnu_end})
+        for (QAction* a : {Find<QAction>(w, "mnu_sound"), Find<QAction>(w, "mnu_send"),
+                           Find<QAction>(w, "mnu_vdriver"), Find<QAction>(w, "mnu_vdriver2"),
+                           Find<QAction>(w, "mnu_comp"), Find<QAction>(w, "mnu_Drive"),
+                           Find<QAction>(w, "mnu_sendA"), Find<QAction>(w, "mnu_mail"),
+                           Find<QAction>(w, "mnu_Ftp"), Find<QAction>(w, "mnu_extra"),
+                           Find<QAction>(w, "mnu_end")})
             if (a->isVisible()) // a hidden action always reads as disabled
                 states.emplace_back(a->objectName(), a->isEnabled());
         return states;
@@ -113,13 +121,16 @@ class TestFrmSwMail : public QObject {
         for (const auto& [name, enabled] : lockedControls())
             QVERIFY2(enabled == (all || enabledOnes.contains(name)), qPrintable(name));
         frmSw_Mail& w = *m_window;
-        for (QWidget* c : std::initializer_list<QWidget*>{w.SliderCKTime, w.SliderSeido, w.ckNoize,
-                                                          w.scope()->cmdDisableScope()})
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 Find<QSlider>(w, "SliderCKTime"), Find<QSlider>(w, "SliderSeido"),
+                 Find<QCheckBox>(w, "ckNoize"), w.scope()->cmdDisableScope()})
             QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
-        for (QAction* a : {w.mnu_scope, w.mnu_log, w.mnu_img, w.mnu_avi, w.mnu_help, w.mnu_ver})
+        for (QAction* a : {Find<QAction>(w, "mnu_scope"), Find<QAction>(w, "mnu_log"),
+                           Find<QAction>(w, "mnu_img"), Find<QAction>(w, "mnu_avi"),
+                           Find<QAction>(w, "mnu_help"), Find<QAction>(w, "mnu_ver")})
             QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
-        for (QMenu* m : w.mnu)
-            QVERIFY(m->isEnabled());
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(Find<QMenu>(w, QStringLiteral("mnu%1").arg(i))->isEnabled());
     }
 
     void checkRunning(int intervalMs) {
@@ -129,7 +140,8 @@ class TestFrmSwMail : public QObject {
         QVERIFY(previewOn());
         QVERIFY(!m_window->isStopSelected());
         QVERIFY(!m_window->isThresholdEditing());
-        QCOMPARE(m_window->cmdKenchi->property("tag").toString(), QString("0"));
+        QCOMPARE(Find<QPushButton>(*m_window, "cmdKenchi")->property("tag").toString(),
+                 QString("0"));
     }
 
 private slots:
@@ -152,12 +164,12 @@ private slots:
         QVERIFY(startWindow(settings));
         frmSw_Mail& w = *m_window;
         QCOMPARE(w.windowTitle(), QString("Pawlinex(Ver 1.1.1)"));
-        QCOMPARE(w.txtCKData->text(), QString("250"));
-        QCOMPARE(w.SliderCKTime->value(), 7);
-        QCOMPARE(w.SliderSeido->value(), 33);
-        QVERIFY(w.ckNoize->isChecked());
-        QVERIFY(w.optPrv[0]->isChecked());
-        QVERIFY(!w.mnu_comp->isVisible());
+        QCOMPARE(Find<QLineEdit>(w, "txtCKData")->text(), QString("250"));
+        QCOMPARE(Find<QSlider>(w, "SliderCKTime")->value(), 7);
+        QCOMPARE(Find<QSlider>(w, "SliderSeido")->value(), 33);
+        QVERIFY(Find<QCheckBox>(w, "ckNoize")->isChecked());
+        QVERIFY(Find<QToolButton>(w, "optPrv0")->isChecked());
+        QVERIFY(!Find<QAction>(w, "mnu_comp")->isVisible());
         checkRunning(700);
         QVERIFY(m_boxes.shown.empty());
         // Filling the controls is not a change by the user: nothing was written.
@@ -175,15 +187,17 @@ private slots:
         QCOMPARE(panels.text(5), std::string("ﾒｰﾙｱｶｳﾝﾄ未設定"));
         QVERIFY(panels.visible(5));
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(w.StatusBarPanels[i]->text().toStdString(), panels.text(i + 1));
-        QVERIFY(w.StatusBarPanels[4]->isVisible());
+            QCOMPARE(
+                Find<QLabel>(w, QStringLiteral("StatusPanel%1").arg(i + 1))->text().toStdString(),
+                panels.text(i + 1));
+        QVERIFY(Find<QLabel>(w, "StatusPanel5")->isVisible());
 
         // Client area 753 x 546 (menu bar excluded), the side panels at their widths.
         QCOMPARE(w.centralWidget()->width(), 753);
         QCOMPARE(w.centralWidget()->height() + w.statusBar()->height(), 546);
-        QCOMPARE(w.picSideWindow->width(), 133);
-        QCOMPARE(w.picSideScope->width(), 146);
-        QCOMPARE(w.mdiArea->width(), 753 - 133 - 146);
+        QCOMPARE(Find<QWidget>(w, "picSideWindow")->width(), 133);
+        QCOMPARE(Find<QWidget>(w, "picSideScope")->width(), 146);
+        QCOMPARE(Find<QMdiArea>(w, "mdiArea")->width(), 753 - 133 - 146);
     }
 
     void soundPanelSaysNoneWithoutASoundAndMailPanelHidesForACompleteAccount() {
@@ -193,7 +207,7 @@ private slots:
         QCOMPARE(panels.text(4), std::string("警告音: なし"));
         QCOMPARE(panels.text(5), std::string());
         QVERIFY(!panels.visible(5));
-        QVERIFY(m_window->StatusBarPanels[4]->isHidden());
+        QVERIFY(Find<QLabel>(*m_window, "StatusPanel5")->isHidden());
         checkRunning(300);
     }
 
@@ -202,12 +216,14 @@ private slots:
         StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 警報！ 誰かいるワン！!");
         panels.setText(2, "最終警報: 2026/12/07 05:40");
-        QCOMPARE(m_window->StatusBarPanels[0]->text(), QString("Pawlinex: 警報！ 誰かいるワン！!"));
-        QCOMPARE(m_window->StatusBarPanels[1]->text(), QString("最終警報: 2026/12/07 05:40"));
+        QCOMPARE(Find<QLabel>(*m_window, "StatusPanel1")->text(),
+                 QString("Pawlinex: 警報！ 誰かいるワン！!"));
+        QCOMPARE(Find<QLabel>(*m_window, "StatusPanel2")->text(),
+                 QString("最終警報: 2026/12/07 05:40"));
         panels.setVisible(5, false);
-        QVERIFY(m_window->StatusBarPanels[4]->isHidden());
+        QVERIFY(Find<QLabel>(*m_window, "StatusPanel5")->isHidden());
         panels.setVisible(5, true);
-        QVERIFY(!m_window->StatusBarPanels[4]->isHidden());
+        QVERIFY(!Find<QLabel>(*m_window, "StatusPanel5")->isHidden());
     }
 
     // Indexes 0 and 1 fail, 2 connects; 3 would connect as well but must not be tried (a
@@ -264,7 +280,7 @@ private slots:
         QVERIFY(!previewWhileOpen); // paused around the dialog
         QCOMPARE(panel3WhileOpen, std::string("解像度: 160×120"));
         QCOMPARE(panel4WhileOpen, std::string());
-        QVERIFY(m_window->mnu_comp->isVisible());
+        QVERIFY(Find<QAction>(*m_window, "mnu_comp")->isVisible());
         checkRunning(400);
         QCOMPARE(m_services.panels.text(4), std::string("警告音: なし"));
     }
@@ -286,7 +302,7 @@ private slots:
         QVERIFY(!m_window->Start());
         QCOMPARE(m_end.calls, 1);
         QVERIFY(!timer1()->isActive());
-        QVERIFY(!m_window->bcmd_End->isEnabled());
+        QVERIFY(!Find<QPushButton>(*m_window, "bcmd_End")->isEnabled());
         QCOMPARE(m_services.panels.text(4), std::string());
     }
 
@@ -296,26 +312,26 @@ private slots:
         checkRunning(700);
 
         // Stopped: only the pair and Exit among the locked commands.
-        w.optPrv[1]->click();
+        Find<QToolButton>(w, "optPrv1")->click();
         QVERIFY(w.isStopSelected());
         checkLocks(false, {"optPrv0", "optPrv1", "mnu_end", "bcmd_End"});
         QVERIFY(!timer1()->isActive());
         QVERIFY(!previewOn());
-        w.optPrv[0]->click();
+        Find<QToolButton>(w, "optPrv0")->click();
         checkRunning(700);
 
         // Editing the threshold: everything locked but the confirm button.
         w.camera()->SkipNextCompare = false;
-        w.cmdKenchi->click();
+        Find<QPushButton>(w, "cmdKenchi")->click();
         QVERIFY(w.isThresholdEditing());
-        QCOMPARE(w.cmdKenchi->text(), QString("OK(&K)"));
-        QCOMPARE(w.cmdKenchi->property("tag").toString(), QString("1"));
+        QCOMPARE(Find<QPushButton>(w, "cmdKenchi")->text(), QString("OK(&K)"));
+        QCOMPARE(Find<QPushButton>(w, "cmdKenchi")->property("tag").toString(), QString("1"));
         QVERIFY(w.camera()->SkipNextCompare);
         checkLocks(false, {"cmdKenchi"});
         QVERIFY(!timer1()->isActive());
         QVERIFY(!previewOn());
-        w.cmdKenchi->click();
-        QCOMPARE(w.cmdKenchi->text(), QString("変更(&K)"));
+        Find<QPushButton>(w, "cmdKenchi")->click();
+        QCOMPARE(Find<QPushButton>(w, "cmdKenchi")->text(), QString("変更(&K)"));
         checkRunning(700);
 
         // Paused around a dialog.
@@ -349,35 +365,36 @@ private slots:
         QFETCH(QByteArray, stored);
         QVERIFY(startWindow("[COM]\r\nCKSUM=40\r\n"));
         frmSw_Mail& w = *m_window;
-        w.cmdKenchi->click();
-        w.txtCKData->selectAll();
-        QTest::keyClick(w.txtCKData, Qt::Key_Backspace);
-        QCOMPARE(w.txtCKData->text(), QString());
+        Find<QPushButton>(w, "cmdKenchi")->click();
+        Find<QLineEdit>(w, "txtCKData")->selectAll();
+        QTest::keyClick(Find<QLineEdit>(w, "txtCKData"), Qt::Key_Backspace);
+        QCOMPARE(Find<QLineEdit>(w, "txtCKData")->text(), QString());
         for (QChar c : typed) {
             if (c.unicode() < 128)
-                QTest::keyClick(w.txtCKData, c.toLatin1());
+                QTest::keyClick(Find<QLineEdit>(w, "txtCKData"), c.toLatin1());
             else // a character no Latin key types, as an input method would deliver it
-                QTest::sendKeyEvent(QTest::Click, w.txtCKData, Qt::Key_unknown, QString(c),
-                                    Qt::NoModifier);
+                QTest::sendKeyEvent(QTest::Click, Find<QLineEdit>(w, "txtCKData"), Qt::Key_unknown,
+                                    QString(c), Qt::NoModifier);
         }
         if (backspace)
-            QTest::keyClick(w.txtCKData, Qt::Key_Backspace);
-        QCOMPARE(w.txtCKData->text(), shown);
-        w.cmdKenchi->click();
+            QTest::keyClick(Find<QLineEdit>(w, "txtCKData"), Qt::Key_Backspace);
+        QCOMPARE(Find<QLineEdit>(w, "txtCKData")->text(), shown);
+        Find<QPushButton>(w, "cmdKenchi")->click();
         QCOMPARE(IniValue(ini(), "COM", "CKSUM"), stored);
         QCOMPARE(QByteArray::number(AppSettings.Com.CkSum), stored);
-        QCOMPARE(w.txtCKData->text(), shown); // not rewritten with the stored value
-        QVERIFY(!w.txtCKData->isEnabled());
+        QCOMPARE(Find<QLineEdit>(w, "txtCKData")->text(),
+                 shown); // not rewritten with the stored value
+        QVERIFY(!Find<QLineEdit>(w, "txtCKData")->isEnabled());
     }
 
     void pastedTextCannotBringLettersIn() {
         QVERIFY(startWindow());
-        m_window->cmdKenchi->click();
-        m_window->txtCKData->clear();
-        m_window->txtCKData->insert("12ab"); // the path a paste or drop takes
-        QCOMPARE(m_window->txtCKData->text(), QString());
-        m_window->txtCKData->insert("0815");
-        QCOMPARE(m_window->txtCKData->text(), QString("0815"));
+        Find<QPushButton>(*m_window, "cmdKenchi")->click();
+        Find<QLineEdit>(*m_window, "txtCKData")->clear();
+        Find<QLineEdit>(*m_window, "txtCKData")->insert("12ab"); // the path a paste or drop takes
+        QCOMPARE(Find<QLineEdit>(*m_window, "txtCKData")->text(), QString());
+        Find<QLineEdit>(*m_window, "txtCKData")->insert("0815");
+        QCOMPARE(Find<QLineEdit>(*m_window, "txtCKData")->text(), QString("0815"));
     }
 
     void eachDetectionControlSavesAtOnce() {
@@ -385,28 +402,28 @@ private slots:
         frmSw_Mail& w = *m_window;
 
         // The running timer keeps its interval; the tick re-arms with the new value.
-        w.SliderCKTime->setFocus();
+        Find<QSlider>(w, "SliderCKTime")->setFocus();
         for (int i = 0; i < 23; ++i)
-            QTest::keyClick(w.SliderCKTime, Qt::Key_Right);
-        QCOMPARE(w.SliderCKTime->value(), 30);
+            QTest::keyClick(Find<QSlider>(w, "SliderCKTime"), Qt::Key_Right);
+        QCOMPARE(Find<QSlider>(w, "SliderCKTime")->value(), 30);
         QCOMPARE(IniValue(ini(), "COM", "TIMER"), QByteArray("30"));
         QCOMPARE(timer1()->interval(), 700);
 
-        QTest::keyClick(w.SliderSeido, Qt::Key_End);
+        QTest::keyClick(Find<QSlider>(w, "SliderSeido"), Qt::Key_End);
         QCOMPARE(IniValue(ini(), "COM", "ACCURACY"), QByteArray("100"));
-        QTest::keyClick(w.SliderSeido, Qt::Key_Home);
+        QTest::keyClick(Find<QSlider>(w, "SliderSeido"), Qt::Key_Home);
         QCOMPARE(IniValue(ini(), "COM", "ACCURACY"), QByteArray("1"));
 
-        w.ckNoize->click();
+        Find<QCheckBox>(w, "ckNoize")->click();
         QCOMPARE(IniValue(ini(), "COM", "NOIZE"), QByteArray("1"));
-        w.ckNoize->click();
+        Find<QCheckBox>(w, "ckNoize")->click();
         QCOMPARE(IniValue(ini(), "COM", "NOIZE"), QByteArray("0"));
 
         // The sliders stay usable while the threshold is edited.
-        w.cmdKenchi->click();
-        QTest::keyClick(w.SliderCKTime, Qt::Key_Left);
+        Find<QPushButton>(w, "cmdKenchi")->click();
+        QTest::keyClick(Find<QSlider>(w, "SliderCKTime"), Qt::Key_Left);
         QCOMPARE(IniValue(ini(), "COM", "TIMER"), QByteArray("29"));
-        w.cmdKenchi->click();
+        Find<QPushButton>(w, "cmdKenchi")->click();
         QCOMPARE(timer1()->interval(), 2900);
     }
 
@@ -416,21 +433,21 @@ private slots:
         QWidget* capture = capWindowWidget(m_window->camera()->hCapWnd);
         const int narrow = w.camera()->width();
 
-        w.mnu_scope->trigger();
-        QVERIFY(w.picSideScope->isHidden());
-        QCOMPARE(w.mnu_scope->text(), QString("ｽｺｰﾌﾟ(&C)"));
+        Find<QAction>(w, "mnu_scope")->trigger();
+        QVERIFY(Find<QWidget>(w, "picSideScope")->isHidden());
+        QCOMPARE(Find<QAction>(w, "mnu_scope")->text(), QString("ｽｺｰﾌﾟ(&C)"));
         QCOMPARE(w.camera()->width(), narrow + 146);
         QCOMPARE(capture->size(), w.camera()->size());
 
-        w.mnu_scope->trigger();
-        QVERIFY(!w.picSideScope->isHidden());
-        QCOMPARE(w.mnu_scope->text(), QString("ヽｽｺｰﾌﾟ(&C)"));
+        Find<QAction>(w, "mnu_scope")->trigger();
+        QVERIFY(!Find<QWidget>(w, "picSideScope")->isHidden());
+        QCOMPARE(Find<QAction>(w, "mnu_scope")->text(), QString("ヽｽｺｰﾌﾟ(&C)"));
         QCOMPARE(w.camera()->width(), narrow);
         QCOMPARE(capture->size(), w.camera()->size());
 
         w.scope()->cmdDisableScope()->click();
-        QVERIFY(w.picSideScope->isHidden());
-        QCOMPARE(w.mnu_scope->text(), QString("ｽｺｰﾌﾟ(&C)"));
+        QVERIFY(Find<QWidget>(w, "picSideScope")->isHidden());
+        QCOMPARE(Find<QAction>(w, "mnu_scope")->text(), QString("ｽｺｰﾌﾟ(&C)"));
     }
 
     // The commands that open a capture dialog pause detection around it (the version dialog
@@ -466,10 +483,10 @@ private slots:
         closer.setInterval(20);
         connect(&closer, &QTimer::timeout, this, [&] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
-                const bool paused =
-                    !timer1()->isActive() && !previewOn() && !m_window->bcmd_End->isEnabled();
-                const bool running =
-                    timer1()->isActive() && previewOn() && m_window->bcmd_End->isEnabled();
+                const bool paused = !timer1()->isActive() && !previewOn() &&
+                                    !Find<QPushButton>(*m_window, "bcmd_End")->isEnabled();
+                const bool running = timer1()->isActive() && previewOn() &&
+                                     Find<QPushButton>(*m_window, "bcmd_End")->isEnabled();
                 seen << (paused ? "paused" : running ? "running" : "mixed");
                 modal->close();
             }
@@ -558,12 +575,12 @@ private slots:
         w.camera()->setAlarmPorts(ports);
 
         if (how == "bcmd_End")
-            w.bcmd_End->click();
+            Find<QPushButton>(w, "bcmd_End")->click();
         else if (how == "mnu_end")
-            w.mnu_end->trigger();
+            Find<QAction>(w, "mnu_end")->trigger();
         else {
             if (how == "editing")
-                w.cmdKenchi->click();
+                Find<QPushButton>(w, "cmdKenchi")->click();
             w.close();
         }
 

@@ -84,19 +84,36 @@ class TestFrmSwMailCommands : public QObject {
 
     std::vector<QObject*> lockList() const {
         frmSw_Mail& w = *m_window;
-        return {w.cmd_Sound,        w.bcmd_SendMail,  w.bcmd_VideoSetting, w.bcmd_VideoSetting2,
-                w.bcmd_MailSetting, w.bcmd_SendMailA, w.bcmd_Ftp,          w.bcmd_End,
-                w.cmdKenchi,        w.optPrv[0],      w.optPrv[1],         w.mnu_sound,
-                w.mnu_send,         w.mnu_vdriver,    w.mnu_vdriver2,      w.mnu_Drive,
-                w.mnu_sendA,        w.mnu_mail,       w.mnu_Ftp,           w.mnu_extra,
-                w.mnu_end};
+        return {Find<QToolButton>(w, "cmd_Sound"),
+                Find<QPushButton>(w, "bcmd_SendMail"),
+                Find<QPushButton>(w, "bcmd_VideoSetting"),
+                Find<QPushButton>(w, "bcmd_VideoSetting2"),
+                Find<QPushButton>(w, "bcmd_MailSetting"),
+                Find<QPushButton>(w, "bcmd_SendMailA"),
+                Find<QPushButton>(w, "bcmd_Ftp"),
+                Find<QPushButton>(w, "bcmd_End"),
+                Find<QPushButton>(w, "cmdKenchi"),
+                Find<QToolButton>(w, "optPrv0"),
+                Find<QToolButton>(w, "optPrv1"),
+                Find<QAction>(w, "mnu_sound"),
+                Find<QAction>(w, "mnu_send"),
+                Find<QAction>(w, "mnu_vdriver"),
+                Find<QAction>(w, "mnu_vdriver2"),
+                Find<QAction>(w, "mnu_Drive"),
+                Find<QAction>(w, "mnu_sendA"),
+                Find<QAction>(w, "mnu_mail"),
+                Find<QAction>(w, "mnu_Ftp"),
+                Find<QAction>(w, "mnu_extra"),
+                Find<QAction>(w, "mnu_end")};
     }
 
     std::vector<QObject*> alwaysFree() const {
         frmSw_Mail& w = *m_window;
-        return {w.SliderCKTime, w.SliderSeido, w.ckNoize, w.scope()->cmdDisableScope(),
-                w.mnu_scope,    w.mnu_log,     w.mnu_img, w.mnu_avi,
-                w.mnu_help,     w.mnu_ver};
+        return {Find<QSlider>(w, "SliderCKTime"), Find<QSlider>(w, "SliderSeido"),
+                Find<QCheckBox>(w, "ckNoize"),    w.scope()->cmdDisableScope(),
+                Find<QAction>(w, "mnu_scope"),    Find<QAction>(w, "mnu_log"),
+                Find<QAction>(w, "mnu_img"),      Find<QAction>(w, "mnu_avi"),
+                Find<QAction>(w, "mnu_help"),     Find<QAction>(w, "mnu_ver")};
     }
 
     static bool enabled(QObject* o) {
@@ -220,12 +237,14 @@ private slots:
         m_window->setDialogRunner([&](QDialog& dialog) {
             previous = &dialog;
             if (auto* send = qobject_cast<frmMailSend*>(&dialog)) {
-                subjects << send->txtSubject->text();
+                auto* subject = send->findChild<QLineEdit*>("txtSubject");
+                subjects << subject->text();
                 picture = send->picture();
-                send->txtSubject->setText("typed before cancel");
+                subject->setText("typed before cancel");
             } else if (auto* set = qobject_cast<frmMailSend_Set*>(&dialog)) {
-                subjects << set->txtSubject->text();
-                set->txtSubject->setText("typed before cancel");
+                auto* subject = set->findChild<QLineEdit*>("txtSubject");
+                subjects << subject->text();
+                subject->setText("typed before cancel");
             }
             return int(QDialog::Rejected);
         });
@@ -251,7 +270,7 @@ private slots:
     // open on the camera's picture of that moment.
     void extendedSettingsShowTheCameraPicture() {
         QVERIFY(startWindow());
-        const QList<QAction*> tools = m_window->mnu[3]->actions();
+        const QList<QAction*> tools = Find<QMenu>(*m_window, "mnu3")->actions();
         QVERIFY(tools.size() >= 2);
         QVERIFY(tools[tools.size() - 2]->isSeparator());
         QCOMPARE(tools.last()->text(), QStringLiteral("拡張設定(&E)"));
@@ -355,7 +374,7 @@ private slots:
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
         QVERIFY(capDriverDisconnect(m_window->camera()->hCapWnd));
-        w.mnu_vdriver->trigger();
+        Find<QAction>(w, "mnu_vdriver")->trigger();
         QCOMPARE(w.camera()->windowTitle(), QString("ﾋﾞﾃﾞｵﾌｫｰﾏｯﾄ設定ｴﾗｰ"));
         QVERIFY(timer1()->isActive());
         QCOMPARE(timer1()->interval(), 700);
@@ -374,7 +393,7 @@ private slots:
             }
         });
         closer.start();
-        w.bcmd_VideoSetting->click();
+        Find<QPushButton>(w, "bcmd_VideoSetting")->click();
         closer.stop();
         QVERIFY(dialogShown);
         QVERIFY(w.camera()->windowTitle().isEmpty());
@@ -388,7 +407,7 @@ private slots:
     void progressBarFollowsARecording() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
-        QVERIFY(w.prgAction->isHidden());
+        QVERIFY(Find<QProgressBar>(w, "prgAction")->isHidden());
         w.camera()->stopTimer1(); // as the alarm does: no tick rewrites panel 1 meanwhile
         StatusPanels& panels = m_services.panels;
         panels.setText(1, "Pawlinex: 動画録画中･･･");
@@ -408,18 +427,18 @@ private slots:
         QList<int> values;
         QList<int> widthsBefore;
         QApplication::processEvents(); // the status bar's layout after the new texts
-        for (QLabel* panel : w.StatusBarPanels)
-            widthsBefore << panel->width();
+        for (int i = 1; i <= 5; ++i)
+            widthsBefore << Find<QLabel>(w, QStringLiteral("StatusPanel%1").arg(i))->width();
         int maximum = -1;
         QStringList faults;
         connect(capWindow(m_window->camera()->hCapWnd), &CaptureWindow::recordingProgress, this,
                 [&](int, int) {
-                    if (!w.prgAction->isVisible())
+                    if (!Find<QProgressBar>(w, "prgAction")->isVisible())
                         return;
-                    values << w.prgAction->value();
-                    maximum = w.prgAction->maximum();
+                    values << Find<QProgressBar>(w, "prgAction")->value();
+                    maximum = Find<QProgressBar>(w, "prgAction")->maximum();
                     for (int i = 0; i < 5; ++i) {
-                        QLabel* panel = w.StatusBarPanels[i];
+                        QLabel* panel = Find<QLabel>(w, QStringLiteral("StatusPanel%1").arg(i + 1));
                         const int textRight = panel->contentsRect().left() + panel->indent() +
                                               panel->fontMetrics().horizontalAdvance(panel->text());
                         if (panel->width() != widthsBefore[i])
@@ -427,9 +446,10 @@ private slots:
                         if (textRight > panel->contentsRect().right())
                             faults << QString("panel %1 clipped").arg(i + 1);
                         if (i == 0 &&
-                            (w.prgAction->parentWidget() != panel ||
-                             w.prgAction->geometry().left() <= textRight ||
-                             w.prgAction->geometry().right() > panel->contentsRect().right()))
+                            (Find<QProgressBar>(w, "prgAction")->parentWidget() != panel ||
+                             Find<QProgressBar>(w, "prgAction")->geometry().left() <= textRight ||
+                             Find<QProgressBar>(w, "prgAction")->geometry().right() >
+                                 panel->contentsRect().right()))
                             faults << "bar over panel 1's text or outside it";
                     }
                 });
@@ -441,8 +461,8 @@ private slots:
         QVERIFY(values.last() <= 2);
         faults.removeDuplicates();
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
-        QCOMPARE(w.StatusBarPanels[0]->text(), QString("Pawlinex: 動画録画中･･･"));
-        QVERIFY(w.prgAction->isHidden());
+        QCOMPARE(Find<QLabel>(w, "StatusPanel1")->text(), QString("Pawlinex: 動画録画中･･･"));
+        QVERIFY(Find<QProgressBar>(w, "prgAction")->isHidden());
     }
 
     // Alt with a menu title's letter opens that menu even where a button has the same letter
@@ -461,11 +481,12 @@ private slots:
         const Qt::Key keys[5] = {Qt::Key_P, Qt::Key_V, Qt::Key_T, Qt::Key_O, Qt::Key_L};
         for (int i = 0; i < 5; ++i) {
             QTest::keyClick(&w, keys[i], Qt::AltModifier);
-            QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(w.mnu[i]));
-            w.mnu[i]->close();
+            QTRY_COMPARE(QApplication::activePopupWidget(),
+                         static_cast<QWidget*>(Find<QMenu>(w, QStringLiteral("mnu%1").arg(i))));
+            Find<QMenu>(w, QStringLiteral("mnu%1").arg(i))->close();
             QTRY_VERIFY(!QApplication::activePopupWidget());
         }
-        QVERIFY(!w.bcmd_Ftp->hasFocus());
+        QVERIFY(!Find<QPushButton>(w, "bcmd_Ftp")->hasFocus());
 
         QList<QWidget*> focused;
         for (int press = 0; press < 4; ++press) {
@@ -473,8 +494,10 @@ private slots:
                             Qt::Key_S, Qt::AltModifier);
             focused << QApplication::focusWidget();
         }
-        QVERIFY(focused[0] == w.bcmd_SendMail || focused[0] == w.bcmd_VideoSetting2);
-        QVERIFY(focused[1] == w.bcmd_SendMail || focused[1] == w.bcmd_VideoSetting2);
+        QVERIFY(focused[0] == Find<QPushButton>(w, "bcmd_SendMail") ||
+                focused[0] == Find<QPushButton>(w, "bcmd_VideoSetting2"));
+        QVERIFY(focused[1] == Find<QPushButton>(w, "bcmd_SendMail") ||
+                focused[1] == Find<QPushButton>(w, "bcmd_VideoSetting2"));
         QVERIFY(focused[0] != focused[1]);
         QCOMPARE(focused[2], focused[0]);
         QCOMPARE(focused[3], focused[1]);
@@ -511,7 +534,8 @@ private slots:
         qputenv("PATH", opener.isEmpty() ? bin.path().toUtf8() : bin.path().toUtf8() + ":" + path);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        const QList<QWidget*> targets = {&w, w.camera(), w.scope(), w.SliderSeido};
+        const QList<QWidget*> targets = {&w, w.camera(), w.scope(),
+                                         Find<QSlider>(w, "SliderSeido")};
         for (int i = 0; i < targets.size(); ++i) {
             QTest::keyClick(targets[i], Qt::Key_F1);
             if (message) {
@@ -530,7 +554,7 @@ private slots:
     }
 
     // Inside the alarm's actions the bar stays after the clip for its upload, turns into a busy
-    // bar while the FTP client runs, and goes when the actions end.
+    // bar while the FTP client runs, and goes as soon as the upload has ended.
     void progressBarWaitsForTheUpload() {
         QVERIFY(startWindow());
         frmSw_Mail& w = *m_window;
@@ -547,7 +571,7 @@ private slots:
         const QString clip = m_home->filePath("avi/clip.avi");
         QVERIFY(capFileSetCaptureFile(m_window->camera()->hCapWnd, clip.toStdString()));
         QVERIFY(capCaptureSequence(m_window->camera()->hCapWnd));
-        QVERIFY(w.prgAction->isVisible());
+        QVERIFY(Find<QProgressBar>(w, "prgAction")->isVisible());
 
         // A client that runs until the test has seen the busy bar.
         const QString release = m_home->filePath("release");
@@ -566,8 +590,9 @@ private slots:
         QTimer watcher;
         watcher.setInterval(20);
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (m_services.ftp.AutoFTPRunning() && w.prgAction->isVisible() &&
-                w.prgAction->maximum() == 0) {
+            if (m_services.ftp.AutoFTPRunning() &&
+                Find<QProgressBar>(w, "prgAction")->isVisible() &&
+                Find<QProgressBar>(w, "prgAction")->maximum() == 0) {
                 busySeen = true;
                 WriteFile(release, "go");
             }
@@ -580,9 +605,9 @@ private slots:
         m_services.ftp.setWaitLimit(0);
         QVERIFY(busySeen);
 
-        QVERIFY(w.prgAction->isVisible()); // until the actions end
+        QVERIFY(Find<QProgressBar>(w, "prgAction")->isHidden());
         w.sDispEnabled(true);
-        QVERIFY(w.prgAction->isHidden());
+        QVERIFY(Find<QProgressBar>(w, "prgAction")->isHidden());
     }
 };
 

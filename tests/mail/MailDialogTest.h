@@ -1,9 +1,9 @@
 #pragma once
 
-// Shared set-up of the mail dialog tests: an offscreen application, a private program folder
-// with an empty settings file, and message boxes that are recorded instead of shown.
+// Shared set-up of the mail dialog tests (Qt Test): a private program folder with an empty
+// settings file, message boxes that are recorded instead of shown, and the dialogs' controls
+// found by their design names.
 
-#include "common/PeerProcess.h"
 #include "mail/MailSender.h"
 #include "mail/RecordingTransport.h"
 #include "settings/AppSettings.h"
@@ -11,25 +11,15 @@
 #include "settings/StatusPanels.h"
 #include "settings/basSettings.h"
 
-#include <gtest/gtest.h>
+#include <QDir>
+#include <QObject>
+#include <QTemporaryDir>
 
-#include <QApplication>
-#include <QWidget>
-
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
-inline QApplication& TestApp() {
-    static int argc = 1;
-    static char name[] = "mail-widget-test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: widgets of static test objects may outlive any exit order.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+namespace mail_test {
 
 class RecordingBoxes : public MessageBoxes {
 public:
@@ -48,28 +38,39 @@ public:
     }
 };
 
-class MailWidgetTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TestApp();
-        setenv("PAWLINEX_HOME", home.path().c_str(), 1);
-        std::filesystem::create_directories(home.path() + "/img");
+// One test's world, made fresh by each test: the program folder holds an empty settings file.
+struct MailDialogFixture {
+    MailDialogFixture() {
+        QDir(home.path()).mkdir("img");
+        qputenv("PAWLINEX_HOME", home.path().toUtf8());
         AppSettings = AppSettingsRecord{};
-        ASSERT_TRUE(SaveSettings()) << LastSettingsError();
+        saved = SaveSettings();
     }
 
     // What is on disk, read back through the settings loader.
     AppSettingsRecord reloaded() {
         const AppSettingsRecord current = AppSettings;
-        EXPECT_TRUE(LoadSettings()) << LastSettingsError();
+        LoadSettings();
         const AppSettingsRecord fromDisk = AppSettings;
         AppSettings = current;
         return fromDisk;
     }
 
-    TempFolder home;
+    QTemporaryDir home;
+    bool saved = false;
     RecordingBoxes boxes;
     RecordingTransport transport;
     MailSender sender{transport};
     StatusPanels panels;
 };
+
+// The control `name` of `dialog`; a missing one ends the test run, since every later step would
+// only fail for the same reason.
+template <typename T> T* Child(QObject& dialog, const char* name) {
+    T* w = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("control %s missing", name);
+    return w;
+}
+
+} // namespace mail_test
