@@ -259,26 +259,55 @@ __attribute__((target("avx2"))) inline void storeAvx2(uint8_t* to, __m256i d) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), d);
 }
 
-// Whole blocks from `i` up to `stop` inside one span: a kept span adds every byte and counts
-// every group, a masked one only gets its difference, so neither does more than the plain loop.
-template <bool Kept, bool Counting, bool Stream>
-__attribute__((target("avx2"))) inline size_t
-spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, size_t stop,
-            __m256i vfloor, bool floored, __m256i& acc, __m256i& still) {
+template <bool Kept, bool Counting>
+__attribute__((target("avx2"))) inline void addBlockAvx2(__m256i d, __m256i& acc, __m256i& still) {
     const __m256i zero = _mm256_setzero_si256();
-    for (; i + 32 <= stop; i += 32) {
-        const __m256i d = absDiffAvx2(prev + i, cur + i, vfloor, floored);
-        storeAvx2<Stream>(diff + i, d);
-        if constexpr (Kept) {
-            acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d, zero));
-            if constexpr (Counting) {
-                const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
-                still =
-                    _mm256_add_epi32(still, _mm256_cmpeq_epi32(_mm256_and_si256(d, colour), zero));
-            }
+    if constexpr (Kept) {
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d, zero));
+        if constexpr (Counting) {
+            const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+            still = _mm256_add_epi32(still, _mm256_cmpeq_epi32(_mm256_and_si256(d, colour), zero));
         }
     }
+}
+
+// Whole blocks from `i` up to `stop` inside one span: a kept span adds every byte and counts
+// every group, a masked one only gets its difference, so neither does more than the plain loop.
+// Two blocks a turn and the noise floor decided outside the loop keep the loop's own work low.
+template <bool Kept, bool Counting, bool Stream, bool Floored>
+__attribute__((target("avx2"))) inline size_t
+spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, size_t stop,
+            __m256i vfloor, __m256i& acc, __m256i& still) {
+    for (; i + 64 <= stop; i += 64) {
+        const __m256i d0 = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
+        const __m256i d1 = absDiffAvx2(prev + i + 32, cur + i + 32, vfloor, Floored);
+        storeAvx2<Stream>(diff + i, d0);
+        storeAvx2<Stream>(diff + i + 32, d1);
+        addBlockAvx2<Kept, Counting>(d0, acc, still);
+        addBlockAvx2<Kept, Counting>(d1, acc, still);
+    }
+    if (i + 32 <= stop) {
+        const __m256i d = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
+        storeAvx2<Stream>(diff + i, d);
+        addBlockAvx2<Kept, Counting>(d, acc, still);
+        i += 32;
+    }
     return i;
+}
+
+template <bool Counting, bool Stream>
+__attribute__((target("avx2"))) inline size_t
+spanRunAvx2(bool kept, bool floored, const uint8_t* prev, const uint8_t* cur, uint8_t* diff,
+            size_t i, size_t stop, __m256i vfloor, __m256i& acc, __m256i& still) {
+    if (kept)
+        return floored ? spanRunAvx2<true, Counting, Stream, true>(prev, cur, diff, i, stop, vfloor,
+                                                                   acc, still)
+                       : spanRunAvx2<true, Counting, Stream, false>(prev, cur, diff, i, stop,
+                                                                    vfloor, acc, still);
+    return floored ? spanRunAvx2<false, Counting, Stream, true>(prev, cur, diff, i, stop, vfloor,
+                                                                acc, still)
+                   : spanRunAvx2<false, Counting, Stream, false>(prev, cur, diff, i, stop, vfloor,
+                                                                 acc, still);
 }
 
 // The masked row span by span: inside a span the keep mask is no work at all, only a block
@@ -309,15 +338,11 @@ spansAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, s
             ++span;
         if (span->end >= i + 32) {
             const size_t stop = std::min(span->end, to);
-            if (span->kept) {
-                const size_t start = i;
-                i = spanRunAvx2<true, Counting, Stream>(prev, cur, diff, i, stop, vfloor, floored,
-                                                        acc, still);
+            const size_t start = i;
+            i = spanRunAvx2<Counting, Stream>(span->kept, floored, prev, cur, diff, i, stop, vfloor,
+                                              acc, still);
+            if (span->kept)
                 counted += (i - start) / 32;
-            } else {
-                i = spanRunAvx2<false, Counting, Stream>(prev, cur, diff, i, stop, vfloor, floored,
-                                                         acc, still);
-            }
         } else {
             const __m256i d = spanBlockAvx2<Counting>(prev + i, cur + i, keepFrom(i, span), vfloor,
                                                       floored, acc, still);
