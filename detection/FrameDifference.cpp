@@ -211,7 +211,7 @@ __attribute__((target("avx2"))) uint64_t diffAvx2(const uint8_t* prev, const uin
 // One block of a masked row. `still` gains -1 in each 32-bit lane whose kept colour bytes did
 // not change: a vector sum, so the count costs no trip through the general registers.
 template <bool Counting>
-__attribute__((target("avx2"))) inline __m256i
+__attribute__((target("avx2"), always_inline)) inline __m256i
 spanBlockAvx2(const uint8_t* prev, const uint8_t* cur, __m256i keep, __m256i vfloor, bool floored,
               __m256i& acc, __m256i& still) {
     const __m256i zero = _mm256_setzero_si256();
@@ -260,7 +260,8 @@ __attribute__((target("avx2"))) inline void storeAvx2(uint8_t* to, __m256i d) {
 }
 
 template <bool Kept, bool Counting>
-__attribute__((target("avx2"))) inline void addBlockAvx2(__m256i d, __m256i& acc, __m256i& still) {
+__attribute__((target("avx2"), always_inline)) inline void addBlockAvx2(__m256i d, __m256i& acc,
+                                                                        __m256i& still) {
     const __m256i zero = _mm256_setzero_si256();
     if constexpr (Kept) {
         acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d, zero));
@@ -275,7 +276,7 @@ __attribute__((target("avx2"))) inline void addBlockAvx2(__m256i d, __m256i& acc
 // every group, a masked one only gets its difference, so neither does more than the plain loop.
 // Two blocks a turn and the noise floor decided outside the loop keep the loop's own work low.
 template <bool Kept, bool Counting, bool Stream, bool Floored>
-__attribute__((target("avx2"))) inline size_t
+__attribute__((target("avx2"), always_inline)) inline size_t
 spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, size_t stop,
             __m256i vfloor, __m256i& acc, __m256i& still) {
     for (; i + 64 <= stop; i += 64) {
@@ -296,7 +297,7 @@ spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, si
 }
 
 template <bool Counting, bool Stream>
-__attribute__((target("avx2"))) inline size_t
+__attribute__((target("avx2"), always_inline)) inline size_t
 spanRunAvx2(bool kept, bool floored, const uint8_t* prev, const uint8_t* cur, uint8_t* diff,
             size_t i, size_t stop, __m256i vfloor, __m256i& acc, __m256i& still) {
     if (kept)
@@ -310,29 +311,16 @@ spanRunAvx2(bool kept, bool floored, const uint8_t* prev, const uint8_t* cur, ui
                                                                  acc, still);
 }
 
-// The masked row span by span: inside a span the keep mask is no work at all, only a block
-// across a cell border is masked byte by byte. A run that does not end on a block goes out in
-// one last block that overlaps the one before it, its overlap left out of the sums. With
-// `head`, the first block is unaligned and counts only its first `head` bytes, and the blocks
-// after it go around the cache to an aligned destination.
+// Bytes `from` to `to` of a row (at least a block), span by span: inside a span the keep mask is
+// no work at all, only a block across a cell border is masked byte by byte. A range that does
+// not end on a block goes out in one last block that overlaps the one before it, its overlap
+// left out of the sums. `span` is a cursor that only moves forward.
 template <bool Counting, bool Stream>
-__attribute__((target("avx2"))) uint64_t
-spansAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, size_t to,
-          unsigned floor, const framediff::Span* spans, uint64_t* changed, size_t head) {
-    const __m256i vfloor = _mm256_set1_epi8(char(floor));
-    const bool floored = floor > 1;
-    __m256i acc = _mm256_setzero_si256();
-    __m256i still = _mm256_setzero_si256(); // minus the unchanged groups, per lane
-    uint64_t counted = 0;                   // blocks whose groups went into `still`
-    if (head > 0) {
-        const __m256i keep = _mm256_and_si256(keepFrom(from, spans), firstBytes(head));
-        const __m256i d =
-            spanBlockAvx2<Counting>(prev + from, cur + from, keep, vfloor, floored, acc, still);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + from), d);
-        ++counted;
-    }
-    size_t i = from + head;
-    const framediff::Span* span = spans;
+__attribute__((target("avx2"), always_inline)) inline void
+spanRangeAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, size_t to,
+              const framediff::Span*& span, __m256i vfloor, bool floored, __m256i& acc,
+              __m256i& still, uint64_t& counted) {
+    size_t i = from;
     while (i + 32 <= to) {
         while (span->end <= i)
             ++span;
@@ -353,11 +341,41 @@ spansAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, s
     }
     if (i < to) {
         const size_t at = to - 32;
-        const __m256i keep = _mm256_andnot_si256(firstBytes(i - at), keepFrom(at, spans));
+        const __m256i keep = _mm256_andnot_si256(firstBytes(i - at), keepFrom(at, span));
         const __m256i d =
             spanBlockAvx2<Counting>(prev + at, cur + at, keep, vfloor, floored, acc, still);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + at), d);
         ++counted;
+    }
+}
+
+// The masked row. With `Stream`, the difference goes around the cache, to whole aligned lines
+// only: a line that also got bytes through the cache would be written out piecemeal, once a row,
+// which costs more than streaming saves. The ends of the row, a block or more each, go through
+// the cache; the caller leaves room for both, and keeps the lines at pixels when counting.
+template <bool Counting, bool Stream>
+__attribute__((target("avx2"))) uint64_t
+spansAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, size_t to,
+          unsigned floor, const framediff::Span* spans, uint64_t* changed) {
+    const __m256i vfloor = _mm256_set1_epi8(char(floor));
+    const bool floored = floor > 1;
+    __m256i acc = _mm256_setzero_si256();
+    __m256i still = _mm256_setzero_si256(); // minus the unchanged groups, per lane
+    uint64_t counted = 0;                   // blocks whose groups went into `still`
+    const framediff::Span* span = spans;
+    if constexpr (Stream) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(diff);
+        const size_t lines = ((base + from + 32 + 63) & ~uintptr_t(63)) - base;
+        const size_t linesEnd = ((base + to - 32) & ~uintptr_t(63)) - base;
+        spanRangeAvx2<Counting, false>(prev, cur, diff, from, lines, span, vfloor, floored, acc,
+                                       still, counted);
+        spanRangeAvx2<Counting, true>(prev, cur, diff, lines, linesEnd, span, vfloor, floored, acc,
+                                      still, counted);
+        spanRangeAvx2<Counting, false>(prev, cur, diff, linesEnd, to, span, vfloor, floored, acc,
+                                       still, counted);
+    } else {
+        spanRangeAvx2<Counting, false>(prev, cur, diff, from, to, span, vfloor, floored, acc, still,
+                                       counted);
     }
     if constexpr (Counting) {
         int32_t lanes[8];
@@ -386,15 +404,15 @@ uint64_t spansAvx2Either(const uint8_t* prev, const uint8_t* cur, uint8_t* diff,
         return maskedScalar(prev + from, cur + from, diff + from, to - from, floor, keep, changed,
                             false);
     }
-    // Non-temporal stores need an aligned destination; the bytes before it must be whole 4-byte
-    // groups so that the blocks after them still start at a pixel.
-    const size_t head = (32 - (reinterpret_cast<uintptr_t>(diff + from) & 31)) & 31;
-    if (stream && (!changed || head % 4 == 0))
-        return changed
-                   ? spansAvx2<true, true>(prev, cur, diff, from, to, floor, spans, changed, head)
-                   : spansAvx2<false, true>(prev, cur, diff, from, to, floor, spans, changed, head);
-    return changed ? spansAvx2<true, false>(prev, cur, diff, from, to, floor, spans, changed, 0)
-                   : spansAvx2<false, false>(prev, cur, diff, from, to, floor, spans, changed, 0);
+    // Streaming needs room for a few aligned lines between the ends, and when counting, lines
+    // that start at a pixel.
+    const bool lined =
+        to - from >= 256 && (!changed || (reinterpret_cast<uintptr_t>(diff + from) & 3) == 0);
+    if (stream && lined)
+        return changed ? spansAvx2<true, true>(prev, cur, diff, from, to, floor, spans, changed)
+                       : spansAvx2<false, true>(prev, cur, diff, from, to, floor, spans, changed);
+    return changed ? spansAvx2<true, false>(prev, cur, diff, from, to, floor, spans, changed)
+                   : spansAvx2<false, false>(prev, cur, diff, from, to, floor, spans, changed);
 }
 
 #endif
