@@ -274,18 +274,36 @@ __attribute__((target("avx2"), always_inline)) inline void addBlockAvx2(__m256i 
 
 // Whole blocks from `i` up to `stop` inside one span: a kept span adds every byte and counts
 // every group, a masked one only gets its difference, so neither does more than the plain loop.
-// Two blocks a turn and the noise floor decided outside the loop keep the loop's own work low.
+// Two blocks a turn and the noise floor decided outside the loop keep the loop's own work low;
+// the count packs the groups of both blocks into one vector of 16-bit lanes, a chunk at a time
+// so that no lane overflows.
 template <bool Kept, bool Counting, bool Stream, bool Floored>
 __attribute__((target("avx2"), always_inline)) inline size_t
 spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, size_t stop,
             __m256i vfloor, __m256i& acc, __m256i& still) {
-    for (; i + 64 <= stop; i += 64) {
-        const __m256i d0 = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
-        const __m256i d1 = absDiffAvx2(prev + i + 32, cur + i + 32, vfloor, Floored);
-        storeAvx2<Stream>(diff + i, d0);
-        storeAvx2<Stream>(diff + i + 32, d1);
-        addBlockAvx2<Kept, Counting>(d0, acc, still);
-        addBlockAvx2<Kept, Counting>(d1, acc, still);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    while (i + 64 <= stop) {
+        const size_t chunkStop = std::min(stop, i + size_t(32767) * 64);
+        __m256i still16 = zero;
+        for (; i + 64 <= chunkStop; i += 64) {
+            const __m256i d0 = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
+            const __m256i d1 = absDiffAvx2(prev + i + 32, cur + i + 32, vfloor, Floored);
+            storeAvx2<Stream>(diff + i, d0);
+            storeAvx2<Stream>(diff + i + 32, d1);
+            if constexpr (Kept) {
+                acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d0, zero));
+                acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d1, zero));
+            }
+            if constexpr (Kept && Counting) {
+                // Unsigned saturation keeps a changed group nonzero.
+                const __m256i groups =
+                    _mm256_packus_epi32(_mm256_and_si256(d0, colour), _mm256_and_si256(d1, colour));
+                still16 = _mm256_add_epi16(still16, _mm256_cmpeq_epi16(groups, zero));
+            }
+        }
+        if constexpr (Kept && Counting)
+            still = _mm256_add_epi32(still, _mm256_madd_epi16(still16, _mm256_set1_epi16(1)));
     }
     if (i + 32 <= stop) {
         const __m256i d = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
