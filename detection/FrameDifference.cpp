@@ -579,7 +579,8 @@ size_t framediff::availableKernels(NamedKernel* out, size_t capacity) {
 namespace {
 
 // What every row of one cell row keeps: 0xFF in `keep` for the bytes of unmasked cells, the
-// same as spans of cells alike, with the number of those bytes and of their pixels in one row.
+// same again as `spans` (runs of cells alike), and the number of those bytes and of their pixels
+// in one row.
 struct RowMask {
     std::vector<uint8_t> keep;
     std::vector<framediff::Span> spans;
