@@ -97,6 +97,7 @@ uint64_t framediff::scalarMasked(const uint8_t* prev, const uint8_t* cur, uint8_
 namespace {
 using framediff::Kernel;
 using framediff::MaskedKernel;
+using framediff::SpanKernel;
 const auto diffScalar = framediff::scalar;
 const auto maskedScalar = framediff::scalarMasked;
 
@@ -207,16 +208,15 @@ __attribute__((target("avx2"))) uint64_t diffAvx2(const uint8_t* prev, const uin
            diffScalar(prev + i, cur + i, diff + i, n - i, floor);
 }
 
-// One block of the masked row. `still` gains -1 in each 32-bit lane whose kept colour bytes did
+// One block of a masked row. `still` gains -1 in each 32-bit lane whose kept colour bytes did
 // not change: a vector sum, so the count costs no trip through the general registers.
 template <bool Counting>
-__attribute__((target("avx2"))) inline __m256i
-maskedBlockAvx2(const uint8_t* prev, const uint8_t* cur, const uint8_t* keep, __m256i vfloor,
-                bool floored, __m256i& acc, __m256i& still) {
+__attribute__((target("avx2"), always_inline)) inline __m256i
+spanBlockAvx2(const uint8_t* prev, const uint8_t* cur, __m256i keep, __m256i vfloor, bool floored,
+              __m256i& acc, __m256i& still) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i d = absDiffAvx2(prev, cur, vfloor, floored);
-    const __m256i kept =
-        _mm256_and_si256(d, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)));
+    const __m256i kept = _mm256_and_si256(d, keep);
     acc = _mm256_add_epi64(acc, _mm256_sad_epu8(kept, zero));
     if constexpr (Counting) {
         const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
@@ -225,63 +225,212 @@ maskedBlockAvx2(const uint8_t* prev, const uint8_t* cur, const uint8_t* keep, __
     return d;
 }
 
-template <bool Counting>
-__attribute__((target("avx2"))) uint64_t
-maskedAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n, unsigned floor,
-           const uint8_t* keep, uint64_t* changed, bool stream) {
-    const __m256i vfloor = _mm256_set1_epi8(char(floor));
-    const bool floored = floor > 1;
-    __m256i acc = _mm256_setzero_si256(), acc2 = acc; // two sums, so that blocks overlap
-    __m256i still = _mm256_setzero_si256();           // minus the unchanged groups, per lane
-    uint64_t sum = 0;
-    size_t i = 0, blocksFrom = 0;
-    // The bytes before the first aligned block go scalar; they must be whole 4-byte groups so
-    // that the blocks after them still start at a pixel.
-    const size_t head = (32 - (reinterpret_cast<uintptr_t>(diff) & 31)) & 31;
-    if (stream && head % 4 == 0 && head < n) {
-        sum += maskedScalar(prev, cur, diff, head, floor, keep, changed, false);
-        i = blocksFrom = head;
-        for (; i + 64 <= n; i += 64) {
-            const __m256i d0 =
-                maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
-            const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
-                                                         vfloor, floored, acc, still);
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i), d0);
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+// Read from 32 - k on: the first k of 32 bytes set, for k from 0 to 32.
+alignas(64) constexpr uint8_t kFirstBytes[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+__attribute__((target("avx2"))) inline __m256i firstBytes(size_t k) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFirstBytes + 32 - k));
+}
+
+// The keep mask of the 32 bytes from `at`, the spans walked from `span` on, which must not lie
+// past the one holding `at`. Only a block across a cell border needs more than a broadcast.
+__attribute__((target("avx2"))) inline __m256i keepFrom(size_t at, const framediff::Span* span) {
+    while (span->end <= at)
+        ++span;
+    if (span->end >= at + 32)
+        return span->kept ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
+    __m256i keep = _mm256_setzero_si256();
+    for (size_t begin = at; begin < at + 32; begin = span->end, ++span) {
+        if (span->kept)
+            keep = _mm256_or_si256(
+                keep, _mm256_andnot_si256(firstBytes(begin - at),
+                                          firstBytes(std::min(span->end, at + 32) - at)));
+    }
+    return keep;
+}
+
+template <bool Stream>
+__attribute__((target("avx2"))) inline void storeAvx2(uint8_t* to, __m256i d) {
+    if constexpr (Stream)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(to), d);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), d);
+}
+
+template <bool Kept, bool Counting>
+__attribute__((target("avx2"), always_inline)) inline void addBlockAvx2(__m256i d, __m256i& acc,
+                                                                        __m256i& still) {
+    const __m256i zero = _mm256_setzero_si256();
+    if constexpr (Kept) {
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d, zero));
+        if constexpr (Counting) {
+            const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+            still = _mm256_add_epi32(still, _mm256_cmpeq_epi32(_mm256_and_si256(d, colour), zero));
         }
     }
-    for (; i + 64 <= n; i += 64) {
-        const __m256i d0 =
-            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
-        const __m256i d1 = maskedBlockAvx2<Counting>(prev + i + 32, cur + i + 32, keep + i + 32,
-                                                     vfloor, floored, acc2, still);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d0);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i + 32), d1);
+}
+
+// Whole blocks from `i` up to `stop` inside one span: a kept span adds every byte and counts
+// every group, a masked one only gets its difference, so neither does more than the plain loop.
+// Two blocks a turn and the noise floor decided outside the loop keep the loop's own work low;
+// the count packs the groups of both blocks into one vector of 16-bit lanes, a chunk at a time
+// so that no lane overflows.
+template <bool Kept, bool Counting, bool Stream, bool Floored>
+__attribute__((target("avx2"), always_inline)) inline size_t
+spanRunAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t i, size_t stop,
+            __m256i vfloor, __m256i& acc, __m256i& still) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    while (i + 64 <= stop) {
+        const size_t chunkStop = std::min(stop, i + size_t(32767) * 64);
+        __m256i still16 = zero;
+        for (; i + 64 <= chunkStop; i += 64) {
+            const __m256i d0 = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
+            const __m256i d1 = absDiffAvx2(prev + i + 32, cur + i + 32, vfloor, Floored);
+            storeAvx2<Stream>(diff + i, d0);
+            storeAvx2<Stream>(diff + i + 32, d1);
+            if constexpr (Kept) {
+                acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d0, zero));
+                acc = _mm256_add_epi64(acc, _mm256_sad_epu8(d1, zero));
+            }
+            if constexpr (Kept && Counting) {
+                // Unsigned saturation keeps a changed group nonzero.
+                const __m256i groups =
+                    _mm256_packus_epi32(_mm256_and_si256(d0, colour), _mm256_and_si256(d1, colour));
+                still16 = _mm256_add_epi16(still16, _mm256_cmpeq_epi16(groups, zero));
+            }
+        }
+        if constexpr (Kept && Counting)
+            still = _mm256_add_epi32(still, _mm256_madd_epi16(still16, _mm256_set1_epi16(1)));
     }
-    for (; i + 32 <= n; i += 32) {
+    if (i + 32 <= stop) {
+        const __m256i d = absDiffAvx2(prev + i, cur + i, vfloor, Floored);
+        storeAvx2<Stream>(diff + i, d);
+        addBlockAvx2<Kept, Counting>(d, acc, still);
+        i += 32;
+    }
+    return i;
+}
+
+template <bool Counting, bool Stream>
+__attribute__((target("avx2"), always_inline)) inline size_t
+spanRunAvx2(bool kept, bool floored, const uint8_t* prev, const uint8_t* cur, uint8_t* diff,
+            size_t i, size_t stop, __m256i vfloor, __m256i& acc, __m256i& still) {
+    if (kept)
+        return floored ? spanRunAvx2<true, Counting, Stream, true>(prev, cur, diff, i, stop, vfloor,
+                                                                   acc, still)
+                       : spanRunAvx2<true, Counting, Stream, false>(prev, cur, diff, i, stop,
+                                                                    vfloor, acc, still);
+    return floored ? spanRunAvx2<false, Counting, Stream, true>(prev, cur, diff, i, stop, vfloor,
+                                                                acc, still)
+                   : spanRunAvx2<false, Counting, Stream, false>(prev, cur, diff, i, stop, vfloor,
+                                                                 acc, still);
+}
+
+// Bytes `from` to `to` of a row (at least a block), span by span: inside a span the keep mask is
+// no work at all, only a block across a cell border is masked byte by byte. A range that does
+// not end on a block goes out in one last block that overlaps the one before it, its overlap
+// left out of the sums. `span` is a cursor that only moves forward.
+template <bool Counting, bool Stream>
+__attribute__((target("avx2"), always_inline)) inline void
+spanRangeAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, size_t to,
+              const framediff::Span*& span, __m256i vfloor, bool floored, __m256i& acc,
+              __m256i& still, uint64_t& counted) {
+    size_t i = from;
+    while (i + 32 <= to) {
+        while (span->end <= i)
+            ++span;
+        if (span->end >= i + 32) {
+            const size_t stop = std::min(span->end, to);
+            const size_t start = i;
+            i = spanRunAvx2<Counting, Stream>(span->kept, floored, prev, cur, diff, i, stop, vfloor,
+                                              acc, still);
+            if (span->kept)
+                counted += (i - start) / 32;
+        } else {
+            const __m256i d = spanBlockAvx2<Counting>(prev + i, cur + i, keepFrom(i, span), vfloor,
+                                                      floored, acc, still);
+            storeAvx2<Stream>(diff + i, d);
+            i += 32;
+            ++counted;
+        }
+    }
+    if (i < to) {
+        const size_t at = to - 32;
+        const __m256i keep = _mm256_andnot_si256(firstBytes(i - at), keepFrom(at, span));
         const __m256i d =
-            maskedBlockAvx2<Counting>(prev + i, cur + i, keep + i, vfloor, floored, acc, still);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + i), d);
+            spanBlockAvx2<Counting>(prev + at, cur + at, keep, vfloor, floored, acc, still);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(diff + at), d);
+        ++counted;
     }
-    acc = _mm256_add_epi64(acc, acc2);
+}
+
+// The masked row. With `Stream`, the difference goes around the cache, to whole aligned lines
+// only: a line that also got bytes through the cache would be written out piecemeal, once a row,
+// which costs more than streaming saves. The ends of the row, a block or more each, go through
+// the cache; the caller leaves room for both, and keeps the lines at pixels when counting.
+template <bool Counting, bool Stream>
+__attribute__((target("avx2"))) uint64_t
+spansAvx2(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from, size_t to,
+          unsigned floor, const framediff::Span* spans, uint64_t* changed) {
+    const __m256i vfloor = _mm256_set1_epi8(char(floor));
+    const bool floored = floor > 1;
+    __m256i acc = _mm256_setzero_si256();
+    __m256i still = _mm256_setzero_si256(); // minus the unchanged groups, per lane
+    uint64_t counted = 0;                   // blocks whose groups went into `still`
+    const framediff::Span* span = spans;
+    if constexpr (Stream) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(diff);
+        const size_t lines = ((base + from + 32 + 63) & ~uintptr_t(63)) - base;
+        const size_t linesEnd = ((base + to - 32) & ~uintptr_t(63)) - base;
+        spanRangeAvx2<Counting, false>(prev, cur, diff, from, lines, span, vfloor, floored, acc,
+                                       still, counted);
+        spanRangeAvx2<Counting, true>(prev, cur, diff, lines, linesEnd, span, vfloor, floored, acc,
+                                      still, counted);
+        spanRangeAvx2<Counting, false>(prev, cur, diff, linesEnd, to, span, vfloor, floored, acc,
+                                       still, counted);
+    } else {
+        spanRangeAvx2<Counting, false>(prev, cur, diff, from, to, span, vfloor, floored, acc, still,
+                                       counted);
+    }
     if constexpr (Counting) {
         int32_t lanes[8];
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), still);
         int64_t unchanged = 0;
         for (int32_t lane : lanes)
             unchanged -= lane;
-        *changed += (i - blocksFrom) / 4 - uint64_t(unchanged);
+        *changed += counted * 8 - uint64_t(unchanged);
     }
     uint64_t sums[4];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), acc);
-    return sum + sums[0] + sums[1] + sums[2] + sums[3] +
-           maskedScalar(prev + i, cur + i, diff + i, n - i, floor, keep + i, changed, false);
+    return sums[0] + sums[1] + sums[2] + sums[3];
 }
 
-uint64_t maskedAvx2Either(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t n,
-                          unsigned floor, const uint8_t* keep, uint64_t* changed, bool stream) {
-    return changed ? maskedAvx2<true>(prev, cur, diff, n, floor, keep, changed, stream)
-                   : maskedAvx2<false>(prev, cur, diff, n, floor, keep, changed, stream);
+uint64_t spansAvx2Either(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, size_t from,
+                         size_t to, unsigned floor, const framediff::Span* spans, uint64_t* changed,
+                         bool stream) {
+    if (to - from < 32) { // shorter than a block: byte by byte
+        uint8_t keep[32];
+        const framediff::Span* span = spans;
+        for (size_t k = 0; k < to - from; ++k) {
+            while (span->end <= from + k)
+                ++span;
+            keep[k] = span->kept ? 0xFF : 0;
+        }
+        return maskedScalar(prev + from, cur + from, diff + from, to - from, floor, keep, changed,
+                            false);
+    }
+    // Streaming needs room for a few aligned lines between the ends, and when counting, lines
+    // that start at a pixel.
+    const bool lined =
+        to - from >= 256 && (!changed || (reinterpret_cast<uintptr_t>(diff + from) & 3) == 0);
+    if (stream && lined)
+        return changed ? spansAvx2<true, true>(prev, cur, diff, from, to, floor, spans, changed)
+                       : spansAvx2<false, true>(prev, cur, diff, from, to, floor, spans, changed);
+    return changed ? spansAvx2<true, false>(prev, cur, diff, from, to, floor, spans, changed)
+                   : spansAvx2<false, false>(prev, cur, diff, from, to, floor, spans, changed);
 }
 
 #endif
@@ -295,18 +444,19 @@ void fenceStreamedStores() {
 
 size_t listKernels(framediff::NamedKernel* out, size_t capacity) {
     size_t n = 0;
-    auto add = [&](const char* name, Kernel fn, MaskedKernel masked) {
+    auto add = [&](const char* name, Kernel fn, MaskedKernel masked, SpanKernel spans) {
         if (n < capacity)
-            out[n] = {name, fn, masked};
+            out[n] = {name, fn, masked, spans};
         ++n;
     };
-    add("scalar", diffScalar, maskedScalar);
+    add("scalar", diffScalar, maskedScalar, nullptr);
 #ifdef PAWLINEX_X86
     __builtin_cpu_init();
+    const MaskedKernel masked128 = __builtin_cpu_supports("popcnt") ? maskedSse2 : maskedScalar;
     if (__builtin_cpu_supports("sse2"))
-        add("sse2", diffSse2, __builtin_cpu_supports("popcnt") ? maskedSse2 : maskedScalar);
+        add("sse2", diffSse2, masked128, nullptr);
     if (__builtin_cpu_supports("avx2"))
-        add("avx2", diffAvx2, maskedAvx2Either);
+        add("avx2", diffAvx2, masked128, spansAvx2Either);
 #endif
     return std::min(n, capacity);
 }
@@ -320,6 +470,7 @@ framediff::NamedKernel pickKernel() {
 const framediff::NamedKernel picked = pickKernel();
 const Kernel kernel = picked.fn;
 const MaskedKernel maskedKernel = picked.masked;
+const SpanKernel spanKernel = picked.spans;
 
 // How the bytes of a row fall into pixels, and so into cells. A format whose pixels are whole
 // bytes (8 to 32 bits) and whose width fits the row has `width` pixels of `pixelBytes` bytes;
@@ -427,10 +578,12 @@ size_t framediff::availableKernels(NamedKernel* out, size_t capacity) {
 
 namespace {
 
-// What every row of one cell row keeps: 0xFF in `keep` for the bytes of unmasked cells, with
-// the number of those bytes and of their pixels in one row.
+// What every row of one cell row keeps: 0xFF in `keep` for the bytes of unmasked cells, the
+// same again as `spans` (runs of cells alike), and the number of those bytes and of their pixels
+// in one row.
 struct RowMask {
     std::vector<uint8_t> keep;
+    std::vector<framediff::Span> spans;
     int64_t bytes = 0;
     int64_t pixels = 0;
 };
@@ -469,8 +622,15 @@ std::shared_ptr<const CellMasks> cellMasks(const DetectionMask& mask, const Pixe
             const int64_t end = c == lastColumn
                                     ? rowBytes
                                     : DetectionMask::columnStart(c + 1, g.width) * g.pixelBytes;
-            if (begin >= end || mask.masked(c, r))
-                continue; // masked, or a cell of a frame narrower than the grid, without pixels
+            if (begin >= end)
+                continue; // a cell of a frame narrower than the grid, without pixels
+            const bool kept = !mask.masked(c, r);
+            if (!m.spans.empty() && m.spans.back().kept == kept)
+                m.spans.back().end = size_t(end);
+            else
+                m.spans.push_back({size_t(end), kept});
+            if (!kept)
+                continue;
             std::memset(m.keep.data() + begin, 0xFF, size_t(end - begin));
             m.bytes += end - begin;
             m.pixels += (std::min(end, g.pixelEnd) - begin) / g.pixelBytes;
@@ -509,10 +669,17 @@ Totals compareByCells(const uint8_t* prev, const uint8_t* cur, uint8_t* diff, co
             continue;
         }
         const uint8_t* keep = m.keep.data();
-        sum +=
-            maskedKernel(prev + at, cur + at, diff + at, counted, floor, keep, &t.changed, stream);
-        sum += maskedKernel(prev + at + counted, cur + at + counted, diff + at + counted,
-                            size_t(rowBytes) - counted, floor, keep + counted, nullptr, stream);
+        if (spanKernel) {
+            sum += spanKernel(prev + at, cur + at, diff + at, 0, counted, floor, m.spans.data(),
+                              &t.changed, stream);
+            sum += spanKernel(prev + at, cur + at, diff + at, counted, size_t(rowBytes), floor,
+                              m.spans.data(), nullptr, stream);
+        } else {
+            sum += maskedKernel(prev + at, cur + at, diff + at, counted, floor, keep, &t.changed,
+                                stream);
+            sum += maskedKernel(prev + at + counted, cur + at + counted, diff + at + counted,
+                                size_t(rowBytes) - counted, floor, keep + counted, nullptr, stream);
+        }
         if (counting && counted == 0) {
             for (int64_t x = 0; x < g.pixelEnd; x += g.pixelBytes)
                 if (keep[x] && pixelChanged(diff + at + size_t(x), g.pixelBytes))

@@ -14,8 +14,8 @@ struct DetectorState {
     SharedBits PrevFrame;      // bits of the reference frame (null until the first frame)
     BitmapHeader PrevHeader{}; // all zero until the first frame was kept
     bool FramesReady = false;
-    // The byte masks a detection mask makes for the current frame shape, built again only when
-    // the mask, the shape or the light guard's switch changes.
+    // The byte masks and spans a detection mask makes for the current frame shape, built again only
+    // when the mask, the shape or the light guard's switch changes.
     std::shared_ptr<const CellMasks> Masks;
 };
 
