@@ -137,12 +137,13 @@ int onProgress(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<const std::atomic<bool>*>(abort)->load() ? 1 : 0;
 }
 
+// One token a mail (Message-ID, MIME boundary): the system's random source is plenty for that,
+// and keeps no generator state shared between senders.
 std::string randomToken() {
-    static std::mutex m;
-    static std::mt19937_64 gen{std::random_device{}()};
-    std::lock_guard lock(m);
+    std::random_device source;
+    const uint64_t value = (uint64_t(source()) << 32) | uint64_t(source());
     char buf[24];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(gen()));
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
     return buf;
 }
 
