@@ -4,17 +4,16 @@
 
 DetectionMask DetectionMask::fromText(const std::string& text) {
     DetectionMask mask;
-    if (text.size() != size_t(kColumns * kRows / 4))
+    // The settings file's own rule: digits only, and at least one cell left to watch.
+    if (!IsUsableMask(text))
         return mask;
     for (size_t digit = 0; digit < text.size(); ++digit) {
         const unsigned char c = static_cast<unsigned char>(text[digit]);
-        if (!std::isxdigit(c))
-            return DetectionMask();
         const int value = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
         for (int bit = 0; bit < 4; ++bit)
             mask.m_cells.set(digit * 4 + size_t(bit), (value >> (3 - bit)) & 1);
     }
-    return mask.m_cells.all() ? DetectionMask() : mask;
+    return mask;
 }
 
 std::string DetectionMask::toText() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/basSettings.h"
+
 #include <bitset>
 #include <cstdint>
 #include <string>
@@ -10,11 +12,14 @@
 // gets its share of the picture to within one pixel whatever the camera delivers.
 class DetectionMask {
 public:
-    static constexpr int kColumns = 16;
-    static constexpr int kRows = 12;
+    static constexpr int kColumns = kMaskColumns;
+    static constexpr int kRows = kMaskRows;
+    // Cell `row * kColumns + column`, set when ignored.
+    using Cells = std::bitset<kColumns * kRows>;
 
     // Nothing masked.
     DetectionMask() = default;
+    explicit DetectionMask(const Cells& cells) : m_cells(cells) {}
 
     // The stored form: 48 hexadecimal digits (either case), row by row from the top left, the
     // first cell in the highest bit of the first digit, a set bit for an ignored cell. Anything
@@ -28,6 +33,7 @@ public:
         m_cells.set(size_t(row * kColumns + column), on);
     }
     bool empty() const { return m_cells.none(); }
+    const Cells& cells() const { return m_cells; }
     bool operator==(const DetectionMask&) const = default;
 
     static int cellColumn(int64_t x, int64_t width) { return int(x * kColumns / width); }
@@ -42,5 +48,5 @@ public:
     }
 
 private:
-    std::bitset<kColumns * kRows> m_cells;
+    Cells m_cells;
 };

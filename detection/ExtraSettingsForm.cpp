@@ -6,16 +6,6 @@
 
 namespace {
 
-constexpr int kDigits = kMaskColumns * kMaskRows / 4;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c - 'A' + 10; // IsUsableMask has let only hexadecimal digits through
-}
-
 // A line break would split the command's line in the settings file, and a shell would run what
 // follows it as a command of its own. A tab is ordinary shell white space.
 bool hasControlCharacter(const std::string& text) {
@@ -28,29 +18,11 @@ bool hasControlCharacter(const std::string& text) {
 } // namespace
 
 MaskCells MaskCellsFromText(const std::string& text) {
-    MaskCells cells;
-    if (!IsUsableMask(text))
-        return cells;
-    for (int digit = 0; digit < kDigits; ++digit) {
-        const int value = hexValue(text[digit]);
-        for (int bit = 0; bit < 4; ++bit)
-            cells[digit * 4 + bit] = (value >> (3 - bit)) & 1;
-    }
-    return cells;
+    return DetectionMask::fromText(text).cells();
 }
 
 std::string MaskTextFromCells(const MaskCells& cells) {
-    if (cells.none())
-        return {};
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string text(kDigits, '0');
-    for (int digit = 0; digit < kDigits; ++digit) {
-        int value = 0;
-        for (int bit = 0; bit < 4; ++bit)
-            value = value << 1 | (cells[digit * 4 + bit] ? 1 : 0);
-        text[digit] = kHex[value];
-    }
-    return text;
+    return DetectionMask(cells).toText();
 }
 
 ExtraFormInput ExtraFormFromSettings(const ExtraSettings& settings) {

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "detection/DetectionMask.h"
 #include "settings/AppSettings.h"
-#include "settings/basSettings.h"
 
-#include <bitset>
 #include <string>
 
 // The decisions behind the extended settings dialog, apart from its widgets: the detection mask
@@ -11,7 +10,7 @@
 
 // One bit per cell of the 16 x 12 grid over the picture, index row * kMaskColumns + column from
 // the top left; a set bit is a cell that detection ignores.
-using MaskCells = std::bitset<kMaskColumns * kMaskRows>;
+using MaskCells = DetectionMask::Cells;
 
 // The cells of a stored mask. Empty text, and text that is no usable mask, give no cell masked:
 // that is what detection makes of it as well.
