@@ -176,15 +176,8 @@ void appendFtpLog(const std::string& appPath, const std::string& local, const st
                 ch = ' ';
         return s;
     };
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
-    std::ofstream out(appPath + kFtpLogName, std::ios::binary | std::ios::app);
-    if (out)
-        out << when << '\t' << field(local) << '\t' << field(remote) << '\t'
-            << (error.empty() ? std::string("OK") : "NG: " + field(error)) << "\n";
+    AppendLogLine(appPath + kFtpLogName,
+                  {field(local), field(remote), error.empty() ? "OK" : "NG: " + field(error)});
 }
 
 // A hand-edited settings file can hold what the dialog refuses. Returns the first field that

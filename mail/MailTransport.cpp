@@ -1,6 +1,7 @@
 #include "mail/MailTransport.h"
 
 #include "mail/MailComposer.h"
+#include "settings/basCommon.h"
 
 #include <curl/curl.h>
 
@@ -485,16 +486,7 @@ void AppendMailLog(const std::string& logPath, const std::string& recipients,
             result += " " + r + ";";
         result.pop_back();
     }
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
-    std::ofstream out(logPath, std::ios::binary | std::ios::app);
-    if (!out)
-        return;
-    out << when << '\t' << oneLine(recipients) << '\t' << oneLine(subject) << '\t'
-        << oneLine(result) << "\n";
+    AppendLogLine(logPath, {oneLine(recipients), oneLine(subject), oneLine(result)});
 }
 
 std::vector<std::string> PasswordForms(const std::string& user, const std::string& password) {

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -138,4 +140,19 @@ std::string TrimSpaces(const std::string& text) {
         return std::string();
     size_t last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
+}
+
+void AppendLogLine(const std::string& path, const std::vector<std::string>& fields) {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &tm);
+    std::string line = when;
+    for (const std::string& field : fields)
+        line += '\t' + field;
+    line += '\n';
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (out)
+        out << line;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // 2 (the wide, NT-family value) on Linux. Asked once per run and cached.
 int32_t GetPlatformId();
@@ -24,6 +25,11 @@ std::string MediaDir();
 // caller decides what to do with the still-running process). Must be called on a thread that
 // runs a Qt event loop (the user-interface thread).
 bool WaitProcess(pid_t pid, int limitMs);
+
+// Appends one line to the log file at `path` (mail.log.txt, ftp.log.txt): the local time as
+// "YYYY/MM/DD hh:mm:ss", then `fields`, tab-separated, then LF. The caller keeps tabs and line
+// breaks out of the fields. A failed write is ignored: a log must never cost what it records.
+void AppendLogLine(const std::string& path, const std::vector<std::string>& fields);
 
 // Trims U+0020 spaces at both ends, nothing else (never tabs, line breaks or U+3000).
 std::string TrimSpaces(const std::string& text);
