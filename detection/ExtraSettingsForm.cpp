@@ -9,10 +9,8 @@ namespace {
 // A line break would split the command's line in the settings file, and a shell would run what
 // follows it as a command of its own. A tab is ordinary shell white space.
 bool hasControlCharacter(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return (u < 0x20 && u != '\t') || u == 0x7F;
-    });
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c != '\t' && IsControlCharacter(c); });
 }
 
 } // namespace

@@ -1,14 +1,9 @@
 #include "ftp/FtpHostForm.h"
 
+#include "settings/basCommon.h"
+
 #include <algorithm>
 #include <cctype>
-
-bool HasControlCharacter(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u < 0x20 || u == 0x7F;
-    });
-}
 
 namespace {
 

@@ -23,7 +23,3 @@ std::optional<FtpHostParts> ParseFtpHost(const std::string& text, std::string* w
 
 // "host" or "host port": the one form kept in the settings file and written after "open".
 std::string FtpHostStoredForm(const FtpHostParts& parts);
-
-// True when `text` holds a character below 0x20 or 0x7F. Such a character would end a script
-// line or an FTP command early and let the rest pass as a command of its own.
-bool HasControlCharacter(const std::string& text);

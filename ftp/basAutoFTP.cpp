@@ -172,7 +172,7 @@ void appendFtpLog(const std::string& appPath, const std::string& local, const st
                   const std::string& error) {
     auto field = [](std::string s) {
         for (char& ch : s)
-            if (HasControlCharacter(std::string(1, ch)))
+            if (IsControlCharacter(ch))
                 ch = ' ';
         return s;
     };

@@ -1,19 +1,10 @@
 #include "mail/MailAddressList.h"
 
+#include "settings/basCommon.h"
+
 #include <cstdio>
 
 namespace {
-
-bool isControl(unsigned char c) {
-    return c < 0x20 || c == 0x7f;
-}
-
-bool hasControl(const std::string& s) {
-    for (unsigned char c : s)
-        if (isControl(c))
-            return true;
-    return false;
-}
 
 std::string trimBlanks(const std::string& s) {
     size_t b = 0;
@@ -70,8 +61,8 @@ public:
             std::string name;
             for (const auto& w : m_words)
                 name += (name.empty() ? "" : " ") + w;
-            AddressProblem p =
-                hasControl(name) ? AddressProblem::ControlCharacter : CheckMailAddress(m_angle);
+            AddressProblem p = HasControlCharacter(name) ? AddressProblem::ControlCharacter
+                                                         : CheckMailAddress(m_angle);
             if (p != AddressProblem::None)
                 good = fail(p, raw);
             else
@@ -177,7 +168,7 @@ AddressListResult ParseAddressList(const std::string& text) {
 }
 
 AddressProblem CheckMailAddress(const std::string& address) {
-    if (hasControl(address))
+    if (HasControlCharacter(address))
         return AddressProblem::ControlCharacter;
     if (address.find(' ') != std::string::npos)
         return AddressProblem::Space;
@@ -242,7 +233,7 @@ std::string RecipientProblemMessage(const AddressListResult& result) {
         // Control bytes would be invisible in a message box: show them as \xNN.
         std::string shown;
         for (unsigned char c : result.badEntry) {
-            if (isControl(c)) {
+            if (IsControlCharacter(char(c))) {
                 char buf[8];
                 std::snprintf(buf, sizeof buf, "\\x%02X", c);
                 shown += buf;

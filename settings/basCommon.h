@@ -1,9 +1,20 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// A byte below 0x20, or 0x7F. In an FTP or SMTP command, a script line or a log line such a byte
+// would end the line early and let the rest pass as something of its own.
+inline bool IsControlCharacter(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+}
+inline bool HasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), IsControlCharacter);
+}
 
 // 2 (the wide, NT-family value) on Linux. Asked once per run and cached.
 int32_t GetPlatformId();

@@ -23,7 +23,7 @@ constexpr char kBodyExtraKey[] = "BODYX";
 std::string printable(std::string_view text) {
     std::string out;
     for (char c : text)
-        out.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+        out.push_back(IsControlCharacter(c) ? '?' : c);
     return out;
 }
 

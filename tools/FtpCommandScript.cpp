@@ -1,6 +1,7 @@
 #include "FtpCommandScript.h"
 
 #include "ftp/FtpHostForm.h"
+#include "settings/basCommon.h"
 
 #include <cctype>
 
