@@ -6,29 +6,22 @@
 #include "capture/frmVideoFormat.h"
 #include "capture/frmVideoSource.h"
 
-#include <QPointer>
+#include <QApplication>
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace {
 
-// Every capture window made and still alive; a handle is valid only while its window is.
-std::vector<QPointer<CaptureWindow>>& windows() {
-    static std::vector<QPointer<CaptureWindow>> list;
-    return list;
-}
-
+// A handle is valid only while its window lives. Qt already keeps the set of live widgets (in the
+// application object main() owns), so the handle is looked up there rather than in a table of
+// our own; the cast also refuses a window already being torn down to a plain QWidget.
 CaptureWindow* lookup(HCAPWND hwnd) {
     if (hwnd == 0)
         return nullptr;
-    auto& list = windows();
-    list.erase(std::remove_if(list.begin(), list.end(), [](auto& p) { return p.isNull(); }),
-               list.end());
-    for (auto& p : list)
-        if (reinterpret_cast<HCAPWND>(p.data()) == hwnd)
-            return p.data();
+    for (QWidget* w : QApplication::allWidgets())
+        if (reinterpret_cast<HCAPWND>(w) == hwnd)
+            return qobject_cast<CaptureWindow*>(w);
     return nullptr;
 }
 
@@ -40,8 +33,7 @@ HCAPWND capCreateCaptureWindowA(const char*, uint32_t, int x, int y, int width, 
     w->setGeometry(x, y, std::max(0, width), std::max(0, height));
     if (parent)
         w->show();
-    windows().emplace_back(w);
-    return reinterpret_cast<HCAPWND>(w);
+    return reinterpret_cast<HCAPWND>(static_cast<QWidget*>(w));
 }
 
 QWidget* capWindowWidget(HCAPWND hwnd) {
