@@ -1,5 +1,6 @@
 // The pawlinex program: loads the settings, then hands the run to the main window. Command-line
 // arguments are ignored.
+#include "capture/VideoSources.h"
 #include "detection/AlarmPortsLive.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
     AutoFtp ftp;
     StatusPanels panels;
     SystemClock clock;
-    const Services services{messages, mail, ftp, panels, clock};
+    VideoSourceList videoSources;
+    const Services services{messages, mail, ftp, panels, clock, videoSources};
     frmSw_Mail window(services);
 
     // Logging off, shutting down and Ctrl+C close the program like the close box does. The

@@ -84,10 +84,10 @@ int main(int argc, char** argv) {
 
     setenv("PAWLINEX_VIDEO_SOURCES", clip.c_str(), 1);
     setenv("PAWLINEX_HOME", dir.c_str(), 1);
-    RefreshVideoSources();
+    VideoSourceList sources;
     QWidget parent;
     parent.resize(640, 480);
-    HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 640, 480, &parent, 0);
+    HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 640, 480, &parent, 0, sources);
     if (!capDriverConnect(h, 0)) {
         std::fprintf(stderr, "the engine could not open the clip\n");
         return 1;

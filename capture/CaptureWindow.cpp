@@ -59,8 +59,8 @@ QImage SharedFrameImage(const SharedFrame& f) {
     return img;
 }
 
-CaptureWindow::CaptureWindow(QWidget* parent)
-    : QWidget(parent), m_engine(std::make_shared<CaptureEngine>()),
+CaptureWindow::CaptureWindow(VideoSourceList& sources, QWidget* parent)
+    : QWidget(parent), m_sources(sources), m_engine(std::make_shared<CaptureEngine>()),
       m_preFeeder(std::make_unique<PreAlarmFeeder>(*m_engine, m_preRing)),
       m_setup(defaultCaptureSetup()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -117,7 +117,7 @@ std::string CaptureWindow::audioSource() {
 bool CaptureWindow::connectDriver(int index) {
     if (m_recording || m_connecting)
         return false;
-    const auto& list = VideoSources();
+    const auto list = m_sources.entries();
     if (index < 0 || index >= static_cast<int>(list.size()))
         return false;
     std::string spec = list[static_cast<size_t>(index)].spec;
@@ -164,7 +164,7 @@ int CaptureWindow::connectedIndex() const {
         return -1;
     // The list may have been read again since (a camera plugged in): find the camera by what it
     // is, not by where it was.
-    const auto& list = VideoSources();
+    const auto list = m_sources.entries();
     if (m_connectedIndex >= 0 && m_connectedIndex < static_cast<int>(list.size()) &&
         list[static_cast<size_t>(m_connectedIndex)].spec == m_connectedSpec)
         return m_connectedIndex;

@@ -4,6 +4,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/PreAlarmFeeder.h"
 #include "capture/PreAlarmRing.h"
+#include "capture/VideoSources.h"
 #include "detection/CaptureRecords.h"
 
 #include <QElapsedTimer>
@@ -29,7 +30,8 @@ QImage SharedFrameImage(const SharedFrame& frame);
 class CaptureWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit CaptureWindow(QWidget* parent = nullptr);
+    // `sources` is the driver list the indexes refer to; it must outlive the window.
+    explicit CaptureWindow(VideoSourceList& sources, QWidget* parent = nullptr);
     ~CaptureWindow() override;
 
     CaptureEngine& engine() { return *m_engine; }
@@ -100,6 +102,7 @@ private:
     // The sound input of clips: PAWLINEX_AUDIO_SOURCE, or the default input (empty text).
     static std::string audioSource();
 
+    VideoSourceList& m_sources;
     std::shared_ptr<CaptureEngine> m_engine; // shared with a connect's worker
     bool m_connecting = false;
     std::unique_ptr<AviRecorder> m_recorder;

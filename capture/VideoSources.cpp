@@ -10,17 +10,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/videodev2.h>
-#include <mutex>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-namespace {
-
-std::mutex g_listMutex;
-std::vector<VideoSourceEntry> g_list;
-bool g_listRead = false;
-
-} // namespace
 
 std::string TruncateUtf8(const std::string& text, size_t maxBytes) {
     if (text.size() <= maxBytes)
@@ -124,19 +115,20 @@ std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,
     return out;
 }
 
-const std::vector<VideoSourceEntry>& RefreshVideoSources() {
-    std::lock_guard lock(g_listMutex);
+std::vector<VideoSourceEntry> VideoSourceList::refresh() {
     const char* env = std::getenv("PAWLINEX_VIDEO_SOURCES");
-    g_list = MergeVideoSources(env ? env : "", ReadSourcesSection(), ListV4l2Devices());
-    g_listRead = true;
-    return g_list;
+    auto list = MergeVideoSources(env ? env : "", ReadSourcesSection(), ListV4l2Devices());
+    std::lock_guard lock(m_mutex);
+    m_list = list;
+    m_read = true;
+    return list;
 }
 
-const std::vector<VideoSourceEntry>& VideoSources() {
+std::vector<VideoSourceEntry> VideoSourceList::entries() {
     {
-        std::lock_guard lock(g_listMutex);
-        if (g_listRead)
-            return g_list;
+        std::lock_guard lock(m_mutex);
+        if (m_read)
+            return m_list;
     }
-    return RefreshVideoSources();
+    return refresh();
 }

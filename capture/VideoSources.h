@@ -1,12 +1,13 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 // The numbered list of cameras the capture wrappers connect by index. Order: the sources the
 // person starting the program named in PAWLINEX_VIDEO_SOURCES, then the hand-edited [SOURCES]
 // section of pawlinex.ini (SOURCE0..SOURCE9), then the V4L2 capture devices in device-number
-// order; at most ten entries. The list is read once and kept until RefreshVideoSources().
+// order; at most ten entries. The list is read once and kept until it is refreshed.
 
 struct VideoSourceEntry {
     std::string spec;    // what the engine opens: "demo", "lavfi:GRAPH", a path, a URL, /dev/videoN
@@ -16,10 +17,21 @@ struct VideoSourceEntry {
 
 inline constexpr int kMaxVideoSources = 10;
 
-// The cached list (read on first use).
-const std::vector<VideoSourceEntry>& VideoSources();
-// Reads the list again (environment, settings file, devices).
-const std::vector<VideoSourceEntry>& RefreshVideoSources();
+// The list the driver dialog shows and the capture window connects by index: made once by
+// main() and handed to both, so that an index means the same camera to each. Copies go out, so
+// a refresh never changes a list someone is still reading.
+class VideoSourceList {
+public:
+    // The list as last read (read now on first use).
+    std::vector<VideoSourceEntry> entries();
+    // Reads the list again (environment, settings file, devices).
+    std::vector<VideoSourceEntry> refresh();
+
+private:
+    std::mutex m_mutex;
+    std::vector<VideoSourceEntry> m_list;
+    bool m_read = false;
+};
 
 // Builds the list from its three parts; the pure core of the listing.
 std::vector<VideoSourceEntry> MergeVideoSources(const std::string& envValue,

@@ -28,8 +28,8 @@ CaptureWindow* lookup(HCAPWND hwnd) {
 } // namespace
 
 HCAPWND capCreateCaptureWindowA(const char*, uint32_t, int x, int y, int width, int height,
-                                QWidget* parent, int) {
-    auto* w = new CaptureWindow(parent);
+                                QWidget* parent, int, VideoSourceList& sources) {
+    auto* w = new CaptureWindow(sources, parent);
     w->setGeometry(x, y, std::max(0, width), std::max(0, height));
     if (parent)
         w->show();
@@ -44,10 +44,11 @@ CaptureWindow* capWindow(HCAPWND hwnd) {
     return lookup(hwnd);
 }
 
-bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& version) {
+bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& version,
+                              VideoSourceList& sources) {
     // Enumeration always starts at 0: read the list afresh there, so a camera plugged in since
     // start-up shows up in the driver dialog.
-    const auto& list = index == 0 ? RefreshVideoSources() : VideoSources();
+    const auto list = index == 0 ? sources.refresh() : sources.entries();
     if (index < 0 || index >= static_cast<int>(list.size()))
         return false;
     const auto& e = list[static_cast<size_t>(index)];

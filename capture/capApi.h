@@ -15,21 +15,23 @@
 class QWidget;
 class CaptureWindow;
 class MessageBoxes;
+class VideoSourceList;
 
 using HCAPWND = std::uintptr_t; // 0 = no window
 
-// Creates the preview widget as a child of `parent` at (x, y) with the given size. Returns 0
-// when it cannot be made.
+// Creates the preview widget as a child of `parent` at (x, y) with the given size, connecting
+// by index into `sources` (which must outlive it). Returns 0 when it cannot be made.
 HCAPWND capCreateCaptureWindowA(const char* name, uint32_t style, int x, int y, int width,
-                                int height, QWidget* parent, int id);
+                                int height, QWidget* parent, int id, VideoSourceList& sources);
 // The widget behind a handle (nullptr for an invalid one); used to size it.
 QWidget* capWindowWidget(HCAPWND hwnd);
 // The same as a CaptureWindow, for its signals (recordingProgress, recordingStarted/Finished).
 CaptureWindow* capWindow(HCAPWND hwnd);
 
 // Driver list: PAWLINEX_VIDEO_SOURCES, then [SOURCES] of pawlinex.ini, then V4L2 devices, at
-// most ten. Returns false when there is no source at `index`.
-bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& version);
+// most ten, as kept in `sources`. Returns false when there is no source at `index`.
+bool capGetDriverDescriptionA(int16_t index, std::string& name, std::string& version,
+                              VideoSourceList& sources);
 
 bool capDriverConnect(HCAPWND hwnd, int index); // opens the new source before letting go of the old
 bool capDriverDisconnect(HCAPWND hwnd);

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-frmSelect::frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> resizeCaptureWindow,
-                     QWidget* parent)
+frmSelect::frmSelect(HCAPWND hwnd, VideoSourceList& sources, bool& skipNextCompare,
+                     std::function<void()> resizeCaptureWindow, QWidget* parent)
     : QDialog(parent), m_hwnd(hwnd), m_skipNextCompare(skipNextCompare),
       m_resize(std::move(resizeCaptureWindow)) {
     setObjectName("frmSelect");
@@ -42,7 +42,7 @@ frmSelect::frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> 
 
     // The position in the list is the index to connect, so nothing may be skipped or sorted.
     std::string name, version;
-    for (int16_t i = 0; capGetDriverDescriptionA(i, name, version); ++i)
+    for (int16_t i = 0; capGetDriverDescriptionA(i, name, version, sources); ++i)
         cmboSource->addItem(QString::fromStdString(TrimSpaces(name)));
     cmboSource->setCurrentIndex(-1);
 

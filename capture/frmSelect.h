@@ -17,8 +17,9 @@ class frmSelect : public QDialog {
 public:
     // A successful connect sets `skipNextCompare` (the capture form's) and calls
     // `resizeCaptureWindow` (the capture form refits its capture window to the new picture).
-    frmSelect(HCAPWND hwnd, bool& skipNextCompare, std::function<void()> resizeCaptureWindow,
-              QWidget* parent = nullptr);
+    // `sources` is the capture window's driver list.
+    frmSelect(HCAPWND hwnd, VideoSourceList& sources, bool& skipNextCompare,
+              std::function<void()> resizeCaptureWindow, QWidget* parent = nullptr);
 
 private:
     QLabel* lblDriver;

@@ -221,7 +221,7 @@ void frmSw_Mail::RunDriverSelection() {
         // The dialog connects the chosen driver itself and has the capture window refitted to
         // the new picture. Panel 3 keeps its text until the next format command.
         frmSelect dialog(
-            m_camera->hCapWnd, m_camera->SkipNextCompare,
+            m_camera->hCapWnd, m_services.videoSources, m_camera->SkipNextCompare,
             [this] {
                 if (m_camera)
                     m_camera->ResizeCaptureWindow(m_camera->hCapWnd);

@@ -40,7 +40,8 @@ bool frmSw_Mail::Start() {
     cameraSubWindow->showMaximized();
     showCentred();
 
-    m_camera->hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0);
+    m_camera->hCapWnd = capCreateCaptureWindowA("", kWsChildVisible, 0, 0, 160, 120, m_camera, 0,
+                                                m_services.videoSources);
     watchActionProgress();
 
     // The first source that accepts is the camera; the rest are not even tried. Each may take

@@ -109,12 +109,13 @@ TEST(VideoSources, RefreshReadsEnvironmentAndSettingsFileAgain) {
                         "SOURCE0=lavfi:color=c=blue\r\nSOURCE1=\r\n");
     setenv("PAWLINEX_HOME", std::filesystem::path(ini).parent_path().c_str(), 1);
     setenv("PAWLINEX_VIDEO_SOURCES", "demo", 1);
-    auto first = specs(RefreshVideoSources());
+    VideoSourceList sources;
+    auto first = specs(sources.refresh());
     ASSERT_GE(first.size(), 3u);
     EXPECT_EQ(first[0], "demo");
     EXPECT_EQ(first[1], "lavfi:color=c=blue");
     EXPECT_EQ(first[2], "/data/b.mp4");
     setenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=red", 1);
-    EXPECT_EQ(specs(VideoSources()), first) << "the list is kept until refreshed";
-    EXPECT_EQ(RefreshVideoSources().at(0).spec, "lavfi:color=c=red");
+    EXPECT_EQ(specs(sources.entries()), first) << "the list is kept until refreshed";
+    EXPECT_EQ(sources.refresh().at(0).spec, "lavfi:color=c=red");
 }

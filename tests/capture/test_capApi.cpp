@@ -31,6 +31,7 @@ class TestCapApi : public QObject {
 
     std::filesystem::path m_dir;
     QWidget* m_parent = nullptr;
+    VideoSourceList m_sources;
     HCAPWND m_hwnd = 0;
 
     CAPTUREPARMS clipSetup(uint32_t seconds, bool audio) {
@@ -52,10 +53,10 @@ private slots:
         qputenv("PAWLINEX_HOME", QByteArray::fromStdString(m_dir.string()));
         qputenv("PAWLINEX_VIDEO_SOURCES", kSources);
         qputenv("PAWLINEX_AUDIO_SOURCE", "lavfi:sine=frequency=440");
-        RefreshVideoSources();
+        m_sources.refresh();
         m_parent = new QWidget;
         m_parent->resize(320, 240);
-        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0);
+        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0, m_sources);
         QVERIFY(m_hwnd != 0);
         QVERIFY(capWindowWidget(m_hwnd) != nullptr);
         QCOMPARE(capWindowWidget(m_hwnd)->size(), QSize(160, 120));
@@ -69,7 +70,7 @@ private slots:
 
     void invalidHandleMakesEveryWrapperFail() {
         auto* orphanParent = new QWidget;
-        HCAPWND gone = capCreateCaptureWindowA("", 0, 0, 0, 10, 10, orphanParent, 0);
+        HCAPWND gone = capCreateCaptureWindowA("", 0, 0, 0, 10, 10, orphanParent, 0, m_sources);
         delete orphanParent;
         for (HCAPWND h : {HCAPWND(0), HCAPWND(12345), gone}) {
             CAPDRIVERCAPS caps{};
@@ -104,10 +105,10 @@ private slots:
     void driverListAndConnectFailuresKeepTheCamera() {
         std::string name, version;
         int count = 0;
-        while (capGetDriverDescriptionA(int16_t(count), name, version))
+        while (capGetDriverDescriptionA(int16_t(count), name, version, m_sources))
             ++count;
         QCOMPARE(count, 3);
-        QVERIFY(capGetDriverDescriptionA(1, name, version));
+        QVERIFY(capGetDriverDescriptionA(1, name, version, m_sources));
         QVERIFY(QString::fromStdString(name).contains("0x336699"));
 
         QVERIFY(capDriverConnect(m_hwnd, 1));
@@ -137,9 +138,9 @@ private slots:
     void disconnectEndsAConnectThatHangs() {
         TricklingHttpServer camera;
         qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray::fromStdString(camera.url()));
-        RefreshVideoSources();
+        m_sources.refresh();
         auto* parent = new QWidget;
-        const HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
+        const HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0, m_sources);
         bool connecting = false, heardWhileConnecting = false;
         QElapsedTimer sinceDisconnect;
         QTimer::singleShot(300, [&] {
@@ -156,7 +157,7 @@ private slots:
         QVERIFY(!capWindow(h)->connected());
         delete parent;
         qputenv("PAWLINEX_VIDEO_SOURCES", kSources);
-        RefreshVideoSources();
+        m_sources.refresh();
     }
 
     void grabHandsOverTheFrameOnceWithoutTheClipboard() {
@@ -372,7 +373,7 @@ private slots:
 
     void windowClosedDuringRecordingStillLeavesAPlayableFile() {
         auto* parent = new QWidget;
-        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 64, 48, parent, 0);
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 64, 48, parent, 0, m_sources);
         QVERIFY(capDriverConnect(h, 2));
         auto path = (m_dir / "avi" / "window-gone.AVI").string();
         CAPTUREPARMS p{};
@@ -458,7 +459,7 @@ private slots:
 
     void setupDefaultsAndShortBlocks() {
         auto* parent = new QWidget;
-        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0, m_sources);
         CAPTUREPARMS p;
         std::memset(&p, 0xAB, sizeof p);
         QVERIFY(capCaptureGetSetup(h, &p, sizeof p));

@@ -43,6 +43,7 @@ int frameWidth(HCAPWND h) {
 class TestFrmSelect : public QObject {
     Q_OBJECT
     QWidget* m_parent = nullptr;
+    VideoSourceList m_sources;
     HCAPWND m_hwnd = 0;
     int m_resizes = 0;
     bool m_skipNextCompare = false; // the capture form's, for the dialogs without one
@@ -51,16 +52,16 @@ private slots:
     void init() {
         qputenv("PAWLINEX_HOME", QByteArray::fromStdString(TempDir("frmselect").string()));
         qputenv("PAWLINEX_VIDEO_SOURCES", kThree);
-        RefreshVideoSources();
+        m_sources.refresh();
         m_parent = new QWidget;
-        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0);
+        m_hwnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, m_parent, 0, m_sources);
         QVERIFY(capDriverConnect(m_hwnd, 1));
         m_resizes = 0;
     }
     void cleanup() { delete m_parent; }
 
     void listsEveryDriverAndPreselectsTheConnectedOne() {
-        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_sources, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ選択"));
         QCOMPARE(dlg.findChild<QLabel*>("lblDriver")->text(), QStringLiteral("ﾄﾞﾗｲﾊﾞｰ一覧"));
         QCOMPARE(dlg.findChild<QPushButton*>("cmdSelect")->text(), QStringLiteral("OK"));
@@ -69,7 +70,7 @@ private slots:
         QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->currentIndex(), 1);
         std::string name, version;
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(capGetDriverDescriptionA(int16_t(i), name, version));
+            QVERIFY(capGetDriverDescriptionA(int16_t(i), name, version, m_sources));
             QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->itemText(i),
                      QString::fromStdString(name));
         }
@@ -77,7 +78,7 @@ private slots:
     }
 
     void okConnectsTheChosenDriverThenRefits() {
-        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] {
+        frmSelect dlg(m_hwnd, m_sources, m_skipNextCompare, [this] {
             ++m_resizes;
             // The new camera is already connected when the window is refitted.
             QCOMPARE(frameWidth(m_hwnd), 96);
@@ -89,7 +90,7 @@ private slots:
         QCOMPARE(m_resizes, 1);
 
         // Choosing the connected driver again connects it again and refits.
-        frmSelect again(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
+        frmSelect again(m_hwnd, m_sources, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(again.findChild<QComboBox*>("cmboSource")->currentIndex(), 2);
         QTest::mouseClick(again.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 2u);
@@ -97,7 +98,7 @@ private slots:
     }
 
     void cancelChangesNothing() {
-        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_sources, m_skipNextCompare, [this] { ++m_resizes; });
         dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(0);
         QTest::mouseClick(dlg.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -108,7 +109,7 @@ private slots:
 
     void refusingDriverClosesTheDialogAndKeepsTheCamera() {
         qputenv("PAWLINEX_VIDEO_SOURCES", QByteArray(kThree) + ";/nonexistent/camera.avi");
-        frmSelect dlg(m_hwnd, m_skipNextCompare, [this] { ++m_resizes; });
+        frmSelect dlg(m_hwnd, m_sources, m_skipNextCompare, [this] { ++m_resizes; });
         QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->count(),
                  4); // listing starts afresh at index 0
         dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(3);
@@ -122,8 +123,8 @@ private slots:
     void emptyListOnlyCloses() {
         qputenv("PAWLINEX_VIDEO_SOURCES", "");
         auto* parent = new QWidget;
-        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0);
-        frmSelect dlg(h, m_skipNextCompare, [this] { ++m_resizes; });
+        HCAPWND h = capCreateCaptureWindowA("", 0, 0, 0, 16, 16, parent, 0, m_sources);
+        frmSelect dlg(h, m_sources, m_skipNextCompare, [this] { ++m_resizes; });
         // Devices may exist on the machine; without any, the list is empty and nothing happens.
         if (dlg.findChild<QComboBox*>("cmboSource")->count() == 0) {
             QCOMPARE(dlg.findChild<QComboBox*>("cmboSource")->currentIndex(), -1);
@@ -138,7 +139,7 @@ private slots:
     void switchingCameraRaisesNoAlarm() {
         qputenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=black:s=64x48:r=15,format=rgb24;"
                                           "lavfi:color=c=white:s=64x48:r=15,format=rgb24");
-        RefreshVideoSources();
+        m_sources.refresh();
         QVERIFY(capDriverConnect(m_hwnd, 0));
         AppSettings = AppSettingsRecord{};
         AppSettings.Com.Timer = 1;
@@ -149,7 +150,7 @@ private slots:
         cam.hCapWnd = m_hwnd; // the tick grabs from the program's capture window
         cam.startTimer1();
         cam.Timer1_Timer();
-        frmSelect dlg(m_hwnd, cam.SkipNextCompare, {});
+        frmSelect dlg(m_hwnd, m_sources, cam.SkipNextCompare, {});
         dlg.findChild<QComboBox*>("cmboSource")->setCurrentIndex(1);
         QTest::mouseClick(dlg.findChild<QPushButton*>("cmdSelect"), Qt::LeftButton);
         QCOMPARE(connectedIndex(m_hwnd), 1u);

@@ -2,8 +2,9 @@
 
 // The services a window under test is built with: the test's own message boxes (or boxes that
 // answer nothing), the real mail client and the real FTP runner, which reach no server unless the
-// test starts one, and the system clock.
+// test starts one, the system clock and the real camera list.
 
+#include "capture/VideoSources.h"
 #include "detection/AlarmPortsLive.h"
 #include "ftp/basAutoFTP.h"
 #include "mail/MailSender.h"
@@ -14,14 +15,16 @@
 
 class TestServices {
 public:
-    TestServices() : services{m_ignored, mail, ftp, panels, clock} {}
-    explicit TestServices(MessageBoxes& boxes) : services{boxes, mail, ftp, panels, clock} {}
+    TestServices() : services{m_ignored, mail, ftp, panels, clock, videoSources} {}
+    explicit TestServices(MessageBoxes& boxes)
+        : services{boxes, mail, ftp, panels, clock, videoSources} {}
 
     CurlMailTransport mailTransport;
     MailSender mail{mailTransport};
     AutoFtp ftp;
     StatusPanels panels;
     SystemClock clock;
+    VideoSourceList videoSources;
     Services services;
 
 private:

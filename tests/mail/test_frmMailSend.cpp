@@ -361,10 +361,10 @@ private slots:
     void drawImageTakesTheCurrentFrame() {
         Fixture f;
         setenv("PAWLINEX_VIDEO_SOURCES", "lavfi:color=c=red:s=64x48:r=15,format=rgb24", 1);
-        RefreshVideoSources();
+        VideoSourceList sources;
         QWidget host;
         host.resize(160, 120);
-        const HCAPWND hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0);
+        const HCAPWND hCapWnd = capCreateCaptureWindowA("", 0, 0, 0, 160, 120, &host, 0, sources);
         QVERIFY(hCapWnd != HCAPWND(0));
         QVERIFY(capDriverConnect(hCapWnd, 0));
         frmMailSend d(f.boxes, f.sender);

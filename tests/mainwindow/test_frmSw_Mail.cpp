@@ -63,7 +63,7 @@ class TestFrmSwMail : public QObject {
     bool makeWindow(const QByteArray& settings, const char* sources) {
         WriteFile(iniPath(), settings);
         qputenv("PAWLINEX_VIDEO_SOURCES", sources);
-        RefreshVideoSources();
+        m_services.videoSources.refresh();
         if (!LoadSettings())
             return false;
         m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] {

@@ -67,7 +67,7 @@ class TestFrmSwMailCommands : public QObject {
     bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n") {
         WriteFile(m_home->filePath("pawlinex.ini"), settings);
         qputenv("PAWLINEX_VIDEO_SOURCES", kCamera);
-        RefreshVideoSources();
+        m_services.videoSources.refresh();
         if (!LoadSettings())
             return false;
         m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] { ++m_endCalls; });
