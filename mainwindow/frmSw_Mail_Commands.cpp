@@ -171,7 +171,8 @@ bool frmSw_Mail::openUrl(const QUrl& url) {
 void frmSw_Mail::RunSoundSettings() {
     sPauseDetection();
     {
-        frmSound dialog(m_services.panels, this);
+        BasSoundPlayer player;
+        frmSound dialog(m_services.panels, player, this);
         runDialog(dialog);
     }
     sResumeDetection();

@@ -28,28 +28,33 @@ struct FileStamp {
     time_t mtime = 0;
 };
 
-// Everything below is kept for the whole run and never destroyed: a static's destructor would
-// run after SDL may already have gone at exit, or while a decoding thread still holds it.
+enum class Output { Untried, Open, Unavailable };
+
+// The one piece of process-wide state of the sound code, and it has to be: SDL_mixer has a
+// single audio output and a single channel table per process, and a device here is a chunk on
+// one of those channels, so a second owner could only fight this one over opening and closing
+// the output and over the channels. The decoding threads are detached and may outlive whoever
+// started them, so the table must outlive them too: it is made on first use and never
+// destroyed (a static's destructor would run after SDL may already have gone at exit).
 // SoundCloseAll releases the chunks for an orderly end.
 struct Registry {
-    // Guards the maps and the count: the decoding threads hand their chunks over under it.
+    // Guards everything below: the decoding threads hand their chunks over under it.
     std::mutex mutex;
     std::condition_variable loadEnded;
     int loading = 0;
     std::map<std::string, DevicePtr> devices;
     std::map<std::string, FileStamp> failedLoads;
+    Output output = Output::Untried;
 };
 Registry& registry() {
     static auto* r = new Registry;
     return *r;
 }
 
-enum class Output { Untried, Open, Unavailable };
-Output output = Output::Untried; // user-interface thread only
-
 // Opens the audio output once. A machine without a sound card keeps running silently; the
-// attempt is not repeated every 100 ms.
+// attempt is not repeated every 100 ms. Caller holds the registry's lock.
 bool audioReady() {
+    Output& output = registry().output;
     if (output == Output::Untried) {
         output = Output::Unavailable;
         // The program handles SIGINT and SIGTERM itself (its close sequence); SDL must not
@@ -225,11 +230,10 @@ void SoundCloseAll() {
     // The output goes only after every decoding thread has let go of the mixer.
     r.loadEnded.wait(lock, [&] { return r.loading == 0; });
     r.failedLoads.clear();
-    lock.unlock();
-    if (output == Output::Open) {
+    if (r.output == Output::Open) {
         Mix_CloseAudio();
         Mix_Quit();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
-    output = Output::Untried;
+    r.output = Output::Untried;
 }

@@ -13,19 +13,17 @@
 #include <QStyle>
 #include <QTimer>
 
-namespace {
-
-class BasSoundPlayer final : public SoundTestPlayer {
-public:
-    void play(const std::string& path) override { SoundPlay(path); }
-    void close(const std::string& path) override { SoundClose(path); }
-    std::string mode(const std::string& path) override { return SoundMode(path); }
-};
-
-BasSoundPlayer& LivePlayer() {
-    static BasSoundPlayer player;
-    return player;
+void BasSoundPlayer::play(const std::string& path) {
+    SoundPlay(path);
 }
+void BasSoundPlayer::close(const std::string& path) {
+    SoundClose(path);
+}
+std::string BasSoundPlayer::mode(const std::string& path) {
+    return SoundMode(path);
+}
+
+namespace {
 
 constexpr int P(int twips) {
     return twips / 15;
@@ -33,7 +31,8 @@ constexpr int P(int twips) {
 
 } // namespace
 
-frmSound::frmSound(StatusPanels& panels, QWidget* parent) : QDialog(parent), m_panels(panels) {
+frmSound::frmSound(StatusPanels& panels, SoundTestPlayer& player, QWidget* parent)
+    : QDialog(parent), m_panels(panels), m_player(player) {
     setObjectName(QStringLiteral("frmSound"));
     setWindowTitle(QStringLiteral("ｻｳﾝﾄﾞ設定"));
     setFixedSize(P(4200), P(1500));
@@ -81,14 +80,6 @@ frmSound::frmSound(StatusPanels& panels, QWidget* parent) : QDialog(parent), m_p
     m_cmbSound->setCurrentIndex(index);
 
     m_timer1->start();
-}
-
-void frmSound::setPlayer(SoundTestPlayer* p) {
-    m_player = p;
-}
-
-SoundTestPlayer& frmSound::player() {
-    return m_player ? *m_player : LivePlayer();
 }
 
 static std::string SelectedPath(const std::string& mediaDir, const QComboBox* box) {

@@ -17,17 +17,23 @@ public:
     virtual std::string mode(const std::string& path) = 0;
 };
 
+// The test sound through basSound's devices.
+class BasSoundPlayer final : public SoundTestPlayer {
+public:
+    void play(const std::string& path) override;
+    void close(const std::string& path) override;
+    std::string mode(const std::string& path) override;
+};
+
 // Warning-sound choice: the files of the media folder, a test toggle, OK stores SOUND and its
 // path, saves the settings and shows the choice in status panel 4. Cancel changes nothing and
 // leaves a test sound playing.
 class frmSound : public QDialog {
     Q_OBJECT
 public:
-    // OK shows the chosen sound on panel 4 of `panels`, which must outlive the dialog.
-    explicit frmSound(StatusPanels& panels, QWidget* parent = nullptr);
-
-    // Test seam; nullptr restores basSound. Must outlive the dialog.
-    void setPlayer(SoundTestPlayer* player);
+    // OK shows the chosen sound on panel 4 of `panels`; the test button plays through `player`.
+    // Both must outlive the dialog.
+    frmSound(StatusPanels& panels, SoundTestPlayer& player, QWidget* parent = nullptr);
 
     QComboBox* cmbSound() const { return m_cmbSound; }
     QPushButton* cmdTest() const { return m_cmdTest; }
@@ -42,7 +48,7 @@ private:
     void cmdTest_Click();
     void bcmdOK_Click();
     void Timer1_Timer();
-    SoundTestPlayer& player();
+    SoundTestPlayer& player() { return m_player; }
 
     std::string m_mediaDir;
     std::string m_testPath;
@@ -51,5 +57,5 @@ private:
     QPushButton* m_bcmdOK = nullptr;
     QPushButton* m_bcmdCancel = nullptr;
     QTimer* m_timer1 = nullptr;
-    SoundTestPlayer* m_player = nullptr;
+    SoundTestPlayer& m_player;
 };

@@ -71,7 +71,8 @@ private slots:
     // "(無し)" first, then the folder's files alphabetically; the stored name is selected.
     void listsFilesAndSelectsStoredSound() {
         AppSettings.Com.Sound = "complete.oga";
-        frmSound dlg(panels);
+        FakePlayer fake;
+        frmSound dlg(panels, fake);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("ｻｳﾝﾄﾞ設定"));
         QComboBox* box = dlg.cmbSound();
         QCOMPARE(box->count(), 5);
@@ -86,15 +87,15 @@ private slots:
 
     void missingStoredSoundSelectsNone() {
         AppSettings.Com.Sound = "gone.wav";
-        frmSound dlg(panels);
+        FakePlayer fake;
+        frmSound dlg(panels, fake);
         QCOMPARE(dlg.cmbSound()->currentIndex(), 0);
     }
 
     // Play, silence while playing, replay after it finished, and a new selection.
     void testButtonToggles() {
-        frmSound dlg(panels);
         FakePlayer fake;
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         dlg.cmbSound()->setCurrentIndex(2); // bell.oga
         const std::string bell = dir + "bell.oga";
 
@@ -124,9 +125,8 @@ private slots:
     }
 
     void noneSelectedPlaysNothing() {
-        frmSound dlg(panels);
         FakePlayer fake;
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         dlg.cmdTest()->click();
         QCOMPARE(fake.calls, std::vector<std::string>{"play "});
         QVERIFY(dlg.TestPath().empty());
@@ -134,9 +134,8 @@ private slots:
 
     // The one-shot check after 630 ms closes a test sound that has already finished.
     void oneShotTimerClosesFinishedSound() {
-        frmSound dlg(panels);
         FakePlayer fake;
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         QVERIFY(dlg.Timer1()->isActive());
         QCOMPARE(dlg.Timer1()->interval(), 630);
         dlg.cmbSound()->setCurrentIndex(2);
@@ -149,10 +148,9 @@ private slots:
 
     void okWithFileStoresNameAndPath() {
         AppSettings.Com.SoundPath = dir + "Alarm.wav";
-        frmSound dlg(panels);
         FakePlayer fake;
         fake.modes[dir + "Alarm.wav"] = "PLAYING"; // the alarm sound is still going
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         dlg.cmbSound()->setCurrentIndex(4);
         dlg.bcmdOK()->click();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -167,9 +165,8 @@ private slots:
     void okWithNoneEmptiesTheSound() {
         AppSettings.Com.Sound = "bell.oga";
         AppSettings.Com.SoundPath = dir + "bell.oga";
-        frmSound dlg(panels);
         FakePlayer fake;
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         dlg.cmbSound()->setCurrentIndex(0);
         dlg.bcmdOK()->click();
         QVERIFY(AppSettings.Com.Sound.empty());
@@ -182,9 +179,8 @@ private slots:
 
     void cancelChangesNothing() {
         AppSettings.Com.Sound = "bell.oga";
-        frmSound dlg(panels);
         FakePlayer fake;
-        dlg.setPlayer(&fake);
+        frmSound dlg(panels, fake);
         dlg.cmbSound()->setCurrentIndex(1);
         dlg.cmdTest()->click();
         dlg.bcmdCancel()->click();
