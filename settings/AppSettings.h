@@ -64,12 +64,21 @@ struct ExtraSettings {
     std::string OnAlarm; // ONALARM: command line started at every alarm
 };
 
+// How the last load or save of pawlinex.ini went; never written to the file itself.
+struct SettingsFileState {
+    std::string LastError; // the reason of the last failure, in one line
+    // Set while the last load failed: a save then would replace the user's file with a
+    // half-loaded record, so it is refused until a load succeeds.
+    bool LoadFailed = false;
+};
+
 struct AppSettingsRecord {
     ComSettings Com;
     MailSettings Mail;
     std::array<MailTrigger, 4> Trg;
     FtpSettings Ftp;
     ExtraSettings Extra;
+    SettingsFileState File;
 };
 
 // Program-wide instance, zero-filled at start, filled once by LoadSettings. Owned by the

@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string g_lastError;
-// Set while the last load failed: a save then would replace the user's file with a half-loaded
-// record, so it is refused until a load succeeds.
-bool g_loadFailed = false;
-
 constexpr char kBodyExtraKey[] = "BODYX";
 
 std::string printable(std::string_view text) {
@@ -144,8 +139,9 @@ public:
             return true;
         if (parseNumber(value, target))
             return true;
-        g_lastError = "Settings file " + SettingsFilePath() + ": [" + section + "] " + key + "=" +
-                      printable(value) + " is not a number from -32768 to 32767";
+        AppSettings.File.LastError = "Settings file " + SettingsFilePath() + ": [" + section +
+                                     "] " + key + "=" + printable(value) +
+                                     " is not a number from -32768 to 32767";
         return false;
     }
 
@@ -421,33 +417,32 @@ std::string SettingsFilePath() {
 }
 
 std::string LastSettingsError() {
-    return g_lastError;
+    return AppSettings.File.LastError;
 }
 
 bool LoadSettings() {
-    g_lastError.clear();
     AppSettings = AppSettingsRecord{};
     ProfileFile file;
     const std::string path = SettingsFilePath();
     std::string error;
     if (file.load(path, &error) == ProfileFile::LoadResult::Unreadable) {
-        g_lastError = "Settings file " + path + " " + error;
-        g_loadFailed = true;
+        AppSettings.File.LastError = "Settings file " + path + " " + error;
+        AppSettings.File.LoadFailed = true;
         return false;
     }
-    g_loadFailed = !loadInto(file);
-    return !g_loadFailed;
+    AppSettings.File.LoadFailed = !loadInto(file);
+    return !AppSettings.File.LoadFailed;
 }
 
 bool SaveSettings() {
     const std::string path = SettingsFilePath();
     // Nobody else looks at the result, so the reason goes to standard error as well.
     auto fail = [](std::string why) {
-        g_lastError = std::move(why);
-        std::fprintf(stderr, "%s\n", g_lastError.c_str());
+        AppSettings.File.LastError = std::move(why);
+        std::fprintf(stderr, "%s\n", AppSettings.File.LastError.c_str());
         return false;
     };
-    if (g_loadFailed)
+    if (AppSettings.File.LoadFailed)
         return fail("Settings file " + path + " was not loaded; not overwriting it");
     ProfileFile file;
     std::string error;
