@@ -70,7 +70,3 @@ bool ThresholdKeyAccepted(char32_t code) {
 std::string ResolutionPanelText(uint32_t width, uint32_t height) {
     return "解像度: " + std::to_string(width) + "×" + std::to_string(height);
 }
-
-std::string SoundPanelText(const std::string& sound) {
-    return sound.empty() ? std::string("警告音: なし") : "警告音: " + sound;
-}

@@ -21,4 +21,3 @@ bool ThresholdKeyAccepted(char32_t code);
 
 // Status panel texts.
 std::string ResolutionPanelText(uint32_t width, uint32_t height); // "解像度: 320×240"
-std::string SoundPanelText(const std::string& sound); // "警告音: ..." / "警告音: なし"

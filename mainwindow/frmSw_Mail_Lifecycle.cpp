@@ -13,6 +13,7 @@
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
+#include "sound/SoundTexts.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 #include "sound/frmSound.h"
 
-#include "mainwindow/MainWindowTexts.h"
 #include "settings/AppSettings.h"
 #include "settings/StatusPanels.h"
 #include "settings/basCommon.h"
 #include "settings/basSettings.h"
+#include "sound/SoundTexts.h"
 #include "sound/basSound.h"
 
 #include <QComboBox>

@@ -1,5 +1,6 @@
 // The main window's fixed texts and the threshold rules, without widgets.
 #include "mainwindow/MainWindowTexts.h"
+#include "sound/SoundTexts.h"
 
 #include <gtest/gtest.h>
 
