@@ -66,11 +66,12 @@ void BM_Tick(benchmark::State& state) {
     QuietHost host;
     ScopePanel scope;
     TestServices services;
-    frm_Camera cam(&host, &scope, services.services);
     AlternatingSource source;
     SilentSound sound;
-    cam.setFrameSource(&source);
-    cam.setAlarmSound(&sound);
+    CameraStandIns standIns;
+    standIns.frames = &source;
+    standIns.sound = &sound;
+    frm_Camera cam(&host, &scope, services.services, nullptr, standIns);
     for (auto _ : state) {
         cam.startTimer1();
         cam.Timer1_Timer();

@@ -75,11 +75,23 @@ struct frm_Camera::Live {
     AlarmCommand command;
 };
 
-frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent)
+frm_Camera::frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services, QWidget* parent,
+                       const CameraStandIns& standIns)
     : QWidget(parent), m_host(host), m_scope(scope), m_panels(services.panels),
-      m_live(std::make_unique<Live>(services, hCapWnd)) {
+      m_live(std::make_unique<Live>(services, hCapWnd)),
+      m_frameSource(standIns.frames ? *standIns.frames : m_live->frames),
+      m_sound(standIns.sound ? *standIns.sound : m_live->sound),
+      m_clock(standIns.clock ? *standIns.clock : m_live->clock),
+      m_programFolder(standIns.programFolder) {
     setObjectName(QStringLiteral("frm_Camera"));
-    setAlarmPorts({});
+    const AlarmActionPorts& ports = standIns.ports;
+    m_ports.recorder = ports.recorder ? ports.recorder : &m_live->recorder;
+    m_ports.uploader = ports.uploader ? ports.uploader : &m_live->uploader;
+    m_ports.mailer = ports.mailer ? ports.mailer : &m_live->mailer;
+    m_ports.pictures = ports.pictures ? ports.pictures : &m_live->pictures;
+    m_ports.clock = ports.clock ? ports.clock : &m_live->clock;
+    m_ports.disk = ports.disk ? ports.disk : &m_live->disk;
+    m_ports.command = ports.command ? ports.command : &m_live->command;
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     connect(Timer1, &QTimer::timeout, this, &frm_Camera::Timer1_Timer);
@@ -114,40 +126,6 @@ void frm_Camera::ResizeCaptureWindow(HCAPWND lwnd) {
 void frm_Camera::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ResizeCaptureWindow(hCapWnd);
-}
-
-void frm_Camera::setFrameSource(FrameSource* source) {
-    m_frameSource = source;
-}
-
-void frm_Camera::setAlarmPorts(const AlarmActionPorts& ports) {
-    m_ports.recorder = ports.recorder ? ports.recorder : &m_live->recorder;
-    m_ports.uploader = ports.uploader ? ports.uploader : &m_live->uploader;
-    m_ports.mailer = ports.mailer ? ports.mailer : &m_live->mailer;
-    m_ports.pictures = ports.pictures ? ports.pictures : &m_live->pictures;
-    m_ports.clock = ports.clock ? ports.clock : &m_live->clock;
-    m_ports.disk = ports.disk ? ports.disk : &m_live->disk;
-    m_ports.command = ports.command ? ports.command : &m_live->command;
-}
-
-void frm_Camera::setAlarmSound(AlarmSound* s) {
-    m_sound = s;
-}
-void frm_Camera::setClock(const Clock* c) {
-    m_clock = c;
-}
-void frm_Camera::setProgramFolder(const std::string& folder) {
-    m_programFolder = folder;
-}
-
-FrameSource& frm_Camera::frameSource() {
-    return m_frameSource ? *m_frameSource : m_live->frames;
-}
-AlarmSound& frm_Camera::sound() {
-    return m_sound ? *m_sound : m_live->sound;
-}
-const Clock& frm_Camera::clock() {
-    return m_clock ? *m_clock : m_live->clock;
 }
 
 AlarmActions frm_Camera::actions() {

@@ -18,6 +18,16 @@ class StatusPanels;
 class ScopePanel;
 class QTimer;
 
+// Stand-ins for the capture host's live edges, for tests and benchmarks: a member left empty is
+// the live one (a nullptr port too). The objects must outlive the window.
+struct CameraStandIns {
+    FrameSource* frames = nullptr;
+    AlarmActionPorts ports;
+    AlarmSound* sound = nullptr;
+    const Clock* clock = nullptr;
+    std::string programFolder; // empty: the program folder
+};
+
 // The capture host: the child window that holds the live capture window and runs detection.
 // Timer1 fires the detection tick (grab, compare, show the level, classify, draw the timeline);
 // Timer2 keeps the warning sound looping from an alarm until the next calm tick. Every tick stops
@@ -28,7 +38,7 @@ class frm_Camera : public QWidget, private AlarmHost {
 public:
     // `services` must outlive the window.
     frm_Camera(DetectionHost* host, ScopePanel* scope, Services& services,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, const CameraStandIns& standIns = {});
     ~frm_Camera() override;
 
     QTimer* Timer1 = nullptr; // detection tick; stopped = QTimer::stop(), never interval 0
@@ -59,14 +69,6 @@ public:
     // Ends the alarm commands still running; the close sequence calls it.
     void endAlarmCommands();
 
-    // Test seams: replace the frame source, the alarm's edges, the sound and the clock. The
-    // objects must outlive this window; nullptr restores the live one.
-    void setFrameSource(FrameSource* source);
-    void setAlarmPorts(const AlarmActionPorts& ports);
-    void setAlarmSound(AlarmSound* sound);
-    void setClock(const Clock* clock);
-    void setProgramFolder(const std::string& folder);
-
     // Results of the last tick that got a frame.
     int32_t ChangeLevel() const { return m_changeLevel; }
     LevelState lastState() const { return m_lastState; }
@@ -86,9 +88,9 @@ private:
     bool watchCamera(bool newFrame);
     void dumpPanel1();
     AlarmActions actions();
-    FrameSource& frameSource();
-    AlarmSound& sound();
-    const Clock& clock();
+    FrameSource& frameSource() { return m_frameSource; }
+    AlarmSound& sound() { return m_sound; }
+    const Clock& clock() { return m_clock; }
 
     // AlarmHost
     void startSoundRepeat() override;
@@ -111,10 +113,10 @@ private:
 
     struct Live;
     std::unique_ptr<Live> m_live;
-    FrameSource* m_frameSource = nullptr;
+    FrameSource& m_frameSource;
     AlarmActionPorts m_ports;
-    AlarmSound* m_sound = nullptr;
-    const Clock* m_clock = nullptr;
+    AlarmSound& m_sound;
+    const Clock& m_clock;
     std::string m_programFolder;
     std::string m_dumpedPanel1;
     bool m_inTick = false;

@@ -205,9 +205,9 @@ std::string AutoFtp::FtpClientPath() const {
     return executableFolder() + "/pawlinex-ftp";
 }
 
-void AutoFtp::setWaitLimit(int limitMs) {
-    m_waitLimitMs = limitMs > 0 ? limitMs : kDefaultAutoFTPWaitLimitMs;
-}
+AutoFtp::AutoFtp(std::string clientPath, int waitLimitMs)
+    : m_clientPath(std::move(clientPath)),
+      m_waitLimitMs(waitLimitMs > 0 ? waitLimitMs : kDefaultAutoFTPWaitLimitMs) {}
 
 void AutoFtp::AbortAutoFTP() {
     if (!m_running)

@@ -16,6 +16,10 @@ inline constexpr int kDefaultAutoFTPWaitLimitMs = 10 * 60 * 1000;
 // progress and stops it when the program closes. User-interface thread only.
 class AutoFtp {
 public:
+    // Tests pass their own client program (empty: see FtpClientPath) and a wait limit in
+    // milliseconds (0 or less: kDefaultAutoFTPWaitLimitMs).
+    explicit AutoFtp(std::string clientPath = {}, int waitLimitMs = 0);
+
     // Set by the caller before AutoFTP: the program folder and the FTP login.
     std::string FtpAppPath;
     std::string FtpHost;
@@ -50,18 +54,15 @@ public:
     // listener; empty functions detach it.
     void setUploadListener(std::function<void()> started, std::function<void()> finished);
 
-    // The client program: set by setClientPath, else PAWLINEX_FTP_CLIENT, else pawlinex-ftp in
-    // the folder of the running executable. An empty path restores the default.
+    // The client program: the one this object was made with, else PAWLINEX_FTP_CLIENT, else
+    // pawlinex-ftp in the folder of the running executable.
     std::string FtpClientPath() const;
-    void setClientPath(const std::string& path) { m_clientPath = path; }
-    // 0 or less restores the default.
-    void setWaitLimit(int limitMs);
 
 private:
     std::string m_clientPath;
     std::function<void()> m_started;
     std::function<void()> m_finished;
-    int m_waitLimitMs = kDefaultAutoFTPWaitLimitMs;
+    int m_waitLimitMs;
     // The upload in progress, if any. m_pid is cleared by AbortAutoFTP once it has reaped the
     // client, so AutoFTP never signals a process id that may already belong to someone else.
     bool m_running = false;

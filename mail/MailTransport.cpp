@@ -319,7 +319,7 @@ std::string joinAddresses(const RecipientList& list) {
 
 } // namespace
 
-CurlMailTransport::CurlMailTransport() {
+CurlMailTransport::CurlMailTransport(const MailTimeouts& timeouts) : m_timeouts(timeouts) {
     globalInit();
 }
 

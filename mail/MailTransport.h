@@ -64,7 +64,8 @@ struct MailTimeouts {
 // PAWLINEX_CA_FILE when set. PAWLINEX_MAIL_TIMEOUT (seconds) shortens connect and stall limits.
 class CurlMailTransport : public MailTransport {
 public:
-    CurlMailTransport();
+    // Tests that wait for a hanging server pass their own limits.
+    explicit CurlMailTransport(const MailTimeouts& timeouts = {});
     std::string SendMailEx(const std::string& logPath, const std::string& server,
                            const std::string& recipients, const std::string& sender,
                            const std::string& subject, const std::string& body,
@@ -75,7 +76,6 @@ public:
     void requestAbort() override;
     void clearAbort() override;
 
-    void setTimeouts(const MailTimeouts& timeouts) { m_timeouts = timeouts; }
     const MailTimeouts& timeouts() const { return m_timeouts; }
 
 private:

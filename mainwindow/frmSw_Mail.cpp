@@ -75,9 +75,10 @@ QToolButton* PictureOption(QWidget* parent, const char* name, const QIcon& icon,
 
 } // namespace
 
-frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProcess, QWidget* parent)
+frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProcess,
+                       StandIns standIns, QWidget* parent)
     : QMainWindow(parent), m_services(services), m_messages(services.messages),
-      m_endProcess(std::move(endProcess)) {
+      m_endProcess(std::move(endProcess)), m_standIns(std::move(standIns)) {
     setObjectName("frmSw_Mail");
     setWindowIcon(Artwork::ProgramIcon());
     if (!m_endProcess)
@@ -131,7 +132,7 @@ frmSw_Mail::frmSw_Mail(const Services& services, std::function<void()> endProces
 
     // The capture host: the only MDI child, always maximised, with no buttons that could close,
     // minimise or restore it (closing it would take the capture window and the timers with it).
-    m_camera = new frm_Camera(this, m_scope, m_services);
+    m_camera = new frm_Camera(this, m_scope, m_services, nullptr, m_standIns.camera);
     m_camera->setWindowTitle(QString());
     cameraSubWindow = mdiArea->addSubWindow(m_camera, Qt::SubWindow | Qt::CustomizeWindowHint);
     cameraSubWindow->setObjectName("cameraSubWindow");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capApi.h"
+#include "capture/frm_Camera.h"
 #include "detection/DetectionHost.h"
 #include "settings/Services.h"
 
@@ -9,7 +10,6 @@
 #include <array>
 #include <functional>
 
-class frm_Camera;
 class ScopePanel;
 class QAction;
 class QCheckBox;
@@ -34,12 +34,25 @@ class QUrl;
 class frmSw_Mail : public QMainWindow, public DetectionHost {
     Q_OBJECT
 public:
+    // Shows a settings dialog modally and returns its result.
+    using DialogRunner = std::function<int(QDialog&)>;
+    // Hands a file or folder to the desktop; false when nothing could be started.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    // What tests put in place of the window's ways out, to see which dialog would open and what
+    // the window looks like meanwhile: an empty runner is exec(), an empty opener is
+    // QDesktopServices, and the capture host's stand-ins as there.
+    struct StandIns {
+        DialogRunner dialogs;
+        UrlOpener urls;
+        CameraStandIns camera;
+    };
+
     // `endProcess` is the last step of the close sequence; the default flushes the standard
     // streams and ends the process at once (so nothing of an interrupted handler runs again).
     // Tests pass their own. The services are handed on to every dialog and must outlive the
     // window.
     explicit frmSw_Mail(const Services& services, std::function<void()> endProcess = {},
-                        QWidget* parent = nullptr);
+                        StandIns standIns = {}, QWidget* parent = nullptr);
     ~frmSw_Mail() override;
 
     // Start-up after the settings were loaded: fills the controls, shows the window, creates the
@@ -83,15 +96,6 @@ public:
     // F1: help/index.html in the desktop's browser through xdg-open; a message with the path
     // when the file is missing or nothing could open it.
     void RunHelp();
-
-    // Shows a settings dialog modally and returns its result. Tests replace it to see which
-    // dialog would open and what the window looks like meanwhile; {} restores exec().
-    using DialogRunner = std::function<int(QDialog&)>;
-    void setDialogRunner(DialogRunner runner);
-    // Hands a file or folder to the desktop; false when nothing could be started. {} restores
-    // QDesktopServices.
-    using UrlOpener = std::function<bool(const QUrl&)>;
-    void setUrlOpener(UrlOpener opener);
 
     frm_Camera* camera() const { return m_camera; }
     ScopePanel* scope() const { return m_scope; }
@@ -207,8 +211,7 @@ private:
     ScopePanel* m_scope = nullptr;
     bool m_closing = false;
     bool m_commandsLocked = false;
-    DialogRunner m_dialogRunner;
-    UrlOpener m_urlOpener;
+    StandIns m_standIns;
     // Recording, then the upload that may follow it.
     enum class ActionPhase { None, Recording, Upload };
     ActionPhase m_phase = ActionPhase::None;

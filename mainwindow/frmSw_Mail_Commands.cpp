@@ -149,20 +149,12 @@ void frmSw_Mail::connectCommands() {
     connect(helpKey, &QAction::triggered, this, &frmSw_Mail::RunHelp);
 }
 
-void frmSw_Mail::setDialogRunner(DialogRunner runner) {
-    m_dialogRunner = std::move(runner);
-}
-
-void frmSw_Mail::setUrlOpener(UrlOpener opener) {
-    m_urlOpener = std::move(opener);
-}
-
 int frmSw_Mail::runDialog(QDialog& dialog) {
-    return m_dialogRunner ? m_dialogRunner(dialog) : dialog.exec();
+    return m_standIns.dialogs ? m_standIns.dialogs(dialog) : dialog.exec();
 }
 
 bool frmSw_Mail::openUrl(const QUrl& url) {
-    return m_urlOpener ? m_urlOpener(url) : QDesktopServices::openUrl(url);
+    return m_standIns.urls ? m_standIns.urls(url) : QDesktopServices::openUrl(url);
 }
 
 // Each dialog is made for this one showing and gone when the command ends, so the next showing

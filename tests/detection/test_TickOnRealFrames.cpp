@@ -81,7 +81,6 @@ class TestTickOnRealFrames : public QObject {
         Host host;
         ScopePanel scope;
         TestServices services;
-        frm_Camera cam(&host, &scope, services.services);
         EngineSource source(engine);
         RecordingRecorder recorder(log);
         RecordingUploader uploader(log);
@@ -90,11 +89,12 @@ class TestTickOnRealFrames : public QObject {
         RecordingSound sound(log);
         FixedClock clock;
         QTemporaryDir home;
-        cam.setFrameSource(&source);
-        cam.setAlarmPorts({&recorder, &uploader, &mailer, &pictures, &clock});
-        cam.setAlarmSound(&sound);
-        cam.setClock(&clock);
-        cam.setProgramFolder(home.path().toStdString());
+        frm_Camera cam(&host, &scope, services.services, nullptr,
+                       {&source,
+                        {&recorder, &uploader, &mailer, &pictures, &clock},
+                        &sound,
+                        &clock,
+                        home.path().toStdString()});
         Run run;
         for (int i = 0; i < ticks; ++i) {
             cam.startTimer1();

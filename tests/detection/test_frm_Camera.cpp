@@ -129,6 +129,14 @@ class TestFrmCamera : public QObject {
         cam->Timer1_Timer();
     }
 
+    // The camera under test, on the fixture's doubles and the alarm's edges `ports`.
+    void makeCamera(const AlarmActionPorts& ports) {
+        cam.reset();
+        cam = std::make_unique<frm_Camera>(
+            host.get(), scope.get(), services.services, nullptr,
+            CameraStandIns{source.get(), ports, sound.get(), &clock, home.path().toStdString()});
+    }
+
 private slots:
     void initTestCase() {
         // The last alarm's date separator follows the locale; these tests read slashes.
@@ -159,12 +167,7 @@ private slots:
         pictures = std::make_unique<RecordingPictures>(log);
         sound = std::make_unique<RecordingSound>(log);
         scope = std::make_unique<ScopePanel>();
-        cam = std::make_unique<frm_Camera>(host.get(), scope.get(), services.services);
-        cam->setFrameSource(source.get());
-        cam->setAlarmPorts({recorder.get(), uploader.get(), mailer.get(), pictures.get(), &clock});
-        cam->setAlarmSound(sound.get());
-        cam->setClock(&clock);
-        cam->setProgramFolder(home.path().toStdString());
+        makeCamera({recorder.get(), uploader.get(), mailer.get(), pictures.get(), &clock});
     }
     void cleanup() {
         cam.reset();
@@ -277,7 +280,7 @@ private slots:
             AlarmActionPorts ports{recorder.get(), uploader.get(), mailer.get(), pictures.get(),
                                    &clock};
             ports.command = &runner;
-            cam->setAlarmPorts(ports);
+            makeCamera(ports);
             AppSettings.Ftp.Move = c.move;
             AppSettings.Ftp.Ftp = true;
             AppSettings.Extra.OnAlarm = "notify.sh";
@@ -321,7 +324,7 @@ private slots:
         AlarmActionPorts ports{recorder.get(), uploader.get(), mailer.get(), pictures.get(),
                                &clock};
         ports.command = &runner;
-        cam->setAlarmPorts(ports);
+        makeCamera(ports);
         source->push(Solid(8, 4, 60));
         tick();
         log.calls.clear();
@@ -406,7 +409,7 @@ private slots:
     // An action that fails ends the tick but must not leave the commands dead.
     void failingActionKeepsCommandsEnabled() {
         ThrowingRecorder broken;
-        cam->setAlarmPorts({&broken, uploader.get(), mailer.get(), pictures.get(), &clock});
+        makeCamera({&broken, uploader.get(), mailer.get(), pictures.get(), &clock});
         source->push(Solid(8, 4, 10));
         source->push(Solid(8, 4, 200));
         source->push(Solid(8, 4, 10));

@@ -69,6 +69,12 @@ protected:
         fs::create_directories(appDir);
         out = tmp.path() + "/out";
         fs::create_directories(out);
+        useClient("");
+    }
+
+    // A fresh upload object over `client`, with the fixture's folder and login.
+    void useClient(const std::string& client, int waitLimitMs = 0) {
+        ftp = AutoFtp(client, waitLimitMs);
         ftp.FtpAppPath = appDir;
         ftp.FtpHost = "127.0.0.1";
         ftp.FtpUser = "alice";
@@ -86,12 +92,12 @@ protected:
 // The client sees the exact script bytes, owner-only, through -s:"<path>"; the caller's empty
 // local path and mode get their defaults written back; the script is gone afterwards.
 TEST_F(AutoFTPTest, WritesTheScriptTheClientRuns) {
-    ftp.setClientPath(makeFakeClient(tmp.path(), "printf '%s\\n' \"$@\" > '" + out +
-                                                     "/args'\n"
-                                                     "p=${1#-s:\\\"}; p=${p%\\\"}\n"
-                                                     "cp \"$p\" '" +
-                                                     out + "/script'\nstat -c %a \"$p\" > '" + out +
-                                                     "/mode'\n"));
+    useClient(makeFakeClient(tmp.path(), "printf '%s\\n' \"$@\" > '" + out +
+                                             "/args'\n"
+                                             "p=${1#-s:\\\"}; p=${p%\\\"}\n"
+                                             "cp \"$p\" '" +
+                                             out + "/script'\nstat -c %a \"$p\" > '" + out +
+                                             "/mode'\n"));
     struct Case {
         const char* what;
         std::string user, pass, remote, local, folder, mode;
@@ -166,7 +172,7 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
     PeerProcess server;
     const int port = startFtpServer(server, home);
     ASSERT_GT(port, 0);
-    ftp.setClientPath(clientPath());
+    useClient(clientPath());
     const std::string log = tmp.path() + "/client.log";
     ::setenv("PAWLINEX_FTP_LOG", log.c_str(), 1);
 
@@ -236,15 +242,14 @@ TEST_F(AutoFTPTest, UploadsToARealServerAndAlwaysRemovesTheScript) {
 TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
     const std::string marker = out + "/started";
     int told = 0;
+    useClient(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     ftp.setUploadListener([&] { ++told; }, [&] { ++told; });
-    ftp.setClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     ftp.FtpAppPath = tmp.path() + "/no such folder";
     std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
     ftp.AutoFTP(remote, local, "", mode);
     EXPECT_FALSE(fs::exists(marker)) << "client started without a script";
 
-    ftp.FtpAppPath = appDir;
-    ftp.setClientPath(tmp.path() + "/missing/pawlinex-ftp");
+    useClient(tmp.path() + "/missing/pawlinex-ftp");
     ftp.AutoFTP(remote, local, "", mode);
     EXPECT_FALSE(fs::exists(scriptPath()));
     EXPECT_FALSE(ftp.AutoFTPRunning());
@@ -257,7 +262,7 @@ TEST_F(AutoFTPTest, SkipsQuietlyWhenScriptOrClientFails) {
 // script exists: one line on standard error, an NG line in the log, no client started.
 TEST_F(AutoFTPTest, ControlCharactersSkipTheUpload) {
     const std::string marker = out + "/started";
-    ftp.setClientPath(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
+    useClient(makeFakeClient(tmp.path(), "touch '" + marker + "'\n"));
     struct Case {
         const char* field;
         std::string host = "127.0.0.1", user = "alice", pass = "pw", folder = "", remote = "a.AVI",
@@ -306,9 +311,7 @@ TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
         const std::string trap = body;
         const std::string pidFile = out + "/pid";
         fs::remove(pidFile);
-        ftp.setClientPath(
-            makeFakeClient(tmp.path(), "echo $$ > '" + pidFile + "'\n" + body + "\n"));
-        ftp.setWaitLimit(1500);
+        useClient(makeFakeClient(tmp.path(), "echo $$ > '" + pidFile + "'\n" + body + "\n"), 1500);
         std::string remote = "a.AVI", local = "/x/a.AVI", mode = "binary";
         ftp.AutoFTP(remote, local, "", mode);
         EXPECT_FALSE(fs::exists(scriptPath())) << trap;
@@ -325,13 +328,13 @@ TEST_F(AutoFTPTest, BoundedWaitStopsAHungClient) {
 // and removes the script; a second upload started from inside the wait does nothing. The
 // listener hears one start while the client runs and one end once it has gone.
 TEST_F(AutoFTPTest, AbortFromInsideTheWaitLeavesNothingBehind) {
+    const std::string pidFile = out + "/pid";
+    useClient(
+        makeFakeClient(tmp.path(), "echo $$ >> '" + pidFile + "'\nwhile :; do sleep 1; done\n"),
+        120000);
     std::string told;
     ftp.setUploadListener([&] { told += ftp.AutoFTPRunning() ? "started " : "started-idle "; },
                           [&] { told += ftp.AutoFTPRunning() ? "ended-busy " : "ended "; });
-    const std::string pidFile = out + "/pid";
-    ftp.setClientPath(
-        makeFakeClient(tmp.path(), "echo $$ >> '" + pidFile + "'\nwhile :; do sleep 1; done\n"));
-    ftp.setWaitLimit(120000);
     bool sawScript = false;
     QTimer poll;
     poll.setInterval(20);

@@ -72,16 +72,18 @@ TEST_F(MailSendWaitingTest, AbortEndsATransferToAServerThatNeverAnswers) {
     SmtpPeer mute;
     ASSERT_GT(mute.startMute(), 0);
     AppSettings.Mail.Smtp = mute.server();
-    real.setTimeouts({600000, 600000, 600000}); // only the abort can end it
+    CurlMailTransport endless({600000, 600000, 600000}); // only the abort can end it
+    MailSender waiting{endless};
     bool aborted = false;
     QTimer::singleShot(0, [&] {
-        sender.AbortMailTransfer();
+        waiting.AbortMailTransfer();
         aborted = true;
     });
-    EXPECT_FALSE(sender.MailSendWaiting("to@x.jp", "s", "b", ""));
+    EXPECT_FALSE(waiting.MailSendWaiting("to@x.jp", "s", "b", ""));
     EXPECT_TRUE(aborted);
-    EXPECT_NE(sender.LastMailError().find("aborted"), std::string::npos) << sender.LastMailError();
-    sender.AbortMailTransfer(); // nothing running: returns at once
+    EXPECT_NE(waiting.LastMailError().find("aborted"), std::string::npos)
+        << waiting.LastMailError();
+    waiting.AbortMailTransfer(); // nothing running: returns at once
 }
 
 // The application quitting in the middle of a send (a signal, the close box) does not wait out
@@ -90,11 +92,13 @@ TEST_F(MailSendWaitingTest, QuittingDuringASendAbortsIt) {
     SmtpPeer mute;
     ASSERT_GT(mute.startMute(), 0);
     AppSettings.Mail.Smtp = mute.server();
-    real.setTimeouts({600000, 600000, 600000});
+    CurlMailTransport endless({600000, 600000, 600000});
+    MailSender waiting{endless};
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    EXPECT_FALSE(sender.MailSendWaiting("to@x.jp", "s", "b", ""));
-    EXPECT_FALSE(sender.MailSendInProgress());
-    EXPECT_NE(sender.LastMailError().find("aborted"), std::string::npos) << sender.LastMailError();
+    EXPECT_FALSE(waiting.MailSendWaiting("to@x.jp", "s", "b", ""));
+    EXPECT_FALSE(waiting.MailSendInProgress());
+    EXPECT_NE(waiting.LastMailError().find("aborted"), std::string::npos)
+        << waiting.LastMailError();
     // Let the application run (and stop) once, which clears its quitting state for later tests.
     QTimer::singleShot(0, [] { QCoreApplication::quit(); });
     app().exec();
@@ -130,7 +134,8 @@ TEST_F(MailSendWaitingTest, OutcomeTellsAServerThatNeverAnswered) {
     ASSERT_GT(mute.startMute(), 0);
     SmtpPeer refusing;
     ASSERT_GT(refusing.start({"--reject-rcpt"}), 0);
-    real.setTimeouts({1500, 1500, 10000});
+    CurlMailTransport impatient({1500, 1500, 10000});
+    MailSender waiting{impatient};
     struct Row {
         std::string smtp, pop, to;
         bool unanswered;
@@ -149,9 +154,9 @@ TEST_F(MailSendWaitingTest, OutcomeTellsAServerThatNeverAnswered) {
         AppSettings.Mail.OptAtt = "0";
         AppSettings.Mail.User = "alice";
         AppSettings.Mail.Pass = "pw";
-        EXPECT_FALSE(sender.MailSendWaiting(r.to, "s", "b", ""));
-        EXPECT_EQ(sender.LastMailOutcome().report.unanswered, r.unanswered)
-            << sender.LastMailError();
+        EXPECT_FALSE(waiting.MailSendWaiting(r.to, "s", "b", ""));
+        EXPECT_EQ(waiting.LastMailOutcome().report.unanswered, r.unanswered)
+            << waiting.LastMailError();
     }
 
     LogSkippedMail("b@x.jp", "件名", "Timeout was reached (28)");

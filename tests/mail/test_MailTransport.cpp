@@ -63,8 +63,6 @@ protected:
     void SetUp() override {
         unsetenv("PAWLINEX_CA_FILE");
         unsetenv("PAWLINEX_MAIL_TIMEOUT");
-        // Generous: these bound a broken peer, they are not timing checks.
-        client.setTimeouts({10000, 10000, 60000});
     }
     std::string logPath() const { return folder.path() + "/mail.log.txt"; }
     std::string writeJpeg(int width, int height) {
@@ -76,7 +74,8 @@ protected:
     }
 
     TempFolder folder;
-    CurlMailTransport client;
+    // Generous: these bound a broken peer, they are not timing checks.
+    CurlMailTransport client{MailTimeouts{10000, 10000, 60000}};
 };
 
 } // namespace
@@ -301,8 +300,7 @@ TEST_F(MailTransportTest, FailuresReturnTextAndNeverHang) {
     // A server that accepts the connection and never says a word.
     SmtpPeer mute;
     ASSERT_GT(mute.startMute(), 0);
-    CurlMailTransport impatient;
-    impatient.setTimeouts({1500, 1500, 10000});
+    CurlMailTransport impatient({1500, 1500, 10000});
     error = impatient.SendMailEx(logPath(), mute.server(), "to@example.org", "<cam@x.jp>", "s", "b",
                                  "", &report);
     EXPECT_FALSE(error.empty());

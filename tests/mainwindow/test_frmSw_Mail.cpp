@@ -60,27 +60,31 @@ class TestFrmSwMail : public QObject {
     QByteArray ini() const { return ReadFile(iniPath()); }
 
     // Loads `settings` as the program would and builds the window (not yet started).
-    bool makeWindow(const QByteArray& settings, const char* sources) {
+    bool makeWindow(const QByteArray& settings, const char* sources,
+                    frmSw_Mail::StandIns standIns = {}) {
         WriteFile(iniPath(), settings);
         qputenv("PAWLINEX_VIDEO_SOURCES", sources);
         m_services.videoSources.refresh();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] {
-            ++m_end.calls;
-            m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
-            m_end.endButtonEnabled = Find<QPushButton>(*m_window, "bcmd_End")->isEnabled();
-            m_end.scriptPresent = QFile::exists(m_home->filePath("FTP_PUT.txt"));
-            m_end.savedSound = IniValue(ini(), "COM", "SOUND");
-            if (m_endProbe)
-                m_endProbe();
-        });
+        m_window = std::make_unique<frmSw_Mail>(
+            m_services.services,
+            [this] {
+                ++m_end.calls;
+                m_end.timerActive = m_window->camera() && m_window->camera()->Timer1->isActive();
+                m_end.endButtonEnabled = Find<QPushButton>(*m_window, "bcmd_End")->isEnabled();
+                m_end.scriptPresent = QFile::exists(m_home->filePath("FTP_PUT.txt"));
+                m_end.savedSound = IniValue(ini(), "COM", "SOUND");
+                if (m_endProbe)
+                    m_endProbe();
+            },
+            std::move(standIns));
         return true;
     }
 
     bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n",
-                     const char* sources = kGoodSources) {
-        return makeWindow(settings, sources) && m_window->Start();
+                     const char* sources = kGoodSources, frmSw_Mail::StandIns standIns = {}) {
+        return makeWindow(settings, sources, std::move(standIns)) && m_window->Start();
     }
 
     QTimer* timer1() const { return m_window->camera()->Timer1; }
@@ -564,15 +568,14 @@ private slots:
 
     void closeSequence() {
         QFETCH(QString, how);
-        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n"));
+        CallLog commands;
+        RecordingCommandRunner runner(commands);
+        frmSw_Mail::StandIns standIns;
+        standIns.camera.ports.command = &runner;
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n", kGoodSources, std::move(standIns)));
         frmSw_Mail& w = *m_window;
         WriteFile(m_home->filePath("FTP_PUT.txt"), "open 127.0.0.1\r\nsecret\r\n");
         AppSettings.Com.Sound = "late.wav"; // changed in memory only: the close must save it
-        CallLog commands;
-        RecordingCommandRunner runner(commands);
-        AlarmActionPorts ports;
-        ports.command = &runner;
-        w.camera()->setAlarmPorts(ports);
 
         if (how == "bcmd_End")
             Find<QPushButton>(w, "bcmd_End")->click();

@@ -64,13 +64,15 @@ class TestFrmSwMailCommands : public QObject {
     int m_endCalls = 0;
     std::unique_ptr<frmSw_Mail> m_window;
 
-    bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n") {
+    bool startWindow(const QByteArray& settings = "[COM]\r\nTIMER=7\r\n",
+                     frmSw_Mail::StandIns standIns = {}) {
         WriteFile(m_home->filePath("pawlinex.ini"), settings);
         qputenv("PAWLINEX_VIDEO_SOURCES", kCamera);
         m_services.videoSources.refresh();
         if (!LoadSettings())
             return false;
-        m_window = std::make_unique<frmSw_Mail>(m_services.services, [this] { ++m_endCalls; });
+        m_window = std::make_unique<frmSw_Mail>(
+            m_services.services, [this] { ++m_endCalls; }, std::move(standIns));
         return m_window->Start();
     }
 
@@ -202,14 +204,15 @@ private slots:
     void settingsDialogCommands() {
         QFETCH(QString, command);
         QFETCH(QString, dialogClass);
-        QVERIFY(startWindow("[COM]\r\nTIMER=9\r\n"));
         std::vector<Seen> seen;
         bool parentIsWindow = false;
-        m_window->setDialogRunner([&](QDialog& dialog) {
+        frmSw_Mail::StandIns standIns;
+        standIns.dialogs = [&](QDialog& dialog) {
             seen.push_back(look(dialog));
             parentIsWindow = dialog.parentWidget() == m_window.get();
             return int(QDialog::Rejected);
-        });
+        };
+        QVERIFY(startWindow("[COM]\r\nTIMER=9\r\n", std::move(standIns)));
         m_services.panels.setText(3, "unchanged");
 
         run(command);
@@ -230,11 +233,11 @@ private slots:
     // The manual send window and the automatic mail dialog are made for one use and gone after
     // it; the next use starts from the picture of that moment and from the stored settings.
     void freshDialogsPerUse() {
-        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n[0TRG]\r\nSUBJECT=stored\r\n"));
         QPointer<QDialog> previous;
         QStringList subjects;
         QImage picture;
-        m_window->setDialogRunner([&](QDialog& dialog) {
+        frmSw_Mail::StandIns standIns;
+        standIns.dialogs = [&](QDialog& dialog) {
             previous = &dialog;
             if (auto* send = qobject_cast<frmMailSend*>(&dialog)) {
                 auto* subject = send->findChild<QLineEdit*>("txtSubject");
@@ -247,7 +250,9 @@ private slots:
                 subject->setText("typed before cancel");
             }
             return int(QDialog::Rejected);
-        });
+        };
+        QVERIFY(
+            startWindow("[COM]\r\nTIMER=7\r\n[0TRG]\r\nSUBJECT=stored\r\n", std::move(standIns)));
 
         for (const char* command : {"bcmd_SendMail", "mnu_send"}) {
             run(command);
@@ -269,17 +274,18 @@ private slots:
     // The extended settings come last in the tools menu, behind a separator of their own, and
     // open on the camera's picture of that moment.
     void extendedSettingsShowTheCameraPicture() {
-        QVERIFY(startWindow());
+        QImage picture;
+        frmSw_Mail::StandIns standIns;
+        standIns.dialogs = [&](QDialog& dialog) {
+            if (auto* grid = dialog.findChild<MaskGrid*>())
+                picture = grid->picture();
+            return int(QDialog::Rejected);
+        };
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n", std::move(standIns)));
         const QList<QAction*> tools = Find<QMenu>(*m_window, "mnu3")->actions();
         QVERIFY(tools.size() >= 2);
         QVERIFY(tools[tools.size() - 2]->isSeparator());
         QCOMPARE(tools.last()->text(), QStringLiteral("拡張設定(&E)"));
-        QImage picture;
-        m_window->setDialogRunner([&](QDialog& dialog) {
-            if (auto* grid = dialog.findChild<MaskGrid*>())
-                picture = grid->picture();
-            return int(QDialog::Rejected);
-        });
         run("mnu_extra");
         QCOMPARE(picture.size(), QSize(160, 120));
         const QColor centre = picture.pixelColor(80, 60);
@@ -329,7 +335,15 @@ private slots:
         QFETCH(bool, opened);
         QFETCH(int, boxIcon);
         QFETCH(QString, boxText);
-        QVERIFY(startWindow());
+        QList<QUrl> urls;
+        bool timerRanMeanwhile = false;
+        frmSw_Mail::StandIns standIns;
+        standIns.urls = [&](const QUrl& url) {
+            urls << url;
+            timerRanMeanwhile = timer1()->isActive();
+            return openerWorks;
+        };
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n", std::move(standIns)));
         const QString path = m_home->filePath(target);
         if (target.endsWith('/')) {
             if (!present)
@@ -337,13 +351,6 @@ private slots:
         } else if (present) {
             WriteFile(path, "2026/12/07 05:40 OK\r\n");
         }
-        QList<QUrl> urls;
-        bool timerRanMeanwhile = false;
-        m_window->setUrlOpener([&](const QUrl& url) {
-            urls << url;
-            timerRanMeanwhile = timer1()->isActive();
-            return openerWorks;
-        });
 
         for (bool locked : {false, true}) {
             urls.clear();
@@ -469,13 +476,14 @@ private slots:
     // (FTPと動画設定(&P)); two buttons sharing a letter (&S) take turns for the focus, and
     // neither key runs a command.
     void menuMnemonicsWinOverButtons() {
-        QVERIFY(startWindow());
-        frmSw_Mail& w = *m_window;
         QStringList ran;
-        w.setDialogRunner([&](QDialog& dialog) {
+        frmSw_Mail::StandIns standIns;
+        standIns.dialogs = [&](QDialog& dialog) {
             ran << dialog.metaObject()->className();
             return int(QDialog::Rejected);
-        });
+        };
+        QVERIFY(startWindow("[COM]\r\nTIMER=7\r\n", std::move(standIns)));
+        frmSw_Mail& w = *m_window;
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         const Qt::Key keys[5] = {Qt::Key_P, Qt::Key_V, Qt::Key_T, Qt::Key_O, Qt::Key_L};
@@ -579,8 +587,7 @@ private slots:
         WriteFile(client,
                   "#!/bin/sh\nwhile [ ! -f '" + release.toUtf8() + "' ]; do sleep 0.05; done\n");
         QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_services.ftp.setClientPath(client.toStdString());
-        m_services.ftp.setWaitLimit(120000);
+        qputenv("PAWLINEX_FTP_CLIENT", client.toUtf8());
         m_services.ftp.FtpAppPath = m_home->path().toStdString();
         m_services.ftp.FtpHost = "127.0.0.1";
         m_services.ftp.FtpUser = "anonymous";
@@ -601,8 +608,7 @@ private slots:
         std::string remote = "clip.avi", local = clip.toStdString(), mode = "binary";
         m_services.ftp.AutoFTP(remote, local, "", mode);
         watcher.stop();
-        m_services.ftp.setClientPath("");
-        m_services.ftp.setWaitLimit(0);
+        qunsetenv("PAWLINEX_FTP_CLIENT");
         QVERIFY(busySeen);
 
         QVERIFY(Find<QProgressBar>(w, "prgAction")->isHidden());
