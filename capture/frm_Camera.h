@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QWidget>
 #include <memory>
+#include <string>
 #include <vector>
 
 class DetectionHost;

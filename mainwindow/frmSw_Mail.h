@@ -39,8 +39,8 @@ public:
     // Hands a file or folder to the desktop; false when nothing could be started.
     using UrlOpener = std::function<bool(const QUrl&)>;
     // What tests put in place of the window's ways out, to see which dialog would open and what
-    // the window looks like meanwhile: an empty runner is exec(), an empty opener is
-    // QDesktopServices, and the capture host's stand-ins as there.
+    // the window looks like meanwhile. An empty runner means exec(), an empty opener means
+    // QDesktopServices; `camera` goes to the capture host.
     struct StandIns {
         DialogRunner dialogs;
         UrlOpener urls;
