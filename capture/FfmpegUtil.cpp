@@ -1,15 +1,43 @@
 #include "capture/FfmpegUtil.h"
 
+extern "C" {
+#include <libavdevice/version_major.h>
+#include <libavutil/macros.h>
+}
+
+#include <cstdio>
+#include <dlfcn.h>
 #include <mutex>
 
 namespace capture_detail {
 
 void InitFfmpeg() {
     static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+bool LoadInputDevices() {
+    static std::once_flag once;
+    static bool loaded = false;
     std::call_once(once, [] {
-        avdevice_register_all();
-        av_log_set_level(AV_LOG_FATAL);
+        InitFfmpeg();
+        // The same major version the program was built against: its devices register into the
+        // libavformat already loaded.
+        const char* name = "libavdevice.so." AV_STRINGIFY(LIBAVDEVICE_VERSION_MAJOR);
+        void* lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+        using RegisterAll = void (*)();
+        auto registerAll =
+            lib ? reinterpret_cast<RegisterAll>(::dlsym(lib, "avdevice_register_all")) : nullptr;
+        if (!registerAll) {
+            const char* why = ::dlerror();
+            std::fprintf(stderr, "Pawlinex: camera and sound devices unavailable: %s\n",
+                         why ? why : name);
+            return;
+        }
+        registerAll(); // the library stays loaded for the rest of the run
+        loaded = true;
     });
+    return loaded;
 }
 
 void LimitPictureSize(AVDictionary** opts) {
@@ -50,10 +78,11 @@ bool Interrupter::sleepUntil(std::chrono::steady_clock::time_point t) {
 }
 
 InputSpec ParseInputSpec(const std::string& spec) {
-    InitFfmpeg(); // the device formats are found only once registered
+    InitFfmpeg();
     InputSpec in;
     in.url = spec;
     if (spec.rfind("/dev/video", 0) == 0) {
+        LoadInputDevices();
         in.format = av_find_input_format("video4linux2");
         in.device = true;
         return in;
@@ -66,7 +95,11 @@ InputSpec ParseInputSpec(const std::string& spec) {
     // A one-letter prefix would be a drive letter, never an input format.
     if (colon != std::string::npos && colon > 1) {
         std::string name = spec.substr(0, colon);
-        if (const AVInputFormat* f = av_find_input_format(name.c_str())) {
+        // A demuxer is found at once; a device only once the devices are loaded.
+        const AVInputFormat* f = av_find_input_format(name.c_str());
+        if (!f && LoadInputDevices())
+            f = av_find_input_format(name.c_str());
+        if (f) {
             in.format = f;
             in.url = spec.substr(colon + 1);
             in.device = name == "video4linux2" || name == "v4l2";

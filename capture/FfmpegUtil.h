@@ -3,7 +3,6 @@
 // Small helpers shared by the engine and the clip recorder. Private to capture/; includes FFmpeg.
 
 extern "C" {
-#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
@@ -29,8 +28,15 @@ inline bool PictureSizeAcceptable(int64_t width, int64_t height) {
 // The same limit for FFmpeg's own decoders (the "max_pixels" codec option), added to `opts`.
 void LimitPictureSize(AVDictionary** opts);
 
-// Registers the devices once and quiets FFmpeg's console chatter.
+// Quiets FFmpeg's console chatter, once.
 void InitFfmpeg();
+
+// The input devices (V4L2 cameras, lavfi graphs, ALSA and PulseAudio inputs) live in
+// libavdevice, which drags in libavfilter and dozens of libraries behind it: some 16 MB of
+// resident memory that a network or file camera never needs. It is loaded and its devices
+// registered on the first source that names one. False, with one line on standard error, when
+// it cannot be loaded; such sources then fail to open like any unknown one. Any thread.
+bool LoadInputDevices();
 
 // A deadline that the blocking FFmpeg calls check through the interrupt callback, plus a stop
 // switch that ends them, and the sleeps between them, at once.

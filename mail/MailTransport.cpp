@@ -21,6 +21,8 @@
 
 namespace {
 
+// Run before the first transfer rather than at start-up: initialising TLS costs a few megabytes
+// of memory that a program which never mails should not carry.
 void globalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -319,9 +321,7 @@ std::string joinAddresses(const RecipientList& list) {
 
 } // namespace
 
-CurlMailTransport::CurlMailTransport(const MailTimeouts& timeouts) : m_timeouts(timeouts) {
-    globalInit();
-}
+CurlMailTransport::CurlMailTransport(const MailTimeouts& timeouts) : m_timeouts(timeouts) {}
 
 std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std::string& server,
                                           const std::string& recipients, const std::string& sender,
@@ -374,6 +374,7 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
     Exchange ex;
     ex.upload = ComposeMessage(content, MessageStamp{std::time(nullptr), randomToken()});
 
+    globalInit();
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl)
         return finish("cannot start the mail client");
@@ -436,6 +437,7 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     if (user.empty())
         return fail("no POP user name");
 
+    globalInit();
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl)
         return fail("cannot start the mail client");

@@ -64,7 +64,8 @@ check_contents() {
     depends=$(field Depends)
     # One alternative group per line, spaces and version constraints dropped.
     sed -e 's/([^)]*)//g' -e 's/ //g' <<<"$depends" | tr ',' '\n' >"$tmp/depends"
-    for group in 'fonts-ipafont-gothic|fonts-noto-cjk' sound-theme-freedesktop xdg-utils; do
+    avdevice=$(dpkg-query -S "$(ldconfig -p | awk '/libavdevice\.so\.[0-9]+ /{print $NF; exit}')" | cut -d: -f1)
+    for group in 'fonts-ipafont-gothic|fonts-noto-cjk' sound-theme-freedesktop xdg-utils "$avdevice"; do
         check "Depends has $group: $depends" grep -qxF "$group" "$tmp/depends"
     done
 
