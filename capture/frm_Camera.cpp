@@ -267,9 +267,9 @@ void frm_Camera::tickBody() {
 }
 
 bool frm_Camera::watchCamera(bool newFrame) {
-    const CameraWatch::Step step =
-        m_cameraWatch.tick(clock().now().toMSecsSinceEpoch(), newFrame,
-                           [this] { return m_ports.mailer->updateAccountState(); });
+    const CameraWatch::Step step = m_cameraWatch.tick(clock().msecsSinceEpoch(), newFrame, [this] {
+        return m_ports.mailer->updateAccountState();
+    });
     if (step.lostNow) {
         // Saying nothing would leave the last state's text and lamp on, telling the user all is
         // well while nothing is watched. The warning sound is left as it is.

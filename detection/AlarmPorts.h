@@ -16,6 +16,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0; // local time
+    // The same instant as milliseconds since the epoch. The system clock answers without
+    // working out the local time, which looks at the time zone file on every call.
+    virtual qint64 msecsSinceEpoch() const { return now().toMSecsSinceEpoch(); }
 };
 
 class AlarmSound {
