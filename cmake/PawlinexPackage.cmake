@@ -4,7 +4,8 @@
 # Its dependencies are the shared libraries the executables link (found by dpkg-shlibdeps) plus
 # what the program only reaches at run time: a Japanese font for its windows, the freedesktop
 # sound theme its default warning sound comes from, xdg-open to show folders and the help
-# page, and FFmpeg's device library, loaded only when a camera or sound input names a device.
+# page, FFmpeg's device library, loaded only when a camera or sound input names a device, and
+# SDL_mixer, loaded at the first sound.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pawlinex)
@@ -22,7 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "fonts-ipafont-gothic | fonts-noto-cjk, sound-theme-freedesktop, xdg-utils, libavdevice${PAWLINEX_AVDEVICE_MAJOR}")
+    "fonts-ipafont-gothic | fonts-noto-cjk, sound-theme-freedesktop, xdg-utils, libavdevice${PAWLINEX_AVDEVICE_MAJOR}, libsdl2-mixer-2.0-0")
 set(CPACK_STRIP_FILES ON)
 
 # CPack's DEB generator stages through DESTDIR with CMAKE_INSTALL_PREFIX set to this prefix, so the

@@ -1,7 +1,6 @@
 #include "sound/basSound.h"
 
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_mixer.h>
+#include "sound/SdlMixerApi.h"
 
 #include <condition_variable>
 #include <map>
@@ -11,6 +10,11 @@
 #include <thread>
 
 namespace {
+
+// Reached only once the audio output is open, so the libraries are there.
+const SdlMixerApi& sdl() {
+    return *LoadSdlMixer();
+}
 
 // A device whose file is still being decoded has no chunk yet; it counts as playing, since
 // everything that opens a device also asks it to play, and it starts as soon as it is decoded.
@@ -57,17 +61,19 @@ bool audioReady() {
     Output& output = registry().output;
     if (output == Output::Untried) {
         output = Output::Unavailable;
+        if (!LoadSdlMixer())
+            return false;
         // The program handles SIGINT and SIGTERM itself (its close sequence); SDL must not
         // turn them into events nobody reads.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-            Mix_Init(MIX_INIT_OGG | MIX_INIT_FLAC | MIX_INIT_MP3 | MIX_INIT_OPUS);
-            if (Mix_OpenAudio(MIX_DEFAULT_FREQUENCY, MIX_DEFAULT_FORMAT, 2, 2048) == 0) {
-                Mix_AllocateChannels(8);
+        sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (sdl().InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            sdl().Init(MIX_INIT_OGG | MIX_INIT_FLAC | MIX_INIT_MP3 | MIX_INIT_OPUS);
+            if (sdl().OpenAudio(MIX_DEFAULT_FREQUENCY, MIX_DEFAULT_FORMAT, 2, 2048) == 0) {
+                sdl().AllocateChannels(8);
                 output = Output::Open;
             } else {
-                Mix_Quit();
-                SDL_QuitSubSystem(SDL_INIT_AUDIO);
+                sdl().Quit();
+                sdl().QuitSubSystem(SDL_INIT_AUDIO);
             }
         }
     }
@@ -77,7 +83,7 @@ bool audioReady() {
 bool playing(const Device& d) {
     if (!d.chunk)
         return true;
-    return d.channel >= 0 && Mix_Playing(d.channel) && Mix_GetChunk(d.channel) == d.chunk;
+    return d.channel >= 0 && sdl().Playing(d.channel) && sdl().GetChunk(d.channel) == d.chunk;
 }
 
 Device* find(const std::string& path) {
@@ -86,11 +92,11 @@ Device* find(const std::string& path) {
 }
 
 void start(Device& d) {
-    int channel = Mix_PlayChannel(-1, d.chunk, 0);
+    int channel = sdl().PlayChannel(-1, d.chunk, 0);
     if (channel < 0) {
         // Every channel busy (many sounds at once): make room rather than stay silent.
-        Mix_AllocateChannels(Mix_AllocateChannels(-1) + 8);
-        channel = Mix_PlayChannel(-1, d.chunk, 0);
+        sdl().AllocateChannels(sdl().AllocateChannels(-1) + 8);
+        channel = sdl().PlayChannel(-1, d.chunk, 0);
     }
     d.channel = channel;
     d.started = channel >= 0;
@@ -100,7 +106,7 @@ void start(Device& d) {
 // hundreds of megabytes to decode) and starts the device it was meant for, unless that device
 // was closed meanwhile.
 void decode(std::string path, DevicePtr device, FileStamp stamp) {
-    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
+    Mix_Chunk* chunk = sdl().LoadWAV(path.c_str());
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     auto it = r.devices.find(path);
@@ -110,7 +116,7 @@ void decode(std::string path, DevicePtr device, FileStamp stamp) {
         if (wanted)
             r.devices.erase(it);
     } else if (!wanted) {
-        Mix_FreeChunk(chunk);
+        sdl().FreeChunk(chunk);
     } else {
         device->chunk = chunk;
         start(*device);
@@ -134,8 +140,8 @@ Device* open(const std::string& path) {
         return nullptr;
     // Opening the file as a stream reads no more than its headers: a file that is no sound at
     // all is refused here and leaves no device, as before any decoding.
-    if (Mix_Music* probe = Mix_LoadMUS(path.c_str())) {
-        Mix_FreeMusic(probe);
+    if (Mix_Music* probe = sdl().LoadMUS(path.c_str())) {
+        sdl().FreeMusic(probe);
         r.failedLoads.erase(path);
         auto device = std::make_shared<Device>();
         r.devices.emplace(path, device);
@@ -145,7 +151,7 @@ Device* open(const std::string& path) {
     }
     // Formats only the whole-file loader knows (such as VOC) are small; anything else fails
     // as fast as its first bytes are read.
-    Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
+    Mix_Chunk* chunk = sdl().LoadWAV(path.c_str());
     if (!chunk) {
         r.failedLoads[path] = stamp;
         return nullptr;
@@ -158,7 +164,7 @@ Device* open(const std::string& path) {
 
 void rewind(Device& d) {
     if (d.chunk && playing(d))
-        Mix_HaltChannel(d.channel);
+        sdl().HaltChannel(d.channel);
     d.started = false;
 }
 
@@ -168,8 +174,8 @@ void release(Device& d) {
     if (!d.chunk)
         return;
     if (playing(d))
-        Mix_HaltChannel(d.channel);
-    Mix_FreeChunk(d.chunk);
+        sdl().HaltChannel(d.channel);
+    sdl().FreeChunk(d.chunk);
 }
 
 void play(const std::string& path) {
@@ -231,9 +237,9 @@ void SoundCloseAll() {
     r.loadEnded.wait(lock, [&] { return r.loading == 0; });
     r.failedLoads.clear();
     if (r.output == Output::Open) {
-        Mix_CloseAudio();
-        Mix_Quit();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl().CloseAudio();
+        sdl().Quit();
+        sdl().QuitSubSystem(SDL_INIT_AUDIO);
     }
     r.output = Output::Untried;
 }

@@ -64,8 +64,15 @@ check_contents() {
     depends=$(field Depends)
     # One alternative group per line, spaces and version constraints dropped.
     sed -e 's/([^)]*)//g' -e 's/ //g' <<<"$depends" | tr ',' '\n' >"$tmp/depends"
-    avdevice=$(dpkg-query -S "$(ldconfig -p | awk '/libavdevice\.so\.[0-9]+ /{print $NF; exit}')" | cut -d: -f1)
-    for group in 'fonts-ipafont-gothic|fonts-noto-cjk' sound-theme-freedesktop xdg-utils "$avdevice"; do
+    # Loaded at run time, so no linked library names them: FFmpeg's devices and SDL_mixer.
+    loaded_pkg() {
+        local path
+        path=$(ldconfig -p | awk -v re="$1" '$1 ~ re {print $NF; exit}')
+        { dpkg-query -S "$path" || dpkg-query -S "/usr$path"; } 2>/dev/null | head -n 1 | cut -d: -f1
+    }
+    avdevice=$(loaded_pkg '^libavdevice\.so\.[0-9]+$')
+    mixer=$(loaded_pkg '^libSDL2_mixer-2\.0\.so\.0$')
+    for group in 'fonts-ipafont-gothic|fonts-noto-cjk' sound-theme-freedesktop xdg-utils "$avdevice" "$mixer"; do
         check "Depends has $group: $depends" grep -qxF "$group" "$tmp/depends"
     done
 
