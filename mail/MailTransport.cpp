@@ -4,6 +4,7 @@
 #include "settings/basCommon.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,18 +22,69 @@
 
 namespace {
 
-// Run before the first transfer rather than at start-up: initialising TLS costs a few megabytes
-// of memory that a program which never mails should not carry.
-void globalInit() {
+// libcurl, loaded and set up before the first transfer rather than linked and set up at start-up:
+// the library, the dozen it brings and TLS cost about three megabytes of memory that a program
+// which watches for days without mailing should not carry.
+struct CurlApi {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+};
+
+template <typename Fn> bool findCurl(void* lib, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(::dlsym(lib, name));
+    return fn != nullptr;
+}
+
+// Null when libcurl cannot be loaded (one line on standard error): every send then fails with
+// "cannot start the mail client", as when a handle cannot be made.
+const CurlApi* loadCurl() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    static CurlApi api;
+    static bool loaded = false;
+    std::call_once(once, [] {
+        void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        loaded = lib && findCurl(lib, "curl_global_init", api.global_init) &&
+                 findCurl(lib, "curl_easy_init", api.easy_init) &&
+                 findCurl(lib, "curl_easy_cleanup", api.easy_cleanup) &&
+                 findCurl(lib, "curl_easy_setopt", api.easy_setopt) &&
+                 findCurl(lib, "curl_easy_getinfo", api.easy_getinfo) &&
+                 findCurl(lib, "curl_easy_perform", api.easy_perform) &&
+                 findCurl(lib, "curl_easy_strerror", api.easy_strerror) &&
+                 findCurl(lib, "curl_slist_append", api.slist_append) &&
+                 findCurl(lib, "curl_slist_free_all", api.slist_free_all);
+        if (!loaded) {
+            const char* why = ::dlerror();
+            std::fprintf(stderr, "Pawlinex: no mail: %s\n", why ? why : "libcurl lacks a function");
+            return;
+        }
+        api.global_init(CURL_GLOBAL_DEFAULT);
+    });
+    return loaded ? &api : nullptr;
+}
+
+// Reached only with a handle made, so the library is there.
+const CurlApi& curl() {
+    return *loadCurl();
+}
+
+// A transfer handle, or null when libcurl is missing or cannot make one.
+CURL* newHandle() {
+    const CurlApi* api = loadCurl();
+    return api ? api->easy_init() : nullptr;
 }
 
 struct CurlDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(CURL* c) const { curl().easy_cleanup(c); }
 };
 struct SlistDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist* l) const { curl().slist_free_all(l); }
 };
 
 // What one exchange needs while libcurl runs it. The debug callback pairs each command we send
@@ -177,42 +229,42 @@ std::string slurp(const char* path) {
 // server with its own certificate and a public provider must both keep working.
 void trustExtraCa(CURL* c, const char* extra) {
     char* systemBundle = nullptr;
-    curl_easy_getinfo(c, CURLINFO_CAINFO, &systemBundle);
+    curl().easy_getinfo(c, CURLINFO_CAINFO, &systemBundle);
     std::string pem = systemBundle ? slurp(systemBundle) : std::string();
     const std::string added = slurp(extra);
     if (pem.empty() || added.empty()) {
-        curl_easy_setopt(c, CURLOPT_CAINFO, extra);
+        curl().easy_setopt(c, CURLOPT_CAINFO, extra);
         return;
     }
     pem += "\n" + added;
     curl_blob blob{pem.data(), pem.size(), CURL_BLOB_COPY};
-    curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+    curl().easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
 }
 
 // Options every exchange shares: time limits, TLS trust, abort check, no output of libcurl's own.
 void commonOptions(CURL* c, Exchange& ex, const MailTimeouts& t, char* errorBuffer,
                    const std::atomic<bool>& abort) {
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, envTimeoutMs(t.connectMs));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(1L, envTimeoutMs(t.stallMs) / 1000));
+    curl().easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl().easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl().easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, envTimeoutMs(t.connectMs));
+    curl().easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl().easy_setopt(c, CURLOPT_LOW_SPEED_TIME, std::max(1L, envTimeoutMs(t.stallMs) / 1000));
     // libcurl checks server responses against the low-speed limit only while data flows, so a
     // server that stops answering after the greeting is caught by the server response limit.
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                     std::max(1L, envTimeoutMs(t.stallMs) / 1000));
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, t.totalMs);
-    curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl().easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                       std::max(1L, envTimeoutMs(t.stallMs) / 1000));
+    curl().easy_setopt(c, CURLOPT_TIMEOUT_MS, t.totalMs);
+    curl().easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl().easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl().easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     if (const char* ca = std::getenv("PAWLINEX_CA_FILE"); ca && *ca)
         trustExtraCa(c, ca);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(&abort));
-    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L); // only to feed onDebug; nothing reaches stderr
-    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, onDebug);
-    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &ex);
+    curl().easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl().easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl().easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(&abort));
+    curl().easy_setopt(c, CURLOPT_VERBOSE, 1L); // only to feed onDebug; nothing reaches stderr
+    curl().easy_setopt(c, CURLOPT_DEBUGFUNCTION, onDebug);
+    curl().easy_setopt(c, CURLOPT_DEBUGDATA, &ex);
 }
 
 // Empty when `text` is not base64.
@@ -269,7 +321,7 @@ std::string oneLine(std::string text) {
 
 std::string errorText(CURLcode code, const char* errorBuffer, const Exchange& ex,
                       const std::string& user, const std::string& password) {
-    std::string text = errorBuffer && *errorBuffer ? errorBuffer : curl_easy_strerror(code);
+    std::string text = errorBuffer && *errorBuffer ? errorBuffer : curl().easy_strerror(code);
     if (code == CURLE_ABORTED_BY_CALLBACK)
         text = "aborted";
     text += " (" + std::to_string(static_cast<int>(code)) + ")";
@@ -374,43 +426,42 @@ std::string CurlMailTransport::SendMailEx(const std::string& logPath, const std:
     Exchange ex;
     ex.upload = ComposeMessage(content, MessageStamp{std::time(nullptr), randomToken()});
 
-    globalInit();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl)
+    std::unique_ptr<CURL, CurlDeleter> handle(newHandle());
+    if (!handle)
         return finish("cannot start the mail client");
-    CURL* c = curl.get();
+    CURL* c = handle.get();
     char errorBuffer[CURL_ERROR_SIZE] = {};
     commonOptions(c, ex, m_timeouts, errorBuffer, m_abort);
     const std::string scheme = address->port == 465 ? "smtps://" : "smtp://";
     const std::string url =
         scheme + urlHost(address->host) + ":" + std::to_string(address->port) + "/";
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl().easy_setopt(c, CURLOPT_URL, url.c_str());
     const std::string mailFrom = "<" + from.address + ">";
-    curl_easy_setopt(c, CURLOPT_MAIL_FROM, mailFrom.c_str());
+    curl().easy_setopt(c, CURLOPT_MAIL_FROM, mailFrom.c_str());
     curl_slist* rcpt = nullptr;
     for (const auto& a : list.addresses)
-        rcpt = curl_slist_append(rcpt, ("<" + a.address + ">").c_str());
+        rcpt = curl().slist_append(rcpt, ("<" + a.address + ">").c_str());
     std::unique_ptr<curl_slist, SlistDeleter> rcptGuard(rcpt);
-    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
+    curl().easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt);
     // One refused address must not cost the others their alarm mail.
 #if LIBCURL_VERSION_NUM >= 0x080200
-    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+    curl().easy_setopt(c, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
 #else
-    curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+    curl().easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
 #endif
     std::string loginOptions;
     if (from.authenticate) {
-        curl_easy_setopt(c, CURLOPT_USERNAME, from.user.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, from.password.c_str());
+        curl().easy_setopt(c, CURLOPT_USERNAME, from.user.c_str());
+        curl().easy_setopt(c, CURLOPT_PASSWORD, from.password.c_str());
         loginOptions = "AUTH=" + (from.mechanism.empty() ? std::string("LOGIN") : from.mechanism);
-        curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, loginOptions.c_str());
+        curl().easy_setopt(c, CURLOPT_LOGIN_OPTIONS, loginOptions.c_str());
     }
-    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(c, CURLOPT_READFUNCTION, readUpload);
-    curl_easy_setopt(c, CURLOPT_READDATA, &ex);
-    curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ex.upload.size()));
+    curl().easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl().easy_setopt(c, CURLOPT_READFUNCTION, readUpload);
+    curl().easy_setopt(c, CURLOPT_READDATA, &ex);
+    curl().easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(ex.upload.size()));
 
-    const CURLcode rc = curl_easy_perform(c);
+    const CURLcode rc = curl().easy_perform(c);
     fillReport(report, rc, &ex);
     if (rc != CURLE_OK)
         return finish(errorText(rc, errorBuffer, ex, from.user, from.password));
@@ -437,29 +488,28 @@ bool CurlMailTransport::RcvMail(const std::string& server, const std::string& us
     if (user.empty())
         return fail("no POP user name");
 
-    globalInit();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl)
+    std::unique_ptr<CURL, CurlDeleter> handle(newHandle());
+    if (!handle)
         return fail("cannot start the mail client");
-    CURL* c = curl.get();
+    CURL* c = handle.get();
     Exchange ex;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     commonOptions(c, ex, m_timeouts, errorBuffer, m_abort);
     const std::string scheme = address->port == 995 ? "pop3s://" : "pop3://";
     const std::string url =
         scheme + urlHost(address->host) + ":" + std::to_string(address->port) + "/";
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl().easy_setopt(c, CURLOPT_URL, url.c_str());
     const std::string cleanUser = StripLineBreaks(user);
     const std::string cleanPassword = StripLineBreaks(password);
-    curl_easy_setopt(c, CURLOPT_USERNAME, cleanUser.c_str());
-    curl_easy_setopt(c, CURLOPT_PASSWORD, cleanPassword.c_str());
+    curl().easy_setopt(c, CURLOPT_USERNAME, cleanUser.c_str());
+    curl().easy_setopt(c, CURLOPT_PASSWORD, cleanPassword.c_str());
     const std::string request = StripLineBreaks(command.empty() ? std::string("STAT") : command);
-    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.c_str());
+    curl().easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.c_str());
     // Without NOBODY libcurl waits for a multi-line answer that STAT never sends.
-    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, discard);
+    curl().easy_setopt(c, CURLOPT_NOBODY, 1L);
+    curl().easy_setopt(c, CURLOPT_WRITEFUNCTION, discard);
 
-    const CURLcode rc = curl_easy_perform(c);
+    const CURLcode rc = curl().easy_perform(c);
     fillReport(report, rc, &ex);
     if (rc != CURLE_OK)
         return fail(errorText(rc, errorBuffer, ex, cleanUser, cleanPassword));
