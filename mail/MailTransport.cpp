@@ -23,8 +23,8 @@
 namespace {
 
 // libcurl, loaded and set up before the first transfer rather than linked and set up at start-up:
-// the library, the dozen it brings and TLS cost about three megabytes of memory that a program
-// which watches for days without mailing should not carry.
+// the library, those only it needs and its TLS set-up cost a couple of megabytes of memory that a
+// program which watches for days without mailing should not carry.
 struct CurlApi {
     decltype(&::curl_global_init) global_init = nullptr;
     decltype(&::curl_easy_init) easy_init = nullptr;
