@@ -1,12 +1,12 @@
 #include "capture/FfmpegUtil.h"
 
+#include "settings/LoadedLibrary.h"
+
 extern "C" {
 #include <libavdevice/version_major.h>
 #include <libavutil/macros.h>
 }
 
-#include <cstdio>
-#include <dlfcn.h>
 #include <mutex>
 
 namespace capture_detail {
@@ -23,17 +23,11 @@ bool LoadInputDevices() {
         InitFfmpeg();
         // The same major version the program was built against: its devices register into the
         // libavformat already loaded.
-        const char* name = "libavdevice.so." AV_STRINGIFY(LIBAVDEVICE_VERSION_MAJOR);
-        void* lib = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
-        using RegisterAll = void (*)();
-        auto registerAll =
-            lib ? reinterpret_cast<RegisterAll>(::dlsym(lib, "avdevice_register_all")) : nullptr;
-        if (!registerAll) {
-            const char* why = ::dlerror();
-            std::fprintf(stderr, "Pawlinex: camera and sound devices unavailable: %s\n",
-                         why ? why : name);
+        const LoadedLibrary lib("libavdevice.so." AV_STRINGIFY(LIBAVDEVICE_VERSION_MAJOR),
+                                "camera and sound devices unavailable");
+        void (*registerAll)() = nullptr;
+        if (!lib || !lib.find("avdevice_register_all", registerAll))
             return;
-        }
         registerAll(); // the library stays loaded for the rest of the run
         loaded = true;
     });

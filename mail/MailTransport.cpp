@@ -1,10 +1,10 @@
 #include "mail/MailTransport.h"
 
 #include "mail/MailComposer.h"
+#include "settings/LoadedLibrary.h"
 #include "settings/basCommon.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,11 +37,6 @@ struct CurlApi {
     decltype(&::curl_slist_free_all) slist_free_all = nullptr;
 };
 
-template <typename Fn> bool findCurl(void* lib, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(::dlsym(lib, name));
-    return fn != nullptr;
-}
-
 // Null when libcurl cannot be loaded (one line on standard error): every send then fails with
 // "cannot start the mail client", as when a handle cannot be made.
 const CurlApi* loadCurl() {
@@ -49,22 +44,18 @@ const CurlApi* loadCurl() {
     static CurlApi api;
     static bool loaded = false;
     std::call_once(once, [] {
-        void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        loaded = lib && findCurl(lib, "curl_global_init", api.global_init) &&
-                 findCurl(lib, "curl_easy_init", api.easy_init) &&
-                 findCurl(lib, "curl_easy_cleanup", api.easy_cleanup) &&
-                 findCurl(lib, "curl_easy_setopt", api.easy_setopt) &&
-                 findCurl(lib, "curl_easy_getinfo", api.easy_getinfo) &&
-                 findCurl(lib, "curl_easy_perform", api.easy_perform) &&
-                 findCurl(lib, "curl_easy_strerror", api.easy_strerror) &&
-                 findCurl(lib, "curl_slist_append", api.slist_append) &&
-                 findCurl(lib, "curl_slist_free_all", api.slist_free_all);
-        if (!loaded) {
-            const char* why = ::dlerror();
-            std::fprintf(stderr, "Pawlinex: no mail: %s\n", why ? why : "libcurl lacks a function");
-            return;
-        }
-        api.global_init(CURL_GLOBAL_DEFAULT);
+        const LoadedLibrary lib("libcurl.so.4", "no mail");
+        loaded = lib && lib.find("curl_global_init", api.global_init) &&
+                 lib.find("curl_easy_init", api.easy_init) &&
+                 lib.find("curl_easy_cleanup", api.easy_cleanup) &&
+                 lib.find("curl_easy_setopt", api.easy_setopt) &&
+                 lib.find("curl_easy_getinfo", api.easy_getinfo) &&
+                 lib.find("curl_easy_perform", api.easy_perform) &&
+                 lib.find("curl_easy_strerror", api.easy_strerror) &&
+                 lib.find("curl_slist_append", api.slist_append) &&
+                 lib.find("curl_slist_free_all", api.slist_free_all);
+        if (loaded)
+            api.global_init(CURL_GLOBAL_DEFAULT);
     });
     return loaded ? &api : nullptr;
 }
