@@ -64,14 +64,23 @@ check_contents() {
     depends=$(field Depends)
     # One alternative group per line, spaces and version constraints dropped.
     sed -e 's/([^)]*)//g' -e 's/ //g' <<<"$depends" | tr ',' '\n' >"$tmp/depends"
-    # Loaded at run time, so no linked library names them: FFmpeg's devices and SDL_mixer.
-    loaded_pkg() {
-        local path
-        path=$(ldconfig -p | awk -v re="$1" '$1 ~ re {print $NF; exit}')
-        { dpkg-query -S "$path" || dpkg-query -S "/usr$path"; } 2>/dev/null | head -n 1 | cut -d: -f1
+    # The package that installed a library file, under any of the names a merged /usr gives it.
+    package_of() {
+        local candidate pkg
+        for candidate in "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr$1"; do
+            pkg=$(dpkg-query -S "$candidate" 2>/dev/null | grep -v '^diversion' | head -n 1 | cut -d: -f1)
+            if [ -n "$pkg" ]; then
+                echo "$pkg"
+                return
+            fi
+        done
     }
+    # Loaded at run time, so no linked library names them: FFmpeg's devices and SDL_mixer.
+    loaded_pkg() { package_of "$(ldconfig -p | awk -v re="$1" '$1 ~ re {print $NF; exit}')"; }
     avdevice=$(loaded_pkg '^libavdevice\.so\.[0-9]+$')
     mixer=$(loaded_pkg '^libSDL2_mixer-2\.0\.so\.0$')
+    check "a package provides libavdevice" test -n "$avdevice"
+    check "a package provides SDL_mixer" test -n "$mixer"
     for group in 'fonts-ipafont-gothic|fonts-noto-cjk' sound-theme-freedesktop xdg-utils "$avdevice" "$mixer"; do
         check "Depends has $group: $depends" grep -qxF "$group" "$tmp/depends"
     done
@@ -83,12 +92,7 @@ check_contents() {
         [ -f "$exe" ] || continue
         check "$(basename "$exe") is stripped" stripped "$exe"
         while read -r soname path; do
-            pkg=""
-            for candidate in "$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path"; do
-                pkg=$(dpkg-query -S "$candidate" 2>/dev/null | grep -v '^diversion' | head -n 1 | cut -d: -f1) &&
-                    [ -n "$pkg" ] &&
-                    break
-            done
+            pkg=$(package_of "$path")
             if [ -z "$pkg" ]; then
                 fail "$(basename "$exe") links $soname ($path), which no package provides"
             else
