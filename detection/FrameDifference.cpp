@@ -108,8 +108,17 @@ constexpr size_t kStreamBytes = 4 * 1024 * 1024;
 
 #ifdef PAWLINEX_X86
 // |a - b| per byte is the OR of the two saturated differences; the noise floor is a mask of
-// the bytes where max(d, floor) == d; the sum runs through SAD against zero, which adds eight
-// bytes into a 64-bit lane without any chance of overflow.
+// the bytes where max(d, floor) == d.
+__attribute__((target("sse2"), always_inline)) inline __m128i
+absDiffSse2(const uint8_t* prev, const uint8_t* cur, __m128i vfloor, bool floored) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur));
+    const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+    return floored ? _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, vfloor), d)) : d;
+}
+
+// The sum runs through SAD against zero, which adds eight bytes into a 64-bit lane without any
+// chance of overflow.
 __attribute__((target("sse2"))) uint64_t diffSse2(const uint8_t* prev, const uint8_t* cur,
                                                   uint8_t* diff, size_t n, unsigned floor) {
     const __m128i zero = _mm_setzero_si128();
@@ -117,11 +126,7 @@ __attribute__((target("sse2"))) uint64_t diffSse2(const uint8_t* prev, const uin
     __m128i acc = zero;
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
-        __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-        if (floor > 1)
-            d = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, vfloor), d));
+        const __m128i d = absDiffSse2(prev + i, cur + i, vfloor, floor > 1);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + i), d);
         acc = _mm_add_epi64(acc, _mm_sad_epu8(d, zero));
     }
@@ -144,11 +149,7 @@ __attribute__((target("sse2,popcnt"))) uint64_t maskedSse2(const uint8_t* prev, 
     uint64_t still = 0;
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
-        __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-        if (floor > 1)
-            d = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, vfloor), d));
+        const __m128i d = absDiffSse2(prev + i, cur + i, vfloor, floor > 1);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(diff + i), d);
         const __m128i kept =
             _mm_and_si128(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + i)));
