@@ -4,10 +4,11 @@
 
 #include "sound/basSound.h"
 
+#include "common/ToneWav.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,37 +19,6 @@ namespace {
 
 const std::string kWav = "/tmp/pawlinex-bench-10min.wav";
 const std::string kOga = "/tmp/pawlinex-bench-10min.oga";
-
-void put16(std::ofstream& out, uint16_t v) {
-    out.put(char(v & 0xFF)).put(char(v >> 8));
-}
-void put32(std::ofstream& out, uint32_t v) {
-    put16(out, uint16_t(v & 0xFFFF));
-    put16(out, uint16_t(v >> 16));
-}
-
-// 16-bit stereo PCM at 44.1 kHz, a 440 Hz tone.
-void writeWav(const std::string& path, int seconds) {
-    const uint32_t rate = 44100, frames = rate * uint32_t(seconds);
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    put32(out, 36 + frames * 4);
-    out.write("WAVEfmt ", 8);
-    put32(out, 16);
-    put16(out, 1);
-    put16(out, 2);
-    put32(out, rate);
-    put32(out, rate * 4);
-    put16(out, 4);
-    put16(out, 16);
-    out.write("data", 4);
-    put32(out, frames * 4);
-    for (uint32_t i = 0; i < frames; ++i) {
-        const auto s = uint16_t(int16_t(8000 * std::sin(2 * M_PI * 440 * i / rate)));
-        put16(out, s);
-        put16(out, s);
-    }
-}
 
 long peakRssMb() {
     std::ifstream status("/proc/self/status");
@@ -80,7 +50,7 @@ void firstPlay(benchmark::State& state, const std::string& path) {
 
 int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    writeWav(kWav, 600);
+    WriteToneWav(kWav, 600, 44100, 2); // 16-bit stereo PCM at 44.1 kHz
     const std::string encode = "ffmpeg -loglevel error -y -i " + kWav + " -c:a libvorbis " + kOga;
     if (std::system(encode.c_str()) != 0)
         std::remove(kOga.c_str());

@@ -1,12 +1,13 @@
 #include "sound/basSound.h"
 
+#include "common/ToneWav.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -20,35 +21,6 @@ namespace {
 const bool dummyDriver = setenv("SDL_AUDIODRIVER", "dummy", 0) == 0;
 
 const std::string kBell = "/usr/share/sounds/freedesktop/stereo/bell.oga";
-
-void put16(std::ofstream& out, uint16_t v) {
-    out.put(char(v & 0xFF)).put(char(v >> 8));
-}
-void put32(std::ofstream& out, uint32_t v) {
-    put16(out, uint16_t(v & 0xFFFF));
-    put16(out, uint16_t(v >> 16));
-}
-
-// A mono 8 kHz 16-bit PCM WAV with a 440 Hz tone.
-void writeWav(const std::string& path, double seconds) {
-    const uint32_t rate = 8000;
-    const uint32_t samples = uint32_t(seconds * rate);
-    std::ofstream out(path, std::ios::binary);
-    out.write("RIFF", 4);
-    put32(out, 36 + samples * 2);
-    out.write("WAVEfmt ", 8);
-    put32(out, 16);
-    put16(out, 1); // PCM
-    put16(out, 1); // mono
-    put32(out, rate);
-    put32(out, rate * 2);
-    put16(out, 2);
-    put16(out, 16);
-    out.write("data", 4);
-    put32(out, samples * 2);
-    for (uint32_t i = 0; i < samples; ++i)
-        put16(out, uint16_t(int16_t(8000 * std::sin(2 * M_PI * 440 * i / rate))));
-}
 
 // Waits for a short sound to run out. Bounded generously: the point is the state it ends in,
 // not how fast it gets there.
@@ -65,8 +37,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         shortWav = file("short tone.wav"); // a space in the name, passed whole
         longWav = file("long.wav");
-        writeWav(shortWav, 0.15);
-        writeWav(longWav, 20);
+        WriteToneWav(shortWav, 0.15, 8000, 1);
+        WriteToneWav(longWav, 20, 8000, 1);
     }
     void TearDown() override { SoundCloseAll(); }
     std::string file(const char* name) const {
@@ -116,7 +88,7 @@ TEST_F(Sound, RepeatKeepsPlayingAndCloseStopsMidway) {
 // path opens afresh while the first decoding may still run.
 TEST_F(Sound, LongFileIsPlayingFromTheFirstCallAndClosesWhileDecoding) {
     const std::string tenMinutes = file("ten minutes.wav");
-    writeWav(tenMinutes, 600);
+    WriteToneWav(tenMinutes, 600, 8000, 1);
     SoundPlay(tenMinutes);
     EXPECT_EQ(SoundMode(tenMinutes), "PLAYING");
     SoundRepeat(tenMinutes);
@@ -183,7 +155,7 @@ TEST_F(Sound, UnplayableInputsGiveNoDevice) {
         EXPECT_EQ(SoundMode(path), "") << path;
         SoundClose(path);
     }
-    writeWav(garbage, 20);
+    WriteToneWav(garbage, 20, 8000, 1);
     SoundRepeat(garbage);
     EXPECT_EQ(SoundMode(garbage), "PLAYING");
 }
