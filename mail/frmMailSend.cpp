@@ -10,8 +10,6 @@
 #include "mail/basPicture.h"
 #include "settings/basCommon.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -67,15 +65,9 @@ frmMailSend::frmMailSend(MessageBoxes& boxes, MailSender& sender, QWidget* paren
     setObjectName("frmMailSend");
     pic_View = placeholderPicture();
 
-    const MailFormControls fields = CreateMailFormControls(this);
-    txtMail = fields.txtMail;
-    txtSubject = fields.txtSubject;
-    txtBody = fields.txtBody;
-    chkGrp = fields.chkGrp;
+    static_cast<MailFormControls&>(*this) = CreateMailFormControls(this);
     chkGrp->setChecked(true);
-    std::copy(std::begin(fields.optSize), std::end(fields.optSize), optSize);
-    SliderArc = fields.SliderArc;
-    QWidget* sizes = fields.sizeGroup;
+    QWidget* sizes = sizeGroup;
 
     bcmdOK = new QPushButton(u("送信(&O)"), this);
     bcmdOK->setObjectName("bcmdOK");

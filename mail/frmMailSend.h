@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capApi.h"
+#include "mail/MailFormControls.h"
 #include "settings/MessageBoxes.h"
 
 #include <QDialog>
@@ -8,17 +9,13 @@
 
 class MailSender;
 class MailThumbnail;
-class QCheckBox;
-class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
-class QSlider;
 
 // The manual send window ("手動ﾒｰﾙ送信"): mails the camera's current picture, or text only, to any
 // address. Made for one use: the main window calls DrawImage, then exec(). While a send runs the
-// window keeps painting but its send button, Cancel and the close box do nothing.
-class frmMailSend : public QDialog {
+// window keeps painting but its send button, Cancel and the close box do nothing. The fields it
+// shares with the automatic mail dialog are members it inherits, made by CreateMailFormControls.
+class frmMailSend : public QDialog, private MailFormControls {
     Q_OBJECT
 public:
     // `boxes` and `sender` must outlive the dialog.
@@ -41,12 +38,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QLineEdit* txtMail;
-    QLineEdit* txtSubject;
-    QPlainTextEdit* txtBody;
-    QCheckBox* chkGrp;
-    QRadioButton* optSize[3];
-    QSlider* SliderArc;
     QPushButton* bcmdOK;
     QPushButton* bcmdCancel;
     MailThumbnail* pic_clip;

@@ -5,8 +5,6 @@
 #include "settings/AppSettings.h"
 #include "settings/basSettings.h"
 
-#include <algorithm>
-
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -47,16 +45,10 @@ frmMailSend_Set::frmMailSend_Set(MessageBoxes& boxes, QWidget* parent)
 
     ckEnabled = new QCheckBox(u("有効"), this);
     ckEnabled->setObjectName("ckEnabled");
-    const MailFormControls fields = CreateMailFormControls(this);
-    txtMail = fields.txtMail;
-    txtSubject = fields.txtSubject;
-    txtBody = fields.txtBody;
-    chkGrp = fields.chkGrp;
-    std::copy(std::begin(fields.optSize), std::end(fields.optSize), optSize);
-    SliderArc = fields.SliderArc;
+    static_cast<MailFormControls&>(*this) = CreateMailFormControls(this);
     SliderArc->setValue(kDefaultQuality);
     SliderArc->setMinimumWidth(160);
-    QWidget* sizes = fields.sizeGroup;
+    QWidget* sizes = sizeGroup;
 
     bcmdOK = new QPushButton(u("OK(&O)"), this);
     bcmdOK->setObjectName("bcmdOK");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/MailFormControls.h"
 #include "settings/MessageBoxes.h"
 
 #include <QDialog>
@@ -7,16 +8,14 @@
 #include <cstdint>
 
 class QCheckBox;
-class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class QSlider;
 
 // The automatic mail dialog ("自動ﾒｰﾙ設定"): edits the four alarm mail triggers A to D of
 // AppSettings.Trg one at a time. Update stores the shown trigger and saves; OK does the same,
-// empties the trigger's FILES and closes; Cancel and the close box store nothing more.
-class frmMailSend_Set : public QDialog {
+// empties the trigger's FILES and closes; Cancel and the close box store nothing more. The fields
+// it shares with the manual send window are members it inherits, made by CreateMailFormControls.
+class frmMailSend_Set : public QDialog, private MailFormControls {
     Q_OBJECT
 public:
     // `boxes` must outlive the dialog.
@@ -27,12 +26,6 @@ public:
 private:
     QRadioButton* optTRG[4];
     QCheckBox* ckEnabled;
-    QLineEdit* txtMail;
-    QLineEdit* txtSubject;
-    QPlainTextEdit* txtBody;
-    QCheckBox* chkGrp;
-    QRadioButton* optSize[3];
-    QSlider* SliderArc;
     QPushButton* bcmdOK;
     QPushButton* bcmdCancel;
     QPushButton* bcmdReF;
