@@ -249,7 +249,7 @@ void CaptureWindow::paintEvent(QPaintEvent*) {
         return;
     }
     if (m_scale) {
-        p.drawImage(rect(), m_image);
+        m_previewPainter.draw(p, rect(), m_image);
         return;
     }
     p.drawImage(QPoint(0, 0), m_image);

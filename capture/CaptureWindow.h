@@ -4,6 +4,7 @@
 #include "capture/CaptureEngine.h"
 #include "capture/PreAlarmFeeder.h"
 #include "capture/PreAlarmRing.h"
+#include "capture/PreviewPaint.h"
 #include "capture/VideoSources.h"
 #include "detection/CaptureRecords.h"
 
@@ -117,6 +118,7 @@ private:
     QElapsedTimer m_sinceRefresh;      // since the picture on screen last changed
     QPointer<QWidget> m_watchedWindow; // the top-level window whose repaints the preview joins
     QImage m_image;
+    PreviewPainter m_previewPainter;
     uint64_t m_shownSerial = 0;
     SharedFrame m_grabbed;
     CAPTUREPARMS m_setup;

@@ -1,0 +1,103 @@
+#include "capture/PreviewPaint.h"
+
+#include <QPaintEngine>
+#include <QPainter>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+// The picture's fourth byte carries nothing; in the window it is the pixel's alpha, fully opaque.
+constexpr uint32_t kOpaque = 0xff000000u;
+
+// Which source pixel each target pixel shows along one axis. QPainter's unsmoothed scaling steps
+// through the source in 16.16 fixed point from the middle of the first target pixel, a hair to the
+// lower side; doing the same paints exactly the pixels QPainter would.
+class AxisMap {
+public:
+    AxisMap(int sourceSize, int targetSize)
+        : m_step(static_cast<int64_t>(65536.0 / (double(targetSize) / double(sourceSize)))),
+          m_base(static_cast<int64_t>(0.5 * double(m_step)) - 1), m_last(sourceSize - 1) {}
+    int operator()(int t) const {
+        const int64_t s = (m_base + int64_t(t) * m_step) >> 16;
+        return static_cast<int>(s < 0 ? 0 : s > m_last ? m_last : s);
+    }
+
+private:
+    int64_t m_step;
+    int64_t m_base;
+    int64_t m_last;
+};
+} // namespace
+
+const std::vector<int>& PreviewPainter::columns(int sourceWidth, int targetWidth) {
+    if (sourceWidth != m_sourceWidth || targetWidth != m_targetWidth) {
+        const AxisMap column(sourceWidth, targetWidth);
+        m_columns.resize(static_cast<size_t>(targetWidth));
+        for (int x = 0; x < targetWidth; ++x)
+            m_columns[static_cast<size_t>(x)] = column(x);
+        m_sourceWidth = sourceWidth;
+        m_targetWidth = targetWidth;
+    }
+    return m_columns;
+}
+
+bool PreviewPainter::scaleInto(QImage& device, const QRect& target, const QImage& picture,
+                               const QRegion& clip) {
+    // A shared image would be copied by the first write access and the window would never see
+    // the pixels: only an image this painter alone holds is written.
+    const bool plain = device.format() == QImage::Format_RGB32 ||
+                       device.format() == QImage::Format_ARGB32_Premultiplied;
+    if (!plain || picture.format() != QImage::Format_RGB32 || device.devicePixelRatio() != 1.0 ||
+        !device.isDetached() || picture.isNull() || target.isEmpty())
+        return false;
+    const std::vector<int>& column = columns(picture.width(), target.width());
+    const AxisMap row(picture.height(), target.height());
+    const QRegion area = clip.intersected(target).intersected(device.rect());
+    uchar* const bits = device.bits();
+    const qsizetype stride = device.bytesPerLine();
+    for (const QRect& r : area) {
+        const int* from = column.data() + (r.left() - target.left());
+        const size_t count = static_cast<size_t>(r.width());
+        int lastSourceRow = -1;
+        const uint32_t* lastRow = nullptr;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            auto* out = reinterpret_cast<uint32_t*>(bits + y * stride) + r.left();
+            const int sourceRow = row(y - target.top());
+            if (sourceRow == lastSourceRow) { // an enlarged picture repeats rows: copy the last
+                std::memcpy(out, lastRow, count * sizeof(uint32_t));
+                continue;
+            }
+            const auto* in = reinterpret_cast<const uint32_t*>(picture.constScanLine(sourceRow));
+            for (size_t i = 0; i < count; ++i)
+                out[i] = in[from[i]] | kOpaque;
+            lastSourceRow = sourceRow;
+            lastRow = out;
+        }
+    }
+    return true;
+}
+
+void PreviewPainter::draw(QPainter& painter, const QRect& target, const QImage& picture) {
+    // A widget's painter draws into the window's backing image, moved by the widget's place in
+    // the window and clipped to the area being repainted (the engine's system clip).
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    const QTransform transform = painter.deviceTransform();
+    if (device && device->devType() == QInternal::Image &&
+        transform.type() <= QTransform::TxTranslate && !painter.hasClipping() &&
+        painter.opacity() == 1.0 &&
+        painter.compositionMode() == QPainter::CompositionMode_SourceOver) {
+        const int dx = static_cast<int>(transform.dx());
+        const int dy = static_cast<int>(transform.dy());
+        if (dx == transform.dx() && dy == transform.dy()) {
+            auto& image = *static_cast<QImage*>(device);
+            QRegion clip = engine->systemClip();
+            if (clip.isEmpty())
+                clip = QRegion(image.rect());
+            if (scaleInto(image, target.translated(dx, dy), picture, clip))
+                return;
+        }
+    }
+    painter.drawImage(target, picture);
+}
