@@ -19,7 +19,7 @@ Bgr quadrantColour(int x, int y, int w, int h) {
     return colours[(y >= h / 2 ? 2 : 0) + (x >= w / 2 ? 1 : 0)];
 }
 
-std::vector<uint8_t> quadrantsJpeg(int w, int h) {
+std::vector<uint8_t> quadrantsJpeg(int w, int h, int flags = 0) {
     std::vector<uint8_t> bgrx(size_t(w) * size_t(h) * 4);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -33,7 +33,8 @@ std::vector<uint8_t> quadrantsJpeg(int w, int h) {
     unsigned char* raw = nullptr;
     unsigned long size = 0;
     std::vector<uint8_t> jpeg;
-    if (tjCompress2(tj, bgrx.data(), w, w * 4, h, TJPF_BGRX, &raw, &size, TJSAMP_420, 90, 0) == 0)
+    if (tjCompress2(tj, bgrx.data(), w, w * 4, h, TJPF_BGRX, &raw, &size, TJSAMP_420, 90, flags) ==
+        0)
         jpeg.assign(raw, raw + size);
     tjFree(raw);
     tjDestroy(tj);
@@ -89,4 +90,67 @@ TEST(JpegFrameDecoder, ReadsCameraPictures) {
     EXPECT_FALSE(decoder.decode(cut.data(), cut.size(), bgrx.data(), 64, 48));
     EXPECT_FALSE(decoder.decode(junk.data(), junk.size(), bgrx.data(), 64, 48));
     EXPECT_FALSE(decoder.size(nullptr, 0, w, h));
+}
+
+// The size comes from the frame header, past whatever segments come first, and agrees with the
+// decoder's own reading of the header; a stream with no readable frame header has none.
+TEST(JpegFrameDecoder, ReadsTheSizeFromTheFrameHeader) {
+    const std::vector<uint8_t> plain = quadrantsJpeg(64, 48);
+    ASSERT_FALSE(plain.empty());
+    const auto after = [&](const std::vector<uint8_t>& inserted) { // inserted right after SOI
+        std::vector<uint8_t> out = plain;
+        for (size_t i = 0; i < inserted.size(); ++i)
+            out.insert(out.begin() + long(2 + i), inserted[i]);
+        return out;
+    };
+    // An EXIF-like segment carrying a small picture's own frame header, which is not the size.
+    const std::vector<uint8_t> thumbnail = {0xFF, 0xE1, 0x00, 0x0F, 'E',  'x',  'i',  'f', 0,
+                                            0,    0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x10};
+    std::vector<uint8_t> sosFirst = plain;
+    sosFirst[2] = 0xFF;
+    sosFirst[3] = 0xDA;
+    const std::vector<uint8_t> noSize = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00,
+                                         0x00, 0x00, 0x40, 0x03, 0x01, 0x22, 0x00};
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int width; // 0: no size
+        int height;
+    };
+    const Case cases[] = {
+        {"baseline", plain, 64, 48},
+        {"progressive", quadrantsJpeg(40, 30, TJFLAG_PROGRESSIVE), 40, 30},
+        {"odd size", quadrantsJpeg(33, 17), 33, 17},
+        {"large", quadrantsJpeg(1920, 1080), 1920, 1080},
+        {"thumbnail segment first", after(thumbnail), 64, 48},
+        {"fill bytes before a marker", after({0xFF, 0xFF}), 64, 48},
+        {"restart marker before the header", after({0xFF, 0xD0}), 64, 48},
+        {"picture data before any frame header", sosFirst, 0, 0},
+        {"frame header without a height", noSize, 0, 0},
+        {"cut inside the header", std::vector<uint8_t>(plain.begin(), plain.begin() + 30), 0, 0},
+        {"not a JPEG", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, 0, 0},
+        {"start marker only", {0xFF, 0xD8}, 0, 0},
+    };
+    JpegFrameDecoder decoder;
+    tjhandle tj = tjInitDecompress();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int w = -1, h = -1;
+        const bool known = decoder.size(c.bytes.data(), c.bytes.size(), w, h);
+        ASSERT_EQ(known, c.width > 0);
+        if (!known)
+            continue;
+        EXPECT_EQ(w, c.width);
+        EXPECT_EQ(h, c.height);
+        int tw = 0, th = 0, sub = 0, space = 0;
+        ASSERT_EQ(tjDecompressHeader3(tj, c.bytes.data(),
+                                      static_cast<unsigned long>(c.bytes.size()), &tw, &th, &sub,
+                                      &space),
+                  0);
+        EXPECT_EQ(w, tw);
+        EXPECT_EQ(h, th);
+        std::vector<uint8_t> bgrx(size_t(w) * size_t(h) * 4);
+        EXPECT_TRUE(decoder.decode(c.bytes.data(), c.bytes.size(), bgrx.data(), w, h));
+    }
+    tjDestroy(tj);
 }
