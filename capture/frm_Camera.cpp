@@ -261,7 +261,7 @@ void frm_Camera::tickBody() {
     }
     if (m_scope) {
         const TimelineStep step =
-            m_scope->timeline().draw(judged, threshold, outcome.stateColor, clock().now().time());
+            m_scope->timeline().draw(judged, threshold, outcome.stateColor, clock().timeOfDay());
         m_scope->showTimelineStep(step);
     }
 }

@@ -19,6 +19,9 @@ public:
     // The same instant as milliseconds since the epoch. The system clock answers without
     // working out the local time, which looks at the time zone file on every call.
     virtual qint64 msecsSinceEpoch() const { return now().toMSecsSinceEpoch(); }
+    // The local time of day now. The system clock works out the local time's offset from UTC once
+    // a second rather than on every call.
+    virtual QTime timeOfDay() const { return now().time(); }
 };
 
 class AlarmSound {

@@ -6,6 +6,22 @@
 #include "mail/basPicture.h"
 #include "sound/basSound.h"
 
+QTime SystemClock::timeOfDayAt(qint64 msecs) const {
+    constexpr qint64 kDay = 86400000;
+    const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+    int offset = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (second != m_second) {
+            m_offsetSeconds = QDateTime::fromSecsSinceEpoch(second).offsetFromUtc();
+            m_second = second;
+        }
+        offset = m_offsetSeconds;
+    }
+    const qint64 local = ((msecs + qint64(offset) * 1000) % kDay + kDay) % kDay;
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(local));
+}
+
 void BasAlarmSound::play(const std::string& path) {
     SoundPlay(path);
 }

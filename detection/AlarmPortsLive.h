@@ -2,12 +2,24 @@
 
 #include "detection/AlarmPorts.h"
 
+#include <limits>
+#include <mutex>
+
 // The real services behind the alarm's edges.
 
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
     qint64 msecsSinceEpoch() const override { return QDateTime::currentMSecsSinceEpoch(); }
+    QTime timeOfDay() const override { return timeOfDayAt(QDateTime::currentMSecsSinceEpoch()); }
+    // The local time of day at `msecs` since the epoch. The offset found for a second holds for
+    // the whole second: the time zone rules change offsets only on whole seconds.
+    QTime timeOfDayAt(qint64 msecs) const;
+
+private:
+    mutable std::mutex m_mutex;
+    mutable qint64 m_second = std::numeric_limits<qint64>::min();
+    mutable int m_offsetSeconds = 0;
 };
 
 // The warning sound through basSound.

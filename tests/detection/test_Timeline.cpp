@@ -1,10 +1,45 @@
 #include "detection/Timeline.h"
 
+#include "detection/AlarmPortsLive.h"
 #include "detection/LevelState.h"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 namespace {
+
+// The system clock's time of day, which places the timeline's columns, is the local time, also in
+// the seconds around a change of offset.
+TEST(SystemClockTimeOfDay, IsTheLocalTimeAcrossOffsetChanges) {
+    struct Case {
+        const char* zone;
+        QDateTime change; // in UTC
+    };
+    const Case cases[] = {
+        {"America/New_York", {QDate(2026, 3, 8), QTime(7, 0), Qt::UTC}},      // summer time begins
+        {"America/New_York", {QDate(2026, 11, 1), QTime(6, 0), Qt::UTC}},     // and ends
+        {"Australia/Lord_Howe", {QDate(2026, 4, 4), QTime(15, 0), Qt::UTC}},  // half an hour back
+        {"Asia/Kathmandu", {QDate(2026, 12, 7), QTime(18, 14, 59), Qt::UTC}}, // local midnight
+        {"UTC", {QDate(2026, 12, 31), QTime(23, 59, 59), Qt::UTC}},
+    };
+    const QByteArray saved = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    for (const Case& c : cases) {
+        qputenv("TZ", c.zone);
+        tzset();
+        const SystemClock clock;
+        const qint64 at = c.change.toMSecsSinceEpoch();
+        for (qint64 ms = at - 3000; ms <= at + 3000; ms += 125)
+            ASSERT_EQ(clock.timeOfDayAt(ms), QDateTime::fromMSecsSinceEpoch(ms).time())
+                << c.zone << " " << ms - at << " ms from the change";
+    }
+    if (hadZone)
+        qputenv("TZ", saved);
+    else
+        qunsetenv("TZ");
+    tzset();
+}
 
 TEST(TimelineColumn, SixHourWindowsAndTwelveMinuteColumns) {
     struct Case {
