@@ -31,6 +31,7 @@ private:
     int64_t m_base;
     int64_t m_last;
 };
+
 // One row of the stretched picture. Only the display server reads the window's pixels back:
 // streaming stores spare fetching each of their cache lines just to overwrite it.
 void StretchRow(uint32_t* out, const uint32_t* in, const int* from, size_t count) {
