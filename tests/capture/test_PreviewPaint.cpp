@@ -31,8 +31,7 @@ QImage Device(QImage::Format format) {
 // What QPainter itself paints for the picture, shown opaque.
 QImage QtDraw(QImage::Format format, const QRect& target, const QImage& picture,
               const std::function<void(QPainter&)>& setUp = {}) {
-    QImage opaque = picture.convertToFormat(QImage::Format_ARGB32);
-    opaque.reinterpretAsFormat(QImage::Format_RGB32);
+    QImage opaque = picture.copy();
     for (int y = 0; y < opaque.height(); ++y) {
         auto* row = reinterpret_cast<uint32_t*>(opaque.scanLine(y));
         for (int x = 0; x < opaque.width(); ++x)
