@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -71,6 +72,10 @@ CaptureWindow::CaptureWindow(VideoSourceList& sources, QWidget* parent)
     });
     m_previewTimer.setInterval(m_previewRate);
     connect(&m_previewTimer, &QTimer::timeout, this, &CaptureWindow::refreshPreview);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        m_surface = new X11PreviewSurface(this);
+        m_surface->setGeometry(rect());
+    }
 }
 
 CaptureWindow::~CaptureWindow() {
@@ -197,7 +202,27 @@ void CaptureWindow::setPreviewRate(int milliseconds) {
 
 void CaptureWindow::setScale(bool on) {
     m_scale = on;
-    update();
+    if (!showOnSurface())
+        update();
+}
+
+// The display server shows the picture when it can; otherwise this window paints it.
+bool CaptureWindow::showOnSurface() {
+    if (!m_surface || m_image.isNull())
+        return false;
+    if (m_surface->present(m_image, m_scale))
+        return true;
+    if (!m_surface->usable()) {
+        delete m_surface;
+        m_surface = nullptr;
+    }
+    return false;
+}
+
+void CaptureWindow::resizeEvent(QResizeEvent* event) {
+    if (m_surface)
+        m_surface->setGeometry(rect());
+    QWidget::resizeEvent(event);
 }
 
 void CaptureWindow::watchWindow() {
@@ -237,7 +262,8 @@ void CaptureWindow::refreshPreview() {
     } catch (const std::exception&) {
         return; // nothing the engine hands out, but a picture that cannot be shown is skipped
     }
-    update();
+    if (!showOnSurface())
+        update();
 }
 
 void CaptureWindow::paintEvent(QPaintEvent*) {

@@ -6,6 +6,7 @@
 #include "capture/PreAlarmRing.h"
 #include "capture/PreviewPaint.h"
 #include "capture/VideoSources.h"
+#include "capture/X11PreviewSurface.h"
 #include "detection/CaptureRecords.h"
 
 #include <QElapsedTimer>
@@ -95,9 +96,11 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refreshPreview();
+    bool showOnSurface();
     void watchWindow();
     void refreshWithWindow();
     // The sound input of clips: PAWLINEX_AUDIO_SOURCE, or the default input (empty text).
@@ -119,6 +122,7 @@ private:
     QPointer<QWidget> m_watchedWindow; // the top-level window whose repaints the preview joins
     QImage m_image;
     PreviewPainter m_previewPainter;
+    X11PreviewSurface* m_surface = nullptr; // a child; null where the window paints the picture
     uint64_t m_shownSerial = 0;
     SharedFrame m_grabbed;
     CAPTUREPARMS m_setup;

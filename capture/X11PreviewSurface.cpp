@@ -1,0 +1,340 @@
+#include "capture/X11PreviewSurface.h"
+
+#include <QGuiApplication>
+#include <QPaintEvent>
+
+#include <xcb/render.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+template <typename T> struct FreeReply {
+    void operator()(T* p) const { std::free(p); }
+};
+template <typename T> using Reply = std::unique_ptr<T, FreeReply<T>>;
+
+// Sends a request and waits for its outcome: only while setting up, where a refusal must turn
+// into the owner painting instead, not into an error the server reports later.
+bool Accepted(xcb_connection_t* c, xcb_void_cookie_t cookie) {
+    xcb_generic_error_t* error = xcb_request_check(c, cookie);
+    std::free(error);
+    return error == nullptr;
+}
+
+// Render's picture transform maps the window's pixels back to the picture's, in 16.16 fixed
+// point. The step is cut the way QPainter cuts its own, so the server picks the very source
+// pixels the window's own stretch would.
+xcb_render_fixed_t Step(int from, int to) {
+    return static_cast<xcb_render_fixed_t>(65536.0 / (double(to) / double(from)));
+}
+
+xcb_render_transform_t Scaling(QSize from, QSize to) {
+    xcb_render_transform_t t{};
+    t.matrix11 = Step(from.width(), to.width());
+    t.matrix22 = Step(from.height(), to.height());
+    t.matrix33 = Step(1, 1);
+    return t;
+}
+
+bool SameTransform(const xcb_render_transform_t& a, const xcb_render_transform_t& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+struct X11PreviewSurface::Server {
+    xcb_connection_t* c = nullptr;
+    xcb_window_t window = 0;
+    xcb_render_picture_t windowPicture = 0;
+    xcb_render_pictformat_t pictureFormat = 0; // 32 bits a pixel, the fourth unused (BGRX bytes)
+
+    // Two pictures in shared memory: the one on screen, which the server may still be reading,
+    // and the one the next picture goes into.
+    struct Buffer {
+        xcb_shm_seg_t segment = 0;
+        xcb_pixmap_t pixmap = 0;
+        xcb_render_picture_t picture = 0;
+        uint8_t* bits = nullptr;
+        size_t bytes = 0;
+        xcb_render_transform_t transform{};   // the one the picture holds now
+        xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw from this buffer
+        bool fenced = false;
+    };
+    std::array<Buffer, 2> buffers;
+    QSize size; // of the pictures the buffers hold
+    int shown = -1;
+
+    // Returns once the server is done with everything sent before the buffer's fence.
+    void waitFor(Buffer& b) {
+        if (!b.fenced)
+            return;
+        std::free(xcb_get_input_focus_reply(c, b.fence, nullptr));
+        b.fenced = false;
+    }
+
+    void release(Buffer& b) {
+        waitFor(b);
+        if (b.picture)
+            xcb_render_free_picture(c, b.picture);
+        if (b.pixmap)
+            xcb_free_pixmap(c, b.pixmap);
+        if (b.segment)
+            xcb_shm_detach(c, b.segment);
+        if (b.bits)
+            munmap(b.bits, b.bytes);
+        b = Buffer{};
+    }
+};
+
+X11PreviewSurface::X11PreviewSurface(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+X11PreviewSurface::~X11PreviewSurface() {
+    tearDown();
+}
+
+bool X11PreviewSurface::setUp() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection() || devicePixelRatioF() != 1.0)
+        return false;
+    auto s = std::make_unique<Server>();
+    xcb_connection_t* c = s->c = x11->connection();
+
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
+    const xcb_query_extension_reply_t* render = xcb_get_extension_data(c, &xcb_render_id);
+    if (!shm || !shm->present || !render || !render->present)
+        return false;
+    // Shared memory handed over as a file, and pixmaps the server reads straight from it.
+    Reply<xcb_shm_query_version_reply_t> shmVersion(
+        xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+    if (!shmVersion || !shmVersion->shared_pixmaps ||
+        shmVersion->pixmap_format != XCB_IMAGE_FORMAT_Z_PIXMAP ||
+        (shmVersion->major_version == 1 && shmVersion->minor_version < 2))
+        return false;
+    // Picture transforms came with Render 0.6.
+    Reply<xcb_render_query_version_reply_t> renderVersion(
+        xcb_render_query_version_reply(c, xcb_render_query_version(c, 0, 11), nullptr));
+    if (!renderVersion || (renderVersion->major_version == 0 && renderVersion->minor_version < 6))
+        return false;
+
+    // A 24-bit pixmap must hold the picture's bytes as they are: 32 bits a pixel, rows without
+    // padding, least significant byte first.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+        return false;
+    bool plainPixels = false;
+    for (auto it = xcb_setup_pixmap_formats_iterator(setup); it.rem; xcb_format_next(&it))
+        if (it.data->depth == 24)
+            plainPixels = it.data->bits_per_pixel == 32 && it.data->scanline_pad == 32;
+    if (!plainPixels)
+        return false;
+
+    s->window = static_cast<xcb_window_t>(winId());
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, s->window), nullptr));
+    Reply<xcb_render_query_pict_formats_reply_t> formats(
+        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+    if (!attributes || !formats)
+        return false;
+    const xcb_render_pictforminfo_t* info = xcb_render_query_pict_formats_formats(formats.get());
+    const int count = xcb_render_query_pict_formats_formats_length(formats.get());
+    for (int i = 0; i < count && !s->pictureFormat; ++i) {
+        const xcb_render_directformat_t& d = info[i].direct;
+        if (info[i].type == XCB_RENDER_PICT_TYPE_DIRECT && info[i].depth == 24 &&
+            d.red_shift == 16 && d.red_mask == 0xff && d.green_shift == 8 && d.green_mask == 0xff &&
+            d.blue_shift == 0 && d.blue_mask == 0xff && d.alpha_mask == 0)
+            s->pictureFormat = info[i].id;
+    }
+    xcb_render_pictformat_t windowFormat = 0;
+    for (auto screen = xcb_render_query_pict_formats_screens_iterator(formats.get());
+         screen.rem && !windowFormat; xcb_render_pictscreen_next(&screen))
+        for (auto depth = xcb_render_pictscreen_depths_iterator(screen.data);
+             depth.rem && !windowFormat; xcb_render_pictdepth_next(&depth))
+            for (auto visual = xcb_render_pictdepth_visuals_iterator(depth.data); visual.rem;
+                 xcb_render_pictvisual_next(&visual))
+                if (visual.data->visual == attributes->visual)
+                    windowFormat = visual.data->format;
+    if (!s->pictureFormat || !windowFormat)
+        return false;
+
+    s->windowPicture = xcb_generate_id(c);
+    if (!Accepted(c, xcb_render_create_picture_checked(c, s->windowPicture, s->window, windowFormat,
+                                                       0, nullptr))) {
+        s->windowPicture = 0;
+        return false;
+    }
+    m_server = std::move(s);
+    return true;
+}
+
+bool X11PreviewSurface::makeBuffers(QSize size) {
+    Server& s = *m_server;
+    for (Server::Buffer& b : s.buffers)
+        s.release(b);
+    s.size = QSize();
+    s.shown = -1;
+    const size_t bytes = size_t(size.width()) * 4 * size_t(size.height());
+    for (Server::Buffer& b : s.buffers) {
+        const int fd = memfd_create("pawlinex-preview", MFD_CLOEXEC);
+        if (fd < 0)
+            return false;
+        void* bits = ftruncate(fd, static_cast<off_t>(bytes)) == 0
+                         ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                         : MAP_FAILED;
+        if (bits == MAP_FAILED) {
+            ::close(fd);
+            return false;
+        }
+        b.bits = static_cast<uint8_t*>(bits);
+        b.bytes = bytes;
+        // The request takes the descriptor with it and closes it.
+        b.segment = xcb_generate_id(s.c);
+        if (!Accepted(s.c, xcb_shm_attach_fd_checked(s.c, b.segment, fd, 0))) {
+            b.segment = 0;
+            return false;
+        }
+        b.pixmap = xcb_generate_id(s.c);
+        if (!Accepted(s.c, xcb_shm_create_pixmap_checked(
+                               s.c, b.pixmap, s.window, static_cast<uint16_t>(size.width()),
+                               static_cast<uint16_t>(size.height()), 24, b.segment, 0))) {
+            b.pixmap = 0;
+            return false;
+        }
+        b.picture = xcb_generate_id(s.c);
+        if (!Accepted(s.c, xcb_render_create_picture_checked(s.c, b.picture, b.pixmap,
+                                                             s.pictureFormat, 0, nullptr))) {
+            b.picture = 0;
+            return false;
+        }
+        b.transform = Scaling(QSize(1, 1), QSize(1, 1));
+    }
+    s.size = size;
+    return true;
+}
+
+void X11PreviewSurface::tearDown() {
+    if (!m_server)
+        return;
+    Server& s = *m_server;
+    for (Server::Buffer& b : s.buffers)
+        s.release(b);
+    if (s.windowPicture)
+        xcb_render_free_picture(s.c, s.windowPicture);
+    xcb_flush(s.c);
+    m_server.reset();
+}
+
+void X11PreviewSurface::fail() {
+    tearDown();
+    m_failed = true;
+}
+
+bool X11PreviewSurface::present(const QImage& picture, bool scale) {
+    if (m_failed)
+        return false;
+    if (picture.format() != QImage::Format_RGB32 || picture.isNull() || picture.width() > 32767 ||
+        picture.height() > 32767)
+        return false;
+    if (!m_server && !setUp()) {
+        fail();
+        return false;
+    }
+    Server& s = *m_server;
+    if (picture.size() != s.size && !makeBuffers(picture.size())) {
+        fail();
+        return false;
+    }
+    const int next = s.shown == 0 ? 1 : 0;
+    Server::Buffer& b = s.buffers[size_t(next)];
+    s.waitFor(b);
+    const size_t row = size_t(picture.width()) * 4;
+    if (size_t(picture.bytesPerLine()) == row) {
+        std::memcpy(b.bits, picture.constBits(), b.bytes);
+    } else {
+        for (int y = 0; y < picture.height(); ++y)
+            std::memcpy(b.bits + size_t(y) * row, picture.constScanLine(y), row);
+    }
+    s.shown = next;
+    m_scale = scale;
+    compose();
+    return true;
+}
+
+void X11PreviewSurface::compose() {
+    Server& s = *m_server;
+    const QSize area = size();
+    if (area.isEmpty())
+        return;
+    const auto w = static_cast<uint16_t>(std::min(area.width(), 32767));
+    const auto h = static_cast<uint16_t>(std::min(area.height(), 32767));
+    if (s.shown < 0) {
+        const xcb_rectangle_t all{0, 0, w, h};
+        xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture,
+                                   xcb_render_color_t{0, 0, 0, 0xffff}, 1, &all);
+        xcb_flush(s.c);
+        return;
+    }
+    Server::Buffer& b = s.buffers[size_t(s.shown)];
+    const xcb_render_transform_t t = m_scale ? Scaling(s.size, area) : Scaling({1, 1}, {1, 1});
+    if (!SameTransform(t, b.transform)) {
+        xcb_render_set_picture_transform(s.c, b.picture, t);
+        b.transform = t;
+    }
+    if (m_scale) {
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, b.picture, XCB_NONE, s.windowPicture, 0,
+                             0, 0, 0, 0, 0, w, h);
+    } else {
+        const auto pw = static_cast<uint16_t>(std::min<int>(w, s.size.width()));
+        const auto ph = static_cast<uint16_t>(std::min<int>(h, s.size.height()));
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, b.picture, XCB_NONE, s.windowPicture, 0,
+                             0, 0, 0, 0, 0, pw, ph);
+        // Black where the picture does not reach: right of it, and below it across the width.
+        const std::array<xcb_rectangle_t, 2> rest{
+            {{static_cast<int16_t>(pw), 0, static_cast<uint16_t>(w - pw), ph},
+             {0, static_cast<int16_t>(ph), w, static_cast<uint16_t>(h - ph)}}};
+        for (const xcb_rectangle_t& r : rest)
+            if (r.width && r.height)
+                xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture,
+                                           xcb_render_color_t{0, 0, 0, 0xffff}, 1, &r);
+    }
+    b.fence = xcb_get_input_focus(s.c);
+    b.fenced = true;
+    xcb_flush(s.c);
+}
+
+void X11PreviewSurface::paintEvent(QPaintEvent*) {
+    // A grab of the window gets the owner's own painting beneath; the screen is shown again.
+    if (m_failed)
+        return;
+    if (!m_server && !setUp()) {
+        fail();
+        return;
+    }
+    compose();
+}
+
+bool X11PreviewSurface::event(QEvent* e) {
+    // The native window was replaced: the server let go of the window's picture with the old
+    // window; the rest is made again for the new one at the next picture.
+    if (e->type() == QEvent::WinIdChange && m_server) {
+        m_server->windowPicture = 0;
+        tearDown();
+    }
+    return QWidget::event(e);
+}

@@ -1,0 +1,156 @@
+// The live picture as the display server shows it: read back from the X window, it must be the
+// pixels the window would have painted itself.
+#include "capture/CaptureWindow.h"
+#include "capture/PreviewPaint.h"
+#include "capture/X11PreviewSurface.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QtTest>
+
+namespace {
+
+// A camera picture: every pixel different, the fourth byte zero as the engine leaves it.
+// `stride` above four bytes a pixel leaves padding at the end of each row.
+QImage Picture(QSize size, qsizetype stride = 0) {
+    stride = std::max<qsizetype>(stride, size.width() * 4);
+    auto* bytes = new std::vector<uchar>(size_t(stride * size.height()), 0xee);
+    QImage image(
+        bytes->data(), size.width(), size.height(), stride, QImage::Format_RGB32,
+        [](void* p) { delete static_cast<std::vector<uchar>*>(p); }, bytes);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            row[x] = (uint32_t(y) << 12 | uint32_t(x)) & 0xffffffu;
+    }
+    return image;
+}
+
+// What a native window shows now, with its child windows, opaque RGB32.
+QImage OnScreen(QWidget& window) {
+    QImage shot = QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage();
+    return shot.convertToFormat(QImage::Format_RGB32);
+}
+
+// What the window would paint itself for the picture: the same stretch, or the picture at the
+// top left with black beyond.
+QImage Painted(const QImage& picture, QSize area, bool scale) {
+    QImage expected(area, QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    if (scale) {
+        PreviewPainter().scaleInto(expected, expected.rect(), picture, expected.rect());
+        return expected;
+    }
+    for (int y = 0; y < std::min(area.height(), picture.height()); ++y)
+        for (int x = 0; x < std::min(area.width(), picture.width()); ++x)
+            expected.setPixel(x, y, picture.pixel(x, y) | 0xff000000u);
+    return expected;
+}
+
+// Where two pictures differ, for a readable failure.
+QString FirstDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return QStringLiteral("sizes %1x%2 and %3x%4")
+            .arg(a.width())
+            .arg(a.height())
+            .arg(b.width())
+            .arg(b.height());
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xffffffu) != (b.pixel(x, y) & 0xffffffu))
+                return QStringLiteral("at %1,%2: %3 against %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(a.pixel(x, y) & 0xffffffu, 6, 16)
+                    .arg(b.pixel(x, y) & 0xffffffu, 6, 16);
+    return {};
+}
+
+} // namespace
+
+class TestX11PreviewSurface : public QObject {
+    Q_OBJECT
+private slots:
+    void showsWhatTheWindowWouldPaint_data();
+    void showsWhatTheWindowWouldPaint();
+    void leavesOtherPicturesToTheOwner();
+    void captureWindowShowsTheCameraThroughIt();
+};
+
+void TestX11PreviewSurface::showsWhatTheWindowWouldPaint_data() {
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<int>("stride");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<bool>("scale");
+    QTest::newRow("main window: narrower and taller")
+        << QSize(640, 480) << 0 << QSize(475, 520) << true;
+    QTest::newRow("halved") << QSize(640, 480) << 0 << QSize(320, 240) << true;
+    QTest::newRow("one pixel either way") << QSize(640, 480) << 0 << QSize(641, 479) << true;
+    QTest::newRow("uneven enlargement") << QSize(160, 120) << 0 << QSize(333, 250) << true;
+    QTest::newRow("tiny picture") << QSize(7, 5) << 0 << QSize(13, 11) << true;
+    QTest::newRow("padded rows") << QSize(150, 100) << 640 << QSize(401, 299) << true;
+    QTest::newRow("unscaled, black beyond") << QSize(160, 120) << 0 << QSize(300, 200) << false;
+    QTest::newRow("unscaled, cut off") << QSize(640, 480) << 0 << QSize(300, 200) << false;
+}
+
+void TestX11PreviewSurface::showsWhatTheWindowWouldPaint() {
+    QFETCH(QSize, picture);
+    QFETCH(int, stride);
+    QFETCH(QSize, area);
+    QFETCH(bool, scale);
+    QWidget top;
+    top.resize(area + QSize(20, 30));
+    X11PreviewSurface surface(&top);
+    surface.setGeometry(QRect(QPoint(7, 11), area));
+    top.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&top));
+    // A picture of another size first, so the buffers are made again for the one checked.
+    QVERIFY(surface.present(Picture(QSize(64, 48)), true));
+    const QImage shown = Picture(picture, stride);
+    QVERIFY(surface.present(shown, scale));
+    const QImage expected = Painted(shown, area, scale);
+    QCOMPARE(FirstDifference(OnScreen(surface), expected), QString());
+    // Resized, the surface shows the same picture again without being handed it.
+    const QSize larger = area + QSize(9, 5);
+    surface.resize(larger);
+    QTRY_COMPARE(FirstDifference(OnScreen(surface), Painted(shown, larger, scale)), QString());
+}
+
+void TestX11PreviewSurface::leavesOtherPicturesToTheOwner() {
+    QWidget top;
+    top.resize(200, 150);
+    X11PreviewSurface surface(&top);
+    surface.setGeometry(top.rect());
+    top.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&top));
+    QVERIFY(!surface.present(QImage(), true));
+    QVERIFY(!surface.present(Picture({40, 30}).convertToFormat(QImage::Format_RGB888), true));
+    // Refusing a picture is not a failure of the server: the next RGB32 picture is shown.
+    QVERIFY(surface.usable());
+    QVERIFY(surface.present(Picture({40, 30}), true));
+}
+
+void TestX11PreviewSurface::captureWindowShowsTheCameraThroughIt() {
+    qputenv("PAWLINEX_VIDEO_SOURCES", "lavfi:smptebars=size=160x120:rate=15"); // a still picture
+    VideoSourceList sources;
+    CaptureWindow window(sources);
+    window.resize(333, 250);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.connectDriver(0));
+    window.setScale(true);
+    window.setPreview(true);
+    Frame frame;
+    QVERIFY(window.engine().latestFrame(frame));
+    const QImage picture(frame.bits.data(), frame.header.bmWidth, frame.header.bmHeight,
+                         frame.header.bmWidthBytes, QImage::Format_RGB32);
+    QTRY_COMPARE(FirstDifference(OnScreen(window), Painted(picture, window.size(), true)),
+                 QString());
+    window.setScale(false);
+    QTRY_COMPARE(FirstDifference(OnScreen(window), Painted(picture, window.size(), false)),
+                 QString());
+    window.disconnectDriver();
+}
+
+QTEST_MAIN(TestX11PreviewSurface)
+#include "test_X11PreviewSurface.moc"
