@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPaintEvent>
+#include <QRegion>
 
 #include <xcb/render.h>
 #include <xcb/shm.h>
@@ -57,41 +58,43 @@ struct X11PreviewSurface::Server {
     xcb_render_picture_t windowPicture = 0;
     xcb_render_pictformat_t pictureFormat = 0; // 32 bits a pixel, the fourth unused (BGRX bytes)
 
-    // Two pictures in shared memory: the one on screen, which the server may still be reading,
-    // and the one the next picture goes into.
-    struct Buffer {
-        xcb_shm_seg_t segment = 0;
-        xcb_pixmap_t pixmap = 0;
-        xcb_render_picture_t picture = 0;
-        uint8_t* bits = nullptr;
-        size_t bytes = 0;
-        xcb_render_transform_t transform{};   // the one the picture holds now
-        xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw from this buffer
-        bool fenced = false;
-    };
-    std::array<Buffer, 2> buffers;
-    QSize size; // of the pictures the buffers hold
-    int shown = -1;
+    // The picture in shared memory. The server reads it while it carries out the composite
+    // requests, so it is written again only once a request sent after them has been answered.
+    xcb_shm_seg_t segment = 0;
+    xcb_pixmap_t pixmap = 0;
+    xcb_render_picture_t picture = 0;
+    uint8_t* bits = nullptr;
+    size_t bytes = 0;
+    QSize size;                           // of the picture the buffer holds
+    bool stretched = false;               // already stretched over the surface here
+    bool filled = false;                  // holds a picture
+    xcb_render_transform_t transform{};   // the one the picture holds now
+    xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw from the buffer
+    bool fenced = false;
 
-    // Returns once the server is done with everything sent before the buffer's fence.
-    void waitFor(Buffer& b) {
-        if (!b.fenced)
+    // Returns once the server is done with everything sent before the fence.
+    void waitForServer() {
+        if (!fenced)
             return;
-        std::free(xcb_get_input_focus_reply(c, b.fence, nullptr));
-        b.fenced = false;
+        std::free(xcb_get_input_focus_reply(c, fence, nullptr));
+        fenced = false;
     }
 
-    void release(Buffer& b) {
-        waitFor(b);
-        if (b.picture)
-            xcb_render_free_picture(c, b.picture);
-        if (b.pixmap)
-            xcb_free_pixmap(c, b.pixmap);
-        if (b.segment)
-            xcb_shm_detach(c, b.segment);
-        if (b.bits)
-            munmap(b.bits, b.bytes);
-        b = Buffer{};
+    void releaseBuffer() {
+        waitForServer();
+        if (picture)
+            xcb_render_free_picture(c, picture);
+        if (pixmap)
+            xcb_free_pixmap(c, pixmap);
+        if (segment)
+            xcb_shm_detach(c, segment);
+        if (bits)
+            munmap(bits, bytes);
+        segment = pixmap = picture = 0;
+        bits = nullptr;
+        bytes = 0;
+        size = QSize();
+        filled = false;
     }
 };
 
@@ -183,47 +186,42 @@ bool X11PreviewSurface::setUp() {
     return true;
 }
 
-bool X11PreviewSurface::makeBuffers(QSize size) {
+bool X11PreviewSurface::makeBuffer(QSize size) {
     Server& s = *m_server;
-    for (Server::Buffer& b : s.buffers)
-        s.release(b);
-    s.size = QSize();
-    s.shown = -1;
+    s.releaseBuffer();
     const size_t bytes = size_t(size.width()) * 4 * size_t(size.height());
-    for (Server::Buffer& b : s.buffers) {
-        const int fd = memfd_create("pawlinex-preview", MFD_CLOEXEC);
-        if (fd < 0)
-            return false;
-        void* bits = ftruncate(fd, static_cast<off_t>(bytes)) == 0
-                         ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                         : MAP_FAILED;
-        if (bits == MAP_FAILED) {
-            ::close(fd);
-            return false;
-        }
-        b.bits = static_cast<uint8_t*>(bits);
-        b.bytes = bytes;
-        // The request takes the descriptor with it and closes it.
-        b.segment = xcb_generate_id(s.c);
-        if (!Accepted(s.c, xcb_shm_attach_fd_checked(s.c, b.segment, fd, 0))) {
-            b.segment = 0;
-            return false;
-        }
-        b.pixmap = xcb_generate_id(s.c);
-        if (!Accepted(s.c, xcb_shm_create_pixmap_checked(
-                               s.c, b.pixmap, s.window, static_cast<uint16_t>(size.width()),
-                               static_cast<uint16_t>(size.height()), 24, b.segment, 0))) {
-            b.pixmap = 0;
-            return false;
-        }
-        b.picture = xcb_generate_id(s.c);
-        if (!Accepted(s.c, xcb_render_create_picture_checked(s.c, b.picture, b.pixmap,
-                                                             s.pictureFormat, 0, nullptr))) {
-            b.picture = 0;
-            return false;
-        }
-        b.transform = Scaling(QSize(1, 1), QSize(1, 1));
+    const int fd = memfd_create("pawlinex-preview", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    void* bits = ftruncate(fd, static_cast<off_t>(bytes)) == 0
+                     ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                     : MAP_FAILED;
+    if (bits == MAP_FAILED) {
+        ::close(fd);
+        return false;
     }
+    s.bits = static_cast<uint8_t*>(bits);
+    s.bytes = bytes;
+    // The request takes the descriptor with it and closes it.
+    s.segment = xcb_generate_id(s.c);
+    if (!Accepted(s.c, xcb_shm_attach_fd_checked(s.c, s.segment, fd, 0))) {
+        s.segment = 0;
+        return false;
+    }
+    s.pixmap = xcb_generate_id(s.c);
+    if (!Accepted(s.c, xcb_shm_create_pixmap_checked(
+                           s.c, s.pixmap, s.window, static_cast<uint16_t>(size.width()),
+                           static_cast<uint16_t>(size.height()), 24, s.segment, 0))) {
+        s.pixmap = 0;
+        return false;
+    }
+    s.picture = xcb_generate_id(s.c);
+    if (!Accepted(s.c, xcb_render_create_picture_checked(s.c, s.picture, s.pixmap, s.pictureFormat,
+                                                         0, nullptr))) {
+        s.picture = 0;
+        return false;
+    }
+    s.transform = Scaling(QSize(1, 1), QSize(1, 1));
     s.size = size;
     return true;
 }
@@ -232,8 +230,7 @@ void X11PreviewSurface::tearDown() {
     if (!m_server)
         return;
     Server& s = *m_server;
-    for (Server::Buffer& b : s.buffers)
-        s.release(b);
+    s.releaseBuffer();
     if (s.windowPicture)
         xcb_render_free_picture(s.c, s.windowPicture);
     xcb_flush(s.c);
@@ -246,32 +243,49 @@ void X11PreviewSurface::fail() {
 }
 
 bool X11PreviewSurface::present(const QImage& picture, bool scale) {
-    if (m_failed)
+    if (m_failed || picture.format() != QImage::Format_RGB32 || picture.isNull() ||
+        picture.width() > 32767 || picture.height() > 32767)
         return false;
-    if (picture.format() != QImage::Format_RGB32 || picture.isNull() || picture.width() > 32767 ||
-        picture.height() > 32767)
-        return false;
-    if (!m_server && !setUp()) {
-        fail();
-        return false;
-    }
-    Server& s = *m_server;
-    if (picture.size() != s.size && !makeBuffers(picture.size())) {
-        fail();
-        return false;
-    }
-    const int next = s.shown == 0 ? 1 : 0;
-    Server::Buffer& b = s.buffers[size_t(next)];
-    s.waitFor(b);
-    const size_t row = size_t(picture.width()) * 4;
-    if (size_t(picture.bytesPerLine()) == row) {
-        std::memcpy(b.bits, picture.constBits(), b.bytes);
-    } else {
-        for (int y = 0; y < picture.height(); ++y)
-            std::memcpy(b.bits + size_t(y) * row, picture.constScanLine(y), row);
-    }
-    s.shown = next;
+    m_picture = picture;
     m_scale = scale;
+    if (!showPicture()) {
+        fail();
+        return false;
+    }
+    return true;
+}
+
+bool X11PreviewSurface::showPicture() {
+    if (!m_server && !setUp())
+        return false;
+    Server& s = *m_server;
+    const QSize area = size();
+    if (area.isEmpty())
+        return true;
+    // A picture larger than the surface is stretched here, straight into the shared memory: that
+    // reads only the pixels shown and writes fewer than copying it whole would, and the server
+    // then only copies. A smaller one is copied and the server enlarges it.
+    const bool here = m_scale && qint64(m_picture.width()) * m_picture.height() >
+                                     qint64(area.width()) * area.height();
+    const QSize need = here ? area : m_picture.size();
+    if (need != s.size && !makeBuffer(need))
+        return false;
+    s.waitForServer();
+    if (here) {
+        QImage buffer(s.bits, need.width(), need.height(), need.width() * 4, QImage::Format_RGB32);
+        if (!m_painter.scaleInto(buffer, buffer.rect(), m_picture, QRegion(buffer.rect())))
+            return false;
+    } else {
+        const size_t row = size_t(need.width()) * 4;
+        if (size_t(m_picture.bytesPerLine()) == row) {
+            std::memcpy(s.bits, m_picture.constBits(), s.bytes);
+        } else {
+            for (int y = 0; y < need.height(); ++y)
+                std::memcpy(s.bits + size_t(y) * row, m_picture.constScanLine(y), row);
+        }
+    }
+    s.stretched = here;
+    s.filled = true;
     compose();
     return true;
 }
@@ -283,26 +297,27 @@ void X11PreviewSurface::compose() {
         return;
     const auto w = static_cast<uint16_t>(std::min(area.width(), 32767));
     const auto h = static_cast<uint16_t>(std::min(area.height(), 32767));
-    if (s.shown < 0) {
+    const xcb_render_color_t black{0, 0, 0, 0xffff};
+    if (!s.filled) {
         const xcb_rectangle_t all{0, 0, w, h};
-        xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture,
-                                   xcb_render_color_t{0, 0, 0, 0xffff}, 1, &all);
+        xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, black, 1, &all);
         xcb_flush(s.c);
         return;
     }
-    Server::Buffer& b = s.buffers[size_t(s.shown)];
-    const xcb_render_transform_t t = m_scale ? Scaling(s.size, area) : Scaling({1, 1}, {1, 1});
-    if (!SameTransform(t, b.transform)) {
-        xcb_render_set_picture_transform(s.c, b.picture, t);
-        b.transform = t;
+    const bool serverScales = m_scale && !s.stretched;
+    const xcb_render_transform_t t =
+        serverScales ? Scaling(s.size, area) : Scaling(QSize(1, 1), QSize(1, 1));
+    if (!SameTransform(t, s.transform)) {
+        xcb_render_set_picture_transform(s.c, s.picture, t);
+        s.transform = t;
     }
     if (m_scale) {
-        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, b.picture, XCB_NONE, s.windowPicture, 0,
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, s.picture, XCB_NONE, s.windowPicture, 0,
                              0, 0, 0, 0, 0, w, h);
     } else {
         const auto pw = static_cast<uint16_t>(std::min<int>(w, s.size.width()));
         const auto ph = static_cast<uint16_t>(std::min<int>(h, s.size.height()));
-        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, b.picture, XCB_NONE, s.windowPicture, 0,
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, s.picture, XCB_NONE, s.windowPicture, 0,
                              0, 0, 0, 0, 0, pw, ph);
         // Black where the picture does not reach: right of it, and below it across the width.
         const std::array<xcb_rectangle_t, 2> rest{
@@ -310,11 +325,11 @@ void X11PreviewSurface::compose() {
              {0, static_cast<int16_t>(ph), w, static_cast<uint16_t>(h - ph)}}};
         for (const xcb_rectangle_t& r : rest)
             if (r.width && r.height)
-                xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture,
-                                           xcb_render_color_t{0, 0, 0, 0xffff}, 1, &r);
+                xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, black, 1,
+                                           &r);
     }
-    b.fence = xcb_get_input_focus(s.c);
-    b.fenced = true;
+    s.fence = xcb_get_input_focus(s.c);
+    s.fenced = true;
     xcb_flush(s.c);
 }
 
@@ -326,7 +341,11 @@ void X11PreviewSurface::paintEvent(QPaintEvent*) {
         fail();
         return;
     }
-    compose();
+    // Shown again from the picture itself: the surface may have changed size since.
+    if (m_picture.isNull())
+        compose();
+    else if (!showPicture())
+        fail();
 }
 
 bool X11PreviewSurface::event(QEvent* e) {

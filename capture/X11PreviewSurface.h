@@ -1,17 +1,20 @@
 #pragma once
 
+#include "capture/PreviewPaint.h"
+
 #include <QImage>
 #include <QWidget>
 
 #include <memory>
 
-// The live picture handed to the X display server: each new picture is copied once into memory
-// shared with the server, which stretches it onto this native child window itself (X Render,
-// nearest pixel). A new picture then costs that copy and a few requests, not a paint pass of the
-// main window with a stretch of its own. Where the server cannot do it (not X11, no MIT-SHM
-// with shared pixmaps or no RENDER, a high-density screen, a visual or byte order this does not
-// know) present() says false and the owner paints the picture itself.
-// User-interface thread only.
+// The live picture shown in a native child window that this program fills through memory shared
+// with the X display server, outside the main window's paint passes. A picture larger than the
+// window is stretched here straight into that memory, with the pixels the window's own stretch
+// picks; a smaller one is copied and the server enlarges it (X Render, nearest pixel). Either
+// way a new picture costs no paint pass of the main window and no copy through its backing
+// store. Where the server cannot do it (not X11, no MIT-SHM with shared pixmaps or no RENDER, a
+// high-density screen, a visual or byte order this does not know) present() says false and the
+// owner paints the picture itself. User-interface thread only.
 class X11PreviewSurface : public QWidget {
     Q_OBJECT
 public:
@@ -36,11 +39,14 @@ private:
     struct Server;
     bool setUp();
     void tearDown();
-    bool makeBuffers(QSize size);
+    bool makeBuffer(QSize size);
+    bool showPicture();
     void compose();
     void fail();
 
     std::unique_ptr<Server> m_server;
     bool m_failed = false;
+    QImage m_picture; // shown last; shares the frame's buffer
     bool m_scale = false;
+    PreviewPainter m_painter;
 };
