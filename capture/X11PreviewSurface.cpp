@@ -240,6 +240,8 @@ void X11PreviewSurface::tearDown() {
 void X11PreviewSurface::fail() {
     tearDown();
     m_failed = true;
+    // Out of the way, so the owner's own painting beneath shows; not from inside a paint event.
+    QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
 bool X11PreviewSurface::present(const QImage& picture, bool scale) {
