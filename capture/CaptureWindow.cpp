@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
