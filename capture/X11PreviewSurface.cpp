@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QRegion>
+#include <QWindow>
 
 #include <xcb/render.h>
 #include <xcb/shm.h>
@@ -258,7 +259,13 @@ bool X11PreviewSurface::present(const QImage& picture, bool scale) {
 }
 
 bool X11PreviewSurface::showPicture() {
-    if (!m_server && !setUp())
+    // Nothing to show in a window that is not on screen: the exposure that brings it back shows
+    // the picture kept by then.
+    const QWindow* top = window()->windowHandle();
+    if (!isVisible() || !top || !top->isExposed())
+        return true;
+    // Moved to a high-density screen: the owner paints from now on.
+    if (devicePixelRatioF() != 1.0 || (!m_server && !setUp()))
         return false;
     Server& s = *m_server;
     const QSize area = size();

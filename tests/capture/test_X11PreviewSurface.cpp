@@ -74,6 +74,7 @@ private slots:
     void showsWhatTheWindowWouldPaint_data();
     void showsWhatTheWindowWouldPaint();
     void leavesOtherPicturesToTheOwner();
+    void showsThePictureOnceTheWindowIsShown();
     void captureWindowShowsTheCameraThroughIt();
 };
 
@@ -128,6 +129,19 @@ void TestX11PreviewSurface::leavesOtherPicturesToTheOwner() {
     // Refusing a picture is not a failure of the server: the next RGB32 picture is shown.
     QVERIFY(surface.usable());
     QVERIFY(surface.present(Picture({40, 30}), true));
+}
+
+void TestX11PreviewSurface::showsThePictureOnceTheWindowIsShown() {
+    QWidget top;
+    top.resize(200, 150);
+    X11PreviewSurface surface(&top);
+    surface.setGeometry(top.rect());
+    const QImage picture = Picture({160, 120});
+    QVERIFY(surface.present(picture, true));
+    top.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&top));
+    QTRY_COMPARE(FirstDifference(OnScreen(surface), Painted(picture, surface.size(), true)),
+                 QString());
 }
 
 void TestX11PreviewSurface::captureWindowShowsTheCameraThroughIt() {
