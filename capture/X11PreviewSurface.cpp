@@ -10,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,16 @@ bool Accepted(xcb_connection_t* c, xcb_void_cookie_t cookie) {
     xcb_generic_error_t* error = xcb_request_check(c, cookie);
     std::free(error);
     return error == nullptr;
+}
+
+// Shared memory is handed to the server as a file descriptor, which only a local (Unix) socket
+// can carry: a display reached over TCP (ssh forwarding) never gets one.
+bool LocalSocket(xcb_connection_t* c) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return getsockname(xcb_get_file_descriptor(c), reinterpret_cast<sockaddr*>(&address),
+                       &length) == 0 &&
+           address.ss_family == AF_UNIX;
 }
 
 // Render's picture transform maps the window's pixels back to the picture's, in 16.16 fixed
@@ -119,6 +130,8 @@ bool X11PreviewSurface::setUp() {
         return false;
     auto s = std::make_unique<Server>();
     xcb_connection_t* c = s->c = x11->connection();
+    if (!LocalSocket(c))
+        return false;
 
     const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
     const xcb_query_extension_reply_t* render = xcb_get_extension_data(c, &xcb_render_id);
