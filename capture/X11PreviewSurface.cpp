@@ -58,6 +58,9 @@ xcb_render_transform_t Scaling(QSize from, QSize to) {
     return t;
 }
 
+const xcb_render_transform_t kIdentity = Scaling(QSize(1, 1), QSize(1, 1));
+const xcb_render_color_t kBlack{0, 0, 0, 0xffff};
+
 bool SameTransform(const xcb_render_transform_t& a, const xcb_render_transform_t& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -78,8 +81,6 @@ struct X11PreviewSurface::Server {
     uint8_t* bits = nullptr;
     size_t bytes = 0;
     QSize size;                           // of the picture the buffer holds
-    bool stretched = false;               // already stretched over the surface here
-    bool filled = false;                  // holds a picture
     xcb_render_transform_t transform{};   // the one the picture holds now
     xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw from the buffer
     bool fenced = false;
@@ -106,7 +107,6 @@ struct X11PreviewSurface::Server {
         bits = nullptr;
         bytes = 0;
         size = QSize();
-        filled = false;
     }
 };
 
@@ -126,7 +126,7 @@ X11PreviewSurface::~X11PreviewSurface() {
 
 bool X11PreviewSurface::setUp() {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection() || devicePixelRatioF() != 1.0)
+    if (!x11 || !x11->connection())
         return false;
     auto s = std::make_unique<Server>();
     xcb_connection_t* c = s->c = x11->connection();
@@ -235,7 +235,7 @@ bool X11PreviewSurface::makeBuffer(QSize size) {
         s.picture = 0;
         return false;
     }
-    s.transform = Scaling(QSize(1, 1), QSize(1, 1));
+    s.transform = kIdentity;
     s.size = size;
     return true;
 }
@@ -284,6 +284,14 @@ bool X11PreviewSurface::showPicture() {
     const QSize area = size();
     if (area.isEmpty())
         return true;
+    const auto w = static_cast<uint16_t>(std::min(area.width(), 32767));
+    const auto h = static_cast<uint16_t>(std::min(area.height(), 32767));
+    if (m_picture.isNull()) { // no camera picture yet
+        const xcb_rectangle_t all{0, 0, w, h};
+        xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, kBlack, 1, &all);
+        xcb_flush(s.c);
+        return true;
+    }
     // A picture larger than the surface is stretched here, straight into the shared memory: that
     // reads only the pixels shown and writes fewer than copying it whole would, and the server
     // then only copies. A smaller one is copied and the server enlarges it.
@@ -306,29 +314,13 @@ bool X11PreviewSurface::showPicture() {
                 std::memcpy(s.bits + size_t(y) * row, m_picture.constScanLine(y), row);
         }
     }
-    s.stretched = here;
-    s.filled = true;
-    compose();
+    compose(m_scale && !here, w, h);
     return true;
 }
 
-void X11PreviewSurface::compose() {
+void X11PreviewSurface::compose(bool serverScales, uint16_t w, uint16_t h) {
     Server& s = *m_server;
-    const QSize area = size();
-    if (area.isEmpty())
-        return;
-    const auto w = static_cast<uint16_t>(std::min(area.width(), 32767));
-    const auto h = static_cast<uint16_t>(std::min(area.height(), 32767));
-    const xcb_render_color_t black{0, 0, 0, 0xffff};
-    if (!s.filled) {
-        const xcb_rectangle_t all{0, 0, w, h};
-        xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, black, 1, &all);
-        xcb_flush(s.c);
-        return;
-    }
-    const bool serverScales = m_scale && !s.stretched;
-    const xcb_render_transform_t t =
-        serverScales ? Scaling(s.size, area) : Scaling(QSize(1, 1), QSize(1, 1));
+    const xcb_render_transform_t t = serverScales ? Scaling(s.size, size()) : kIdentity;
     if (!SameTransform(t, s.transform)) {
         xcb_render_set_picture_transform(s.c, s.picture, t);
         s.transform = t;
@@ -347,7 +339,7 @@ void X11PreviewSurface::compose() {
              {0, static_cast<int16_t>(ph), w, static_cast<uint16_t>(h - ph)}}};
         for (const xcb_rectangle_t& r : rest)
             if (r.width && r.height)
-                xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, black, 1,
+                xcb_render_fill_rectangles(s.c, XCB_RENDER_PICT_OP_SRC, s.windowPicture, kBlack, 1,
                                            &r);
     }
     s.fence = xcb_get_input_focus(s.c);
@@ -356,17 +348,9 @@ void X11PreviewSurface::compose() {
 }
 
 void X11PreviewSurface::paintEvent(QPaintEvent*) {
-    // A grab of the window gets the owner's own painting beneath; the screen is shown again.
-    if (m_failed)
-        return;
-    if (!m_server && !setUp()) {
-        fail();
-        return;
-    }
-    // Shown again from the picture itself: the surface may have changed size since.
-    if (m_picture.isNull())
-        compose();
-    else if (!showPicture())
+    // Shown again from the picture itself: the surface may have changed size since. A grab of
+    // the window gets the owner's own painting beneath.
+    if (!m_failed && !showPicture())
         fail();
 }
 

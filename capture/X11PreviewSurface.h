@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 
 // The live picture shown in a native child window that this program fills through memory shared
@@ -41,7 +42,8 @@ private:
     void tearDown();
     bool makeBuffer(QSize size);
     bool showPicture();
-    void compose();
+    // Shows the buffer over the surface's w x h pixels, enlarged by the server or as it is.
+    void compose(bool serverScales, uint16_t w, uint16_t h);
     void fail();
 
     std::unique_ptr<Server> m_server;
