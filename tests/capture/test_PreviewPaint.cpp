@@ -2,6 +2,7 @@
 // inside the area being repainted, and QPainter's own draw wherever the direct path does not
 // apply.
 #include "capture/PreviewPaint.h"
+#include "capture/PreviewTestPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,7 @@
 
 namespace {
 
-// A camera picture: every pixel different, the fourth byte zero as the engine leaves it.
-QImage Picture(QSize size) {
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            row[x] = (uint32_t(y) << 12 | uint32_t(x)) & 0xffffffu;
-    }
-    return image;
-}
+using capture_test::CodedPicture;
 
 QImage Device(QImage::Format format) {
     QImage device(700, 600, format);
@@ -64,7 +56,7 @@ TEST(PreviewPainter, PaintsWhatQPainterPaints) {
     for (const QImage::Format format :
          {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
         for (const Stretch& s : kStretches) {
-            const QImage picture = Picture(s.picture);
+            const QImage picture = CodedPicture(s.picture);
             const QRect local(QPoint(0, 0), s.target.size());
             const auto moved = [&](QPainter& p) { p.translate(s.target.topLeft()); };
             QImage device = Device(format);
@@ -81,7 +73,7 @@ TEST(PreviewPainter, PaintsWhatQPainterPaints) {
 }
 
 TEST(PreviewPainter, WritesOnlyInsideTheRepaintedArea) {
-    const QImage picture = Picture({640, 480});
+    const QImage picture = CodedPicture({640, 480});
     const QRect target(5, 7, 475, 520);
     QRegion clip(10, 20, 100, 50);
     clip += QRect(300, 400, 250, 150); // reaches past the target's right edge
@@ -102,7 +94,7 @@ TEST(PreviewPainter, WritesOnlyInsideTheRepaintedArea) {
 }
 
 TEST(PreviewPainter, LeavesEverythingElseToQPainter) {
-    const QImage picture = Picture({160, 120});
+    const QImage picture = CodedPicture({160, 120});
     const QRect target(3, 4, 333, 250);
     struct Case {
         const char* what;
@@ -141,7 +133,7 @@ TEST(PreviewPainter, NeverWritesIntoAnImageSharedWithAnother) {
     // Writing would copy the image first, and the pixels would land in the copy.
     QImage device = Device(QImage::Format_RGB32);
     const QImage other = device;
-    EXPECT_FALSE(PreviewPainter().scaleInto(device, {0, 0, 100, 100}, Picture({64, 48}),
+    EXPECT_FALSE(PreviewPainter().scaleInto(device, {0, 0, 100, 100}, CodedPicture({64, 48}),
                                             QRegion(device.rect())));
     EXPECT_EQ(device.constBits(), other.constBits());
     EXPECT_EQ(device, Device(QImage::Format_RGB32));

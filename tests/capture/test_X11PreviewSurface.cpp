@@ -2,6 +2,7 @@
 // pixels the window would have painted itself.
 #include "capture/CaptureWindow.h"
 #include "capture/PreviewPaint.h"
+#include "capture/PreviewTestPicture.h"
 #include "capture/X11PreviewSurface.h"
 
 #include <QGuiApplication>
@@ -10,21 +11,7 @@
 
 namespace {
 
-// A camera picture: every pixel different, the fourth byte zero as the engine leaves it.
-// `stride` above four bytes a pixel leaves padding at the end of each row.
-QImage Picture(QSize size, qsizetype stride = 0) {
-    stride = std::max<qsizetype>(stride, size.width() * 4);
-    auto* bytes = new std::vector<uchar>(size_t(stride * size.height()), 0xee);
-    QImage image(
-        bytes->data(), size.width(), size.height(), stride, QImage::Format_RGB32,
-        [](void* p) { delete static_cast<std::vector<uchar>*>(p); }, bytes);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            row[x] = (uint32_t(y) << 12 | uint32_t(x)) & 0xffffffu;
-    }
-    return image;
-}
+using capture_test::CodedPicture;
 
 // What a native window shows now, with its child windows, opaque RGB32.
 QImage OnScreen(QWidget& window) {
@@ -106,8 +93,8 @@ void TestX11PreviewSurface::showsWhatTheWindowWouldPaint() {
     top.show();
     QVERIFY(QTest::qWaitForWindowExposed(&top));
     // A picture of another size first, so the buffers are made again for the one checked.
-    QVERIFY(surface.present(Picture(QSize(64, 48)), true));
-    const QImage shown = Picture(picture, stride);
+    QVERIFY(surface.present(CodedPicture(QSize(64, 48)), true));
+    const QImage shown = CodedPicture(picture, stride);
     QVERIFY(surface.present(shown, scale));
     const QImage expected = Painted(shown, area, scale);
     QCOMPARE(FirstDifference(OnScreen(surface), expected), QString());
@@ -125,10 +112,10 @@ void TestX11PreviewSurface::leavesOtherPicturesToTheOwner() {
     top.show();
     QVERIFY(QTest::qWaitForWindowExposed(&top));
     QVERIFY(!surface.present(QImage(), true));
-    QVERIFY(!surface.present(Picture({40, 30}).convertToFormat(QImage::Format_RGB888), true));
+    QVERIFY(!surface.present(CodedPicture({40, 30}).convertToFormat(QImage::Format_RGB888), true));
     // Refusing a picture is not a failure of the server: the next RGB32 picture is shown.
     QVERIFY(surface.usable());
-    QVERIFY(surface.present(Picture({40, 30}), true));
+    QVERIFY(surface.present(CodedPicture({40, 30}), true));
 }
 
 void TestX11PreviewSurface::showsThePictureOnceTheWindowIsShown() {
@@ -136,7 +123,7 @@ void TestX11PreviewSurface::showsThePictureOnceTheWindowIsShown() {
     top.resize(200, 150);
     X11PreviewSurface surface(&top);
     surface.setGeometry(top.rect());
-    const QImage picture = Picture({160, 120});
+    const QImage picture = CodedPicture({160, 120});
     QVERIFY(surface.present(picture, true));
     top.show();
     QVERIFY(QTest::qWaitForWindowExposed(&top));
