@@ -3,10 +3,14 @@
 #include <QPaintEngine>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -51,6 +55,41 @@ void StretchRow(uint32_t* out, const uint32_t* in, const int* from, size_t count
         out[i] = in[from[i]] | kOpaque;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The same row when every four neighbouring target pixels take their pixels from among eight
+// neighbouring source pixels (a picture shrunk to no less than about half, or enlarged): each
+// four come from one load of eight, picked in place by a permute, instead of one load a pixel.
+// A source row of at least eight pixels, `lastStart` its width less eight: no load reaches past
+// the row.
+__attribute__((target("avx2"))) void StretchRowAvx2(uint32_t* out, const uint32_t* in,
+                                                    const int* from, size_t count, int lastStart) {
+    size_t i = 0;
+    for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & 31) != 0; ++i)
+        out[i] = in[from[i]] | kOpaque;
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(kOpaque));
+    for (; i + 8 <= count; i += 8) {
+        const int low = std::min(from[i], lastStart);
+        const int high = std::min(from[i + 4], lastStart);
+        const __m256i pick =
+            _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)),
+                             _mm256_setr_epi32(low, low, low, low, high, high, high, high));
+        const __m256i a = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + low)), pick);
+        const __m256i b = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + high)), pick);
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_or_si256(_mm256_blend_epi32(a, b, 0xF0), opaque));
+    }
+    for (; i < count; ++i)
+        out[i] = in[from[i]] | kOpaque;
+}
+
+const bool kHaveAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
 } // namespace
 
 const std::vector<int>& PreviewPainter::columns(int sourceWidth, int targetWidth) {
@@ -59,6 +98,9 @@ const std::vector<int>& PreviewPainter::columns(int sourceWidth, int targetWidth
         m_columns.resize(static_cast<size_t>(targetWidth));
         for (int x = 0; x < targetWidth; ++x)
             m_columns[static_cast<size_t>(x)] = column(x);
+        m_fourInEight = sourceWidth >= 8;
+        for (size_t x = 3; x < m_columns.size() && m_fourInEight; ++x)
+            m_fourInEight = m_columns[x] - m_columns[x - 3] < 8;
         m_sourceWidth = sourceWidth;
         m_targetWidth = targetWidth;
     }
@@ -85,7 +127,14 @@ bool PreviewPainter::scaleInto(QImage& device, const QRect& target, const QImage
         for (int y = r.top(); y <= r.bottom(); ++y) {
             const auto* in =
                 reinterpret_cast<const uint32_t*>(picture.constScanLine(row(y - target.top())));
-            StretchRow(reinterpret_cast<uint32_t*>(bits + y * stride) + r.left(), in, from, count);
+            auto* out = reinterpret_cast<uint32_t*>(bits + y * stride) + r.left();
+#if defined(__x86_64__) || defined(__i386__)
+            if (kHaveAvx2 && m_fourInEight) {
+                StretchRowAvx2(out, in, from, count, picture.width() - 8);
+                continue;
+            }
+#endif
+            StretchRow(out, in, from, count);
         }
     }
 #if defined(__SSE2__)

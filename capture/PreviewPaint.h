@@ -30,4 +30,5 @@ private:
     std::vector<int> m_columns; // source column of each target column
     int m_sourceWidth = -1;
     int m_targetWidth = -1;
+    bool m_fourInEight = false; // every four neighbouring columns lie within eight source pixels
 };
