@@ -68,6 +68,7 @@ bool FfmpegProducer::open(int timeoutMs) {
         return false;
     }
     m_dec = avcodec_alloc_context3(codec);
+    m_decoderMayHold = true;
     avcodec_parameters_to_context(m_dec, m_fmt->streams[m_stream]->codecpar);
     m_dec->thread_count = 1;
     AVDictionary* decOpts = nullptr;
@@ -129,6 +130,7 @@ FrameProducer::Result FfmpegProducer::readPacket() {
 // Hands m_pkt to FFmpeg's decoder. A damaged packet costs one frame, not the source: false only
 // when the decoder itself fails.
 bool FfmpegProducer::sendPacket() {
+    m_decoderMayHold = true;
     const int s = avcodec_send_packet(m_dec, m_pkt);
     av_packet_unref(m_pkt);
     return s >= 0 || s == AVERROR(EAGAIN) || s == AVERROR_INVALIDDATA;
@@ -140,6 +142,7 @@ bool FfmpegProducer::rewind(int timeoutMs) {
         av_seek_frame(m_fmt, -1, m_fmt->start_time == AV_NOPTS_VALUE ? 0 : m_fmt->start_time,
                       AVSEEK_FLAG_BACKWARD) >= 0) {
         avcodec_flush_buffers(m_dec);
+        m_decoderMayHold = true;
         return true;
     }
     // Not seekable (a filter graph that ended, a pipe): start it afresh.
@@ -158,23 +161,30 @@ FrameProducer::Result FfmpegProducer::next(ProducedFrame& frame, int timeoutMs, 
         // Damaged pictures are skipped, so only the deadline ends a stream of nothing else.
         if (m_stop.expired())
             return Result::Error;
-        const int r = avcodec_receive_frame(m_dec, m_frame);
-        if (r == 0) {
-            if (convertDecoded(withPacing, frame))
-                return Result::Frame;
-            continue;
+        // A decoder that was handed nothing since it last asked for more has nothing to give:
+        // Motion-JPEG pictures mostly go to TurboJPEG, and asking FFmpeg each time costs a call
+        // through its whole decoding machinery for every picture.
+        if (m_decoderMayHold) {
+            const int r = avcodec_receive_frame(m_dec, m_frame);
+            if (r == 0) {
+                if (convertDecoded(withPacing, frame))
+                    return Result::Frame;
+                continue;
+            }
+            if (r == AVERROR_EOF)
+                return Result::End;
+            // A picture the decoder refuses (damage, or a size beyond the limit) costs that
+            // picture only.
+            if (r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL))
+                continue;
+            if (r != AVERROR(EAGAIN))
+                return Result::Error;
+            m_decoderMayHold = false;
         }
-        if (r == AVERROR_EOF)
-            return Result::End;
-        // A picture the decoder refuses (damage, or a size beyond the limit) costs that picture
-        // only.
-        if (r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL))
-            continue;
-        if (r != AVERROR(EAGAIN))
-            return Result::Error;
         const Result read = readPacket();
         if (read == Result::End) {
             avcodec_send_packet(m_dec, nullptr); // drain what the decoder still holds
+            m_decoderMayHold = true;
             continue;
         }
         if (read != Result::Frame)
