@@ -57,8 +57,9 @@ void StretchRow(uint32_t* out, const uint32_t* in, const int* from, size_t count
 
 #if defined(__x86_64__) || defined(__i386__)
 // The same row when every four neighbouring target pixels take their pixels from among eight
-// neighbouring source pixels (a picture shrunk to no less than about half, or enlarged): each
-// four come from one load of eight, picked in place by a permute, instead of one load a pixel.
+// neighbouring source pixels (a picture narrowed to no less than about 0.43 of its width, or
+// widened): each four come from one load of eight, picked in place by a permute, instead of one
+// load a pixel.
 // A source row of at least eight pixels, `lastStart` its width less eight: no load reaches past
 // the row.
 __attribute__((target("avx2"))) void StretchRowAvx2(uint32_t* out, const uint32_t* in,
