@@ -46,8 +46,8 @@ const Stretch kStretches[] = {
     {{640, 480}, {5, 7, 475, 520}},  // the main window's preview: narrower and taller
     {{640, 480}, {0, 0, 320, 240}},  // halved: every boundary falls on a pixel's middle
     {{640, 480}, {10, 3, 641, 479}}, // one pixel either way
-    {{640, 480}, {3, 1, 280, 210}},  // the most shrinking whose columns go four in eight
-    {{640, 480}, {0, 0, 270, 200}},  // a little more: some four columns span nine
+    {{640, 480}, {3, 1, 275, 206}},  // the narrowest whose every four columns lie in eight
+    {{640, 480}, {0, 0, 274, 205}},  // one narrower: some four columns span nine
     {{640, 480}, {2, 2, 100, 75}},   // much smaller
     {{160, 120}, {1, 9, 333, 250}},  // enlarged by an uneven factor
     {{7, 5}, {0, 0, 13, 11}},        // tiny
