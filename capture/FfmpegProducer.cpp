@@ -68,7 +68,6 @@ bool FfmpegProducer::open(int timeoutMs) {
         return false;
     }
     m_dec = avcodec_alloc_context3(codec);
-    m_decoderMayHold = true;
     avcodec_parameters_to_context(m_dec, m_fmt->streams[m_stream]->codecpar);
     m_dec->thread_count = 1;
     AVDictionary* decOpts = nullptr;
@@ -142,7 +141,6 @@ bool FfmpegProducer::rewind(int timeoutMs) {
         av_seek_frame(m_fmt, -1, m_fmt->start_time == AV_NOPTS_VALUE ? 0 : m_fmt->start_time,
                       AVSEEK_FLAG_BACKWARD) >= 0) {
         avcodec_flush_buffers(m_dec);
-        m_decoderMayHold = true;
         return true;
     }
     // Not seekable (a filter graph that ended, a pipe): start it afresh.

@@ -62,7 +62,9 @@ private:
     int m_stream = -1;
     AVPacket* m_pkt = nullptr;
     AVFrame* m_frame = nullptr;
-    bool m_decoderMayHold = true; // false only while the decoder has asked for a packet
+    // False from the decoder's asking for a packet until it is handed one (or the end). A new or
+    // flushed decoder holds nothing, so neither needs it set.
+    bool m_decoderMayHold = true;
     // Motion-JPEG sources (most webcams and many network cameras): TurboJPEG decodes their
     // pictures straight into the 32-bit frame, a good deal cheaper than FFmpeg's decoder
     // followed by the colour conversion.
