@@ -1,6 +1,7 @@
 #include "capture/CaptureWindow.h"
 
 #include "capture/VideoSources.h"
+#include "capture/X11PreviewSurface.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -6,7 +6,6 @@
 #include "capture/PreAlarmRing.h"
 #include "capture/PreviewPaint.h"
 #include "capture/VideoSources.h"
-#include "capture/X11PreviewSurface.h"
 #include "detection/CaptureRecords.h"
 
 #include <QElapsedTimer>
@@ -18,6 +17,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+class X11PreviewSurface;
 
 // A frame as an image that shares its buffer instead of copying it: the image keeps the buffer
 // alive, and the buffer is never written again, so the image stays as the frame was. Throws
