@@ -46,9 +46,8 @@ void compareShared(benchmark::State& state, bool noise, const CompareExtras& ext
     const int height = int(state.range(1));
     Frame a = randomFrame(width, height, 1);
     Frame b = randomFrame(width, height, 2);
-    const SharedFrame frames[2] = {
-        {a.header, std::make_shared<std::vector<uint8_t>>(std::move(a.bits))},
-        {b.header, std::make_shared<std::vector<uint8_t>>(std::move(b.bits))}};
+    const SharedFrame frames[2] = {{a.header, std::make_shared<FrameBytes>(std::move(a.bits))},
+                                   {b.header, std::make_shared<FrameBytes>(std::move(b.bits))}};
     DetectorState detector;
     bool skip = false;
     std::vector<uint8_t> diff;

@@ -210,7 +210,7 @@ void CaptureWindow::setScale(bool on) {
 bool CaptureWindow::showOnSurface() {
     if (!m_surface || m_image.isNull())
         return false;
-    if (m_surface->present(m_image, m_scale))
+    if (m_surface->present(m_image, m_scale, m_imageBytes))
         return true;
     if (!m_surface->usable()) {
         delete m_surface;
@@ -258,7 +258,8 @@ void CaptureWindow::refreshPreview() {
     m_sinceRefresh.start();
     // Painted straight from the engine's buffer; the image keeps the buffer alive.
     try {
-        m_image = SharedFrameImage(SharedFrame{h, std::move(bits)});
+        m_image = SharedFrameImage(SharedFrame{h, bits});
+        m_imageBytes = std::move(bits);
     } catch (const std::exception&) {
         return; // nothing the engine hands out, but a picture that cannot be shown is skipped
     }

@@ -122,6 +122,7 @@ private:
     QElapsedTimer m_sinceRefresh;      // since the picture on screen last changed
     QPointer<QWidget> m_watchedWindow; // the top-level window whose repaints the preview joins
     QImage m_image;
+    SharedBits m_imageBytes; // the frame bytes m_image shows
     PreviewPainter m_previewPainter;
     X11PreviewSurface* m_surface = nullptr; // a child; null where the window paints the picture
     uint64_t m_shownSerial = 0;

@@ -39,7 +39,9 @@ FrameProducer::Result DemoProducer::next(ProducedFrame& frame, int /*timeoutMs*/
                    : Result::Error;
     }
     // The room is rendered with the fourth byte 0 already.
-    m_room->render(t, m_converter.directBuffer());
+    FrameBytes& buf = m_converter.directBuffer();
+    buf.resize(size_t(DemoRoom::kWidth) * DemoRoom::kHeight * 4);
+    m_room->render(t, buf.data());
     m_converter.finishDirect(DemoRoom::kWidth, DemoRoom::kHeight, false, frame);
     return Result::Frame;
 }

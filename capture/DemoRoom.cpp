@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -9,13 +10,13 @@ struct Rgb {
     int r, g, b;
 };
 
-void fillRect(std::vector<uint8_t>& img, int x0, int y0, int x1, int y1, Rgb c) {
+void fillRect(uint8_t* img, int x0, int y0, int x1, int y1, Rgb c) {
     x0 = std::clamp(x0, 0, DemoRoom::kWidth);
     x1 = std::clamp(x1, 0, DemoRoom::kWidth);
     y0 = std::clamp(y0, 0, DemoRoom::kHeight);
     y1 = std::clamp(y1, 0, DemoRoom::kHeight);
     for (int y = y0; y < y1; ++y) {
-        uint8_t* p = img.data() + (static_cast<size_t>(y) * DemoRoom::kWidth + x0) * 4;
+        uint8_t* p = img + (static_cast<size_t>(y) * DemoRoom::kWidth + x0) * 4;
         for (int x = x0; x < x1; ++x, p += 4) {
             p[0] = static_cast<uint8_t>(c.b);
             p[1] = static_cast<uint8_t>(c.g);
@@ -25,7 +26,7 @@ void fillRect(std::vector<uint8_t>& img, int x0, int y0, int x1, int y1, Rgb c) 
     }
 }
 
-void fillEllipse(std::vector<uint8_t>& img, int cx, int cy, int rx, int ry, Rgb c) {
+void fillEllipse(uint8_t* img, int cx, int cy, int rx, int ry, Rgb c) {
     for (int y = cy - ry; y <= cy + ry; ++y) {
         if (y < 0 || y >= DemoRoom::kHeight)
             continue;
@@ -46,23 +47,24 @@ DemoRoom::DemoRoom(uint64_t seed)
     // The background keeps a margin of at least 8 from 0 and 255 on every channel so that the
     // noise added on top is never clipped (clipping would skew it into a visible drift).
     m_background.assign(static_cast<size_t>(kWidth) * kHeight * 4, 0);
+    uint8_t* bg = m_background.data();
     for (int y = 0; y < kHeight; ++y) {
         // Wall with a soft vertical light gradient, floor below the skirting.
         Rgb c = y < 340 ? Rgb{214 - y / 12, 204 - y / 12, 178 - y / 14}
                         : Rgb{128 - (y - 340) / 8, 92 - (y - 340) / 10, 62 - (y - 340) / 12};
-        fillRect(m_background, 0, y, kWidth, y + 1, c);
+        fillRect(bg, 0, y, kWidth, y + 1, c);
     }
-    fillRect(m_background, 0, 334, kWidth, 342, {90, 70, 52});  // skirting board
-    fillRect(m_background, 420, 60, 600, 220, {236, 236, 230}); // window frame
-    fillRect(m_background, 430, 70, 505, 210, {150, 190, 232}); // window panes (sky)
-    fillRect(m_background, 515, 70, 590, 210, {150, 190, 232});
-    fillRect(m_background, 60, 90, 180, 170, {120, 60, 40});    // picture frame
-    fillRect(m_background, 68, 98, 172, 162, {80, 140, 96});    // the picture
-    fillRect(m_background, 230, 280, 390, 300, {150, 100, 58}); // table top
-    fillRect(m_background, 240, 300, 252, 380, {120, 80, 46});  // table legs
-    fillRect(m_background, 368, 300, 380, 380, {120, 80, 46});
-    fillRect(m_background, 290, 250, 320, 280, {40, 96, 160});  // a mug on the table
-    fillEllipse(m_background, 330, 400, 70, 14, {160, 40, 40}); // rug
+    fillRect(bg, 0, 334, kWidth, 342, {90, 70, 52});  // skirting board
+    fillRect(bg, 420, 60, 600, 220, {236, 236, 230}); // window frame
+    fillRect(bg, 430, 70, 505, 210, {150, 190, 232}); // window panes (sky)
+    fillRect(bg, 515, 70, 590, 210, {150, 190, 232});
+    fillRect(bg, 60, 90, 180, 170, {120, 60, 40});    // picture frame
+    fillRect(bg, 68, 98, 172, 162, {80, 140, 96});    // the picture
+    fillRect(bg, 230, 280, 390, 300, {150, 100, 58}); // table top
+    fillRect(bg, 240, 300, 252, 380, {120, 80, 46});  // table legs
+    fillRect(bg, 368, 300, 380, 380, {120, 80, 46});
+    fillRect(bg, 290, 250, 320, 280, {40, 96, 160});  // a mug on the table
+    fillEllipse(bg, 330, 400, 70, 14, {160, 40, 40}); // rug
 }
 
 uint64_t DemoRoom::next() {
@@ -100,7 +102,12 @@ bool DemoRoom::figureLeft(double seconds, int& left) {
 }
 
 void DemoRoom::render(double seconds, std::vector<uint8_t>& bgrx) {
-    bgrx = m_background;
+    bgrx.resize(m_background.size());
+    render(seconds, bgrx.data());
+}
+
+void DemoRoom::render(double seconds, uint8_t* bgrx) {
+    std::memcpy(bgrx, m_background.data(), m_background.size());
     int left = 0;
     if (figureLeft(seconds, left)) {
         // A dark-coated figure: head, body, legs. Dark against the light wall so every channel
@@ -116,7 +123,7 @@ void DemoRoom::render(double seconds, std::vector<uint8_t>& bgrx) {
     // Sensor noise: a small symmetric value on each colour channel, fresh every frame. The step
     // between two frames is at most kMaxNoiseStep.
     uint64_t s = m_noiseState;
-    uint8_t* p = bgrx.data();
+    uint8_t* p = bgrx;
     const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
     for (size_t i = 0; i < pixels; ++i, p += 4) {
         s ^= s << 13;

@@ -20,6 +20,8 @@ public:
 
     // Renders the room at `seconds` after start as BGRX rows (4 * kWidth bytes a row, X = 0).
     void render(double seconds, std::vector<uint8_t>& bgrx);
+    // The same into kWidth * kHeight * 4 bytes at `bgrx`.
+    void render(double seconds, uint8_t* bgrx);
 
     // Start and end (seconds) of the crossing under way at `seconds`, or of the next one.
     struct Crossing {

@@ -226,7 +226,7 @@ FfmpegProducer::JpegOutcome FfmpegProducer::decodeJpegPacket(bool withPacing,
         !m_converter.keepsSize(w, h))
         return JpegOutcome::NotTaken;
     const int64_t ts = m_pkt->pts != AV_NOPTS_VALUE ? m_pkt->pts : m_pkt->dts;
-    std::vector<uint8_t>& buf = m_converter.directBuffer();
+    FrameBytes& buf = m_converter.directBuffer();
     buf.resize(size_t(w) * size_t(h) * 4);
     if (!m_jpeg->decode(m_pkt->data, size_t(m_pkt->size), buf.data(), w, h))
         return JpegOutcome::NotTaken;

@@ -50,7 +50,7 @@ bool FrameConverter::convert(const uint8_t* const* data, const int* linesize, in
     m_sourceW = width;
     m_sourceH = height;
     SwsContext* sws = m_scaler.get(width, height, format, tw, th, AV_PIX_FMT_BGR0);
-    std::vector<uint8_t>& buf = m_pool.fresh();
+    FrameBytes& buf = m_pool.fresh();
     buf.resize(static_cast<size_t>(tw) * static_cast<size_t>(th) * 4);
     frame = {m_pool.current(), tw, th};
     if (!sws) {
@@ -71,13 +71,13 @@ bool FrameConverter::keepsSize(int width, int height) const {
     return tw <= 0 || (tw == width && th == height);
 }
 
-std::vector<uint8_t>& FrameConverter::directBuffer() {
+FrameBytes& FrameConverter::directBuffer() {
     return m_pool.fresh();
 }
 
 void FrameConverter::finishDirect(int width, int height, bool clearFourthByte,
                                   ProducedFrame& frame) {
-    const std::shared_ptr<std::vector<uint8_t>>& buf = m_pool.current();
+    const std::shared_ptr<FrameBytes>& buf = m_pool.current();
     if (clearFourthByte)
         ClearUnusedPixelBytes(buf->data(), buf->size());
     m_sourceW = width;

@@ -2,6 +2,7 @@
 
 #include "capture/FfmpegUtil.h"
 #include "capture/FrameProducer.h"
+#include "detection/Frame.h"
 
 #include <atomic>
 #include <cstdint>
@@ -30,7 +31,7 @@ public:
     // Whether a `width` x `height` picture makes a frame of its own size, so that a decoder that
     // writes BGRX itself may write the frame directly: into directBuffer(), then finishDirect().
     bool keepsSize(int width, int height) const;
-    std::vector<uint8_t>& directBuffer();
+    FrameBytes& directBuffer();
     // `clearFourthByte` for a writer that may leave something other than 0 there.
     void finishDirect(int width, int height, bool clearFourthByte, ProducedFrame& frame);
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-std::vector<uint8_t>& FramePool::fresh() {
+FrameBytes& FramePool::fresh() {
     for (auto& b : m_buffers)
         if (b.use_count() == 1 && b != m_current) {
             // Pairs with the release of the last reader's reference: its reads are done.
@@ -10,7 +10,7 @@ std::vector<uint8_t>& FramePool::fresh() {
             m_current = b;
             return *m_current;
         }
-    m_current = std::make_shared<std::vector<uint8_t>>();
+    m_current = std::make_shared<FrameBytes>(FrameBytes::InMemoryFile{});
     if (m_buffers.size() < kSize)
         m_buffers.push_back(m_current);
     return *m_current;

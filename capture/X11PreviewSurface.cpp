@@ -9,6 +9,7 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,7 +66,58 @@ bool SameTransform(const xcb_render_transform_t& a, const xcb_render_transform_t
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// Frame pixmaps kept: one for each of the camera's buffers, and a little more.
+constexpr size_t kFramePixmaps = 10;
+
 } // namespace
+
+// A picture the server draws from: a pixmap over shared memory, and the transform it holds.
+struct X11PreviewSurface::Source {
+    xcb_shm_seg_t segment = 0;
+    xcb_pixmap_t pixmap = 0;
+    xcb_render_picture_t picture = 0;
+    QSize size;
+    xcb_render_transform_t transform{};
+    uint64_t serial = 0; // of the frame's memory file; 0 for the surface's own buffer
+    uint64_t shown = 0;  // when a frame's pixmap was shown last
+
+    // Makes the pixmap over `file` from `offset` on; the request takes the file and closes it.
+    // False where the server refuses.
+    bool attach(xcb_connection_t* c, xcb_window_t window, xcb_render_pictformat_t format, int file,
+                uint32_t offset, QSize pixmapSize) {
+        segment = xcb_generate_id(c);
+        if (!Accepted(c, xcb_shm_attach_fd_checked(c, segment, file, 0))) {
+            segment = 0;
+            return false;
+        }
+        pixmap = xcb_generate_id(c);
+        if (!Accepted(c, xcb_shm_create_pixmap_checked(
+                             c, pixmap, window, static_cast<uint16_t>(pixmapSize.width()),
+                             static_cast<uint16_t>(pixmapSize.height()), 24, segment, offset))) {
+            pixmap = 0;
+            return false;
+        }
+        picture = xcb_generate_id(c);
+        if (!Accepted(c,
+                      xcb_render_create_picture_checked(c, picture, pixmap, format, 0, nullptr))) {
+            picture = 0;
+            return false;
+        }
+        transform = kIdentity;
+        size = pixmapSize;
+        return true;
+    }
+
+    void release(xcb_connection_t* c) {
+        if (picture)
+            xcb_render_free_picture(c, picture);
+        if (pixmap)
+            xcb_free_pixmap(c, pixmap);
+        if (segment)
+            xcb_shm_detach(c, segment);
+        *this = Source{};
+    }
+};
 
 struct X11PreviewSurface::Server {
     xcb_connection_t* c = nullptr;
@@ -73,16 +125,18 @@ struct X11PreviewSurface::Server {
     xcb_render_picture_t windowPicture = 0;
     xcb_render_pictformat_t pictureFormat = 0; // 32 bits a pixel, the fourth unused (BGRX bytes)
 
-    // The picture in shared memory. The server reads it while it carries out the composite
-    // requests, so it is written again only once a request sent after them has been answered.
-    xcb_shm_seg_t segment = 0;
-    xcb_pixmap_t pixmap = 0;
-    xcb_render_picture_t picture = 0;
+    // The surface's own buffer in shared memory, for pictures that are not in a memory file. The
+    // server reads it while it carries out the composite requests, so it is written again only
+    // once a request sent after them has been answered.
+    Source buffer;
     uint8_t* bits = nullptr;
     size_t bytes = 0;
-    QSize size;                           // of the picture the buffer holds
-    xcb_render_transform_t transform{};   // the one the picture holds now
-    xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw from the buffer
+    // Frames shown straight from their memory files, the least recently shown first to go. A
+    // frame is let go of only once the server has answered a request sent after its last draw.
+    std::vector<Source> frames;
+    uint64_t shows = 0;
+    bool framesRefused = false;
+    xcb_get_input_focus_cookie_t fence{}; // a request sent after the last draw
     bool fenced = false;
 
     // Returns once the server is done with everything sent before the fence.
@@ -95,18 +149,17 @@ struct X11PreviewSurface::Server {
 
     void releaseBuffer() {
         waitForServer();
-        if (picture)
-            xcb_render_free_picture(c, picture);
-        if (pixmap)
-            xcb_free_pixmap(c, pixmap);
-        if (segment)
-            xcb_shm_detach(c, segment);
+        buffer.release(c);
         if (bits)
             munmap(bits, bytes);
-        segment = pixmap = picture = 0;
         bits = nullptr;
         bytes = 0;
-        size = QSize();
+    }
+
+    void releaseFrames() {
+        for (Source& f : frames)
+            f.release(c);
+        frames.clear();
     }
 };
 
@@ -216,28 +269,44 @@ bool X11PreviewSurface::makeBuffer(QSize size) {
     }
     s.bits = static_cast<uint8_t*>(bits);
     s.bytes = bytes;
-    // The request takes the descriptor with it and closes it.
-    s.segment = xcb_generate_id(s.c);
-    if (!Accepted(s.c, xcb_shm_attach_fd_checked(s.c, s.segment, fd, 0))) {
-        s.segment = 0;
-        return false;
+    return s.buffer.attach(s.c, s.window, s.pictureFormat, fd, 0, size);
+}
+
+X11PreviewSurface::Source* X11PreviewSurface::frameSource() {
+    Server& s = *m_server;
+    const FrameBytes* b = m_bytes.get();
+    const qsizetype row = qsizetype(m_picture.width()) * 4;
+    if (s.framesRefused || !b || b->memoryFile() < 0 || m_picture.constBits() != b->data() ||
+        m_picture.bytesPerLine() != row || b->size() < size_t(row) * size_t(m_picture.height()))
+        return nullptr;
+    ++s.shows;
+    for (Source& f : s.frames)
+        if (f.serial == b->memoryFileSerial() && f.size == m_picture.size()) {
+            f.shown = s.shows;
+            return &f;
+        }
+    if (s.frames.size() >= kFramePixmaps) {
+        auto oldest =
+            std::min_element(s.frames.begin(), s.frames.end(),
+                             [](const Source& x, const Source& y) { return x.shown < y.shown; });
+        oldest->release(s.c);
+        s.frames.erase(oldest);
     }
-    s.pixmap = xcb_generate_id(s.c);
-    if (!Accepted(s.c, xcb_shm_create_pixmap_checked(
-                           s.c, s.pixmap, s.window, static_cast<uint16_t>(size.width()),
-                           static_cast<uint16_t>(size.height()), 24, s.segment, 0))) {
-        s.pixmap = 0;
-        return false;
+    // The server gets a descriptor of its own: the request closes the one it takes.
+    const int file = fcntl(b->memoryFile(), F_DUPFD_CLOEXEC, 0);
+    Source f;
+    if (file < 0 || !f.attach(s.c, s.window, s.pictureFormat, file,
+                              uint32_t(FrameBytes::memoryFileOffset()), m_picture.size())) {
+        // Shown through the surface's own buffer from now on.
+        f.release(s.c);
+        s.framesRefused = true;
+        return nullptr;
     }
-    s.picture = xcb_generate_id(s.c);
-    if (!Accepted(s.c, xcb_render_create_picture_checked(s.c, s.picture, s.pixmap, s.pictureFormat,
-                                                         0, nullptr))) {
-        s.picture = 0;
-        return false;
-    }
-    s.transform = kIdentity;
-    s.size = size;
-    return true;
+    f.serial = b->memoryFileSerial();
+    f.shown = s.shows;
+    s.frames.reserve(kFramePixmaps);
+    s.frames.push_back(f);
+    return &s.frames.back();
 }
 
 void X11PreviewSurface::tearDown() {
@@ -245,6 +314,7 @@ void X11PreviewSurface::tearDown() {
         return;
     Server& s = *m_server;
     s.releaseBuffer();
+    s.releaseFrames();
     if (s.windowPicture)
         xcb_render_free_picture(s.c, s.windowPicture);
     xcb_flush(s.c);
@@ -258,11 +328,16 @@ void X11PreviewSurface::fail() {
     QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
-bool X11PreviewSurface::present(const QImage& picture, bool scale) {
+bool X11PreviewSurface::present(const QImage& picture, bool scale, SharedBits bytes) {
     if (m_failed || picture.format() != QImage::Format_RGB32 || picture.isNull() ||
         picture.width() > 32767 || picture.height() > 32767)
         return false;
+    // The server may still be reading the picture shown last, in place in its frame: the frame
+    // goes back to its maker only once the server is done with it.
+    if (m_server)
+        m_server->waitForServer();
     m_picture = picture;
+    m_bytes = std::move(bytes);
     m_scale = scale;
     if (!showPicture()) {
         fail();
@@ -292,13 +367,17 @@ bool X11PreviewSurface::showPicture() {
         xcb_flush(s.c);
         return true;
     }
+    if (Source* frame = frameSource()) {
+        compose(*frame, m_scale, w, h);
+        return true;
+    }
     // A picture larger than the surface is stretched here, straight into the shared memory: that
     // reads only the pixels shown and writes fewer than copying it whole would, and the server
     // then only copies. A smaller one is copied and the server enlarges it.
     const bool here = m_scale && qint64(m_picture.width()) * m_picture.height() >
                                      qint64(area.width()) * area.height();
     const QSize need = here ? area : m_picture.size();
-    if (need != s.size && !makeBuffer(need))
+    if (need != s.buffer.size && !makeBuffer(need))
         return false;
     s.waitForServer();
     if (here) {
@@ -314,25 +393,25 @@ bool X11PreviewSurface::showPicture() {
                 std::memcpy(s.bits + size_t(y) * row, m_picture.constScanLine(y), row);
         }
     }
-    compose(m_scale && !here, w, h);
+    compose(s.buffer, m_scale && !here, w, h);
     return true;
 }
 
-void X11PreviewSurface::compose(bool serverScales, uint16_t w, uint16_t h) {
+void X11PreviewSurface::compose(Source& from, bool serverScales, uint16_t w, uint16_t h) {
     Server& s = *m_server;
-    const xcb_render_transform_t t = serverScales ? Scaling(s.size, size()) : kIdentity;
-    if (!SameTransform(t, s.transform)) {
-        xcb_render_set_picture_transform(s.c, s.picture, t);
-        s.transform = t;
+    const xcb_render_transform_t t = serverScales ? Scaling(from.size, size()) : kIdentity;
+    if (!SameTransform(t, from.transform)) {
+        xcb_render_set_picture_transform(s.c, from.picture, t);
+        from.transform = t;
     }
     if (m_scale) {
-        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, s.picture, XCB_NONE, s.windowPicture, 0,
-                             0, 0, 0, 0, 0, w, h);
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, from.picture, XCB_NONE, s.windowPicture,
+                             0, 0, 0, 0, 0, 0, w, h);
     } else {
-        const auto pw = static_cast<uint16_t>(std::min<int>(w, s.size.width()));
-        const auto ph = static_cast<uint16_t>(std::min<int>(h, s.size.height()));
-        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, s.picture, XCB_NONE, s.windowPicture, 0,
-                             0, 0, 0, 0, 0, pw, ph);
+        const auto pw = static_cast<uint16_t>(std::min<int>(w, from.size.width()));
+        const auto ph = static_cast<uint16_t>(std::min<int>(h, from.size.height()));
+        xcb_render_composite(s.c, XCB_RENDER_PICT_OP_SRC, from.picture, XCB_NONE, s.windowPicture,
+                             0, 0, 0, 0, 0, 0, pw, ph);
         // Black where the picture does not reach: right of it, and below it across the width.
         const std::array<xcb_rectangle_t, 2> rest{
             {{static_cast<int16_t>(pw), 0, static_cast<uint16_t>(w - pw), ph},

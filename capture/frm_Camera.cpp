@@ -233,8 +233,9 @@ void frm_Camera::tickBody() {
     if (result.Compared && m_scope) {
         // The difference image is read in place (an alias that owns nothing: the image lives
         // only for this step); the scope keeps only its scaled copy.
+        const FrameBytes diffBytes(FrameBytes::Borrowed{}, m_diff.data(), m_diff.size());
         const QImage diff =
-            SharedFrameImage(SharedFrame{frame.header, SharedBits(SharedBits(), &m_diff)});
+            SharedFrameImage(SharedFrame{frame.header, SharedBits(SharedBits(), &diffBytes)});
         const QSize inner = m_scope->scopeInnerSize();
         QImage scope;
         ScalePicture(diff, scope, inner.height(), inner.width());

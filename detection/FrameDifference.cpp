@@ -555,7 +555,7 @@ using SharedCompare = CompareResult (*)(const SharedFrame&, DetectorState&, bool
 CompareResult compareOwned(SharedCompare compare, Frame& cur, DetectorState& state,
                            bool& skipNextCompare, int accuracy, bool noise,
                            std::vector<uint8_t>& diff, const CompareExtras& extras) {
-    auto own = std::make_shared<std::vector<uint8_t>>(std::move(cur.bits));
+    auto own = std::make_shared<FrameBytes>(std::move(cur.bits));
     cur.bits.clear();
     SharedBits old = state.PrevFrame;
     CompareResult r{};
@@ -563,11 +563,11 @@ CompareResult compareOwned(SharedCompare compare, Frame& cur, DetectorState& sta
         r = compare(SharedFrame{cur.header, own}, state, skipNextCompare, accuracy, noise, diff,
                     extras);
     } catch (...) {
-        cur.bits = std::move(*own); // a rejected frame stays the caller's
+        cur.bits = own->takeVector(); // a rejected frame stays the caller's
         throw;
     }
     if (old && old.use_count() == 1)
-        cur.bits = std::move(const_cast<std::vector<uint8_t>&>(*old));
+        cur.bits = const_cast<FrameBytes&>(*old).takeVector();
     return r;
 }
 

@@ -22,7 +22,7 @@ public:
         if (!takeFrame(own))
             return false;
         f.header = own.header;
-        f.bits = std::make_shared<std::vector<uint8_t>>(std::move(own.bits));
+        f.bits = std::make_shared<FrameBytes>(std::move(own.bits));
         return true;
     }
 };

@@ -30,7 +30,7 @@ struct Push {
 };
 
 SharedFrame GreyFrame(int w, int h, uint8_t v) {
-    auto bits = std::make_shared<std::vector<uint8_t>>(size_t(w) * size_t(h) * 4, v);
+    auto bits = std::make_shared<FrameBytes>(size_t(w) * size_t(h) * 4, v);
     return {BitmapHeader{0, w, h, w * 4, 1, 32, 0}, bits};
 }
 

@@ -9,6 +9,9 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <cstring>
+#include <memory>
+
 namespace {
 
 using capture_test::CodedPicture;
@@ -53,6 +56,16 @@ QString FirstDifference(const QImage& a, const QImage& b) {
     return {};
 }
 
+// The picture in frame bytes of a memory file, as the camera's frames come, and an image over them.
+QImage InMemoryFile(const QImage& picture, SharedBits& bytes) {
+    auto file = std::make_shared<FrameBytes>(FrameBytes::InMemoryFile{});
+    file->resize(size_t(picture.sizeInBytes()));
+    std::memcpy(file->data(), picture.constBits(), file->size());
+    bytes = file;
+    return QImage(file->data(), picture.width(), picture.height(), picture.bytesPerLine(),
+                  QImage::Format_RGB32);
+}
+
 } // namespace
 
 class TestX11PreviewSurface : public QObject {
@@ -70,15 +83,29 @@ void TestX11PreviewSurface::showsWhatTheWindowWouldPaint_data() {
     QTest::addColumn<int>("stride");
     QTest::addColumn<QSize>("area");
     QTest::addColumn<bool>("scale");
+    QTest::addColumn<bool>("inFile"); // in a memory file, shown from there by the server
     QTest::newRow("main window: narrower and taller")
-        << QSize(640, 480) << 0 << QSize(475, 520) << true;
-    QTest::newRow("halved") << QSize(640, 480) << 0 << QSize(320, 240) << true;
-    QTest::newRow("one pixel either way") << QSize(640, 480) << 0 << QSize(641, 479) << true;
-    QTest::newRow("uneven enlargement") << QSize(160, 120) << 0 << QSize(333, 250) << true;
-    QTest::newRow("tiny picture") << QSize(7, 5) << 0 << QSize(13, 11) << true;
-    QTest::newRow("padded rows") << QSize(150, 100) << 640 << QSize(401, 299) << true;
-    QTest::newRow("unscaled, black beyond") << QSize(160, 120) << 0 << QSize(300, 200) << false;
-    QTest::newRow("unscaled, cut off") << QSize(640, 480) << 0 << QSize(300, 200) << false;
+        << QSize(640, 480) << 0 << QSize(475, 520) << true << false;
+    QTest::newRow("halved") << QSize(640, 480) << 0 << QSize(320, 240) << true << false;
+    QTest::newRow("one pixel either way")
+        << QSize(640, 480) << 0 << QSize(641, 479) << true << false;
+    QTest::newRow("uneven enlargement") << QSize(160, 120) << 0 << QSize(333, 250) << true << false;
+    QTest::newRow("tiny picture") << QSize(7, 5) << 0 << QSize(13, 11) << true << false;
+    QTest::newRow("padded rows") << QSize(150, 100) << 640 << QSize(401, 299) << true << false;
+    QTest::newRow("unscaled, black beyond")
+        << QSize(160, 120) << 0 << QSize(300, 200) << false << false;
+    QTest::newRow("unscaled, cut off") << QSize(640, 480) << 0 << QSize(300, 200) << false << false;
+    QTest::newRow("file: main window") << QSize(640, 480) << 0 << QSize(475, 520) << true << true;
+    QTest::newRow("file: shrunk to a third")
+        << QSize(640, 480) << 0 << QSize(213, 160) << true << true;
+    QTest::newRow("file: one pixel either way")
+        << QSize(640, 480) << 0 << QSize(641, 479) << true << true;
+    QTest::newRow("file: uneven enlargement")
+        << QSize(160, 120) << 0 << QSize(333, 250) << true << true;
+    QTest::newRow("file: unscaled, black beyond")
+        << QSize(160, 120) << 0 << QSize(300, 200) << false << true;
+    QTest::newRow("file: padded rows, through the own buffer")
+        << QSize(150, 100) << 640 << QSize(401, 299) << true << true;
 }
 
 void TestX11PreviewSurface::showsWhatTheWindowWouldPaint() {
@@ -86,6 +113,7 @@ void TestX11PreviewSurface::showsWhatTheWindowWouldPaint() {
     QFETCH(int, stride);
     QFETCH(QSize, area);
     QFETCH(bool, scale);
+    QFETCH(bool, inFile);
     QWidget top;
     top.resize(area + QSize(20, 30));
     X11PreviewSurface surface(&top);
@@ -94,8 +122,10 @@ void TestX11PreviewSurface::showsWhatTheWindowWouldPaint() {
     QVERIFY(QTest::qWaitForWindowExposed(&top));
     // A picture of another size first, so the buffers are made again for the one checked.
     QVERIFY(surface.present(CodedPicture(QSize(64, 48)), true));
-    const QImage shown = CodedPicture(picture, stride);
-    QVERIFY(surface.present(shown, scale));
+    SharedBits bytes;
+    const QImage coded = CodedPicture(picture, stride);
+    const QImage shown = inFile ? InMemoryFile(coded, bytes) : coded;
+    QVERIFY(surface.present(shown, scale, bytes));
     const QImage expected = Painted(shown, area, scale);
     QCOMPARE(FirstDifference(OnScreen(surface), expected), QString());
     // Resized, the surface shows the same picture again without being handed it.
