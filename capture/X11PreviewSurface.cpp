@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -80,6 +81,7 @@ struct X11PreviewSurface::Source {
     xcb_render_transform_t transform{};
     uint64_t serial = 0; // of the frame's memory file; 0 for the surface's own buffer
     uint64_t shown = 0;  // when a frame's pixmap was shown last
+    std::weak_ptr<const FrameBytes> frame;
 
     // Makes the pixmap over `file` from `offset` on; the request takes the file and closes it.
     // False where the server refuses.
@@ -285,6 +287,13 @@ X11PreviewSurface::Source* X11PreviewSurface::frameSource() {
             f.shown = s.shows;
             return &f;
         }
+    // A pixmap over the file of a frame that is gone only keeps the server's mapping of it alive.
+    std::erase_if(s.frames, [&s](Source& f) {
+        const bool gone = f.frame.expired();
+        if (gone)
+            f.release(s.c);
+        return gone;
+    });
     if (s.frames.size() >= kFramePixmaps) {
         auto oldest =
             std::min_element(s.frames.begin(), s.frames.end(),
@@ -304,6 +313,7 @@ X11PreviewSurface::Source* X11PreviewSurface::frameSource() {
     }
     f.serial = b->memoryFileSerial();
     f.shown = s.shows;
+    f.frame = m_bytes;
     s.frames.reserve(kFramePixmaps);
     s.frames.push_back(f);
     return &s.frames.back();

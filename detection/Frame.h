@@ -71,9 +71,9 @@ public:
     uint64_t memoryFileSerial() const { return m_fileSerial; }
 
 private:
-    // The bytes start off a 32-byte boundary of the file's pages. TurboJPEG writes a picture that
-    // starts on one with stores that go around the processor's caches, and every frame is read
-    // again at once (its fourth bytes cleared, then compared): from the cache that is faster.
+    // The bytes start off a 32-byte boundary. TurboJPEG writes rows that start on one with
+    // stores that go around the processor's caches, and every frame is read again at once (its
+    // fourth bytes cleared, then compared), which is faster from the cache.
     static constexpr size_t kFileOffset = 16;
 
     void point();
