@@ -377,7 +377,9 @@ bool X11PreviewSurface::showPicture() {
         xcb_flush(s.c);
         return true;
     }
-    if (Source* frame = frameSource()) {
+    Source* frame = frameSource();
+    m_shownInPlace = frame != nullptr;
+    if (frame) {
         compose(*frame, m_scale, w, h);
         return true;
     }

@@ -32,6 +32,8 @@ public:
     bool present(const QImage& picture, bool scale, SharedBits bytes = {});
     // False once setting up or a present has failed.
     bool usable() const { return !m_failed; }
+    // Whether the picture shown last went to the server straight from its frame's memory file.
+    bool shownInPlace() const { return m_shownInPlace; }
 
     // Painted by the display server, never through QPainter.
     QPaintEngine* paintEngine() const override { return nullptr; }
@@ -58,5 +60,6 @@ private:
     QImage m_picture;   // shown last; shares the frame's buffer
     SharedBits m_bytes; // the frame bytes m_picture shows, when known
     bool m_scale = false;
+    bool m_shownInPlace = false;
     PreviewPainter m_painter;
 };
